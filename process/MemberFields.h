@@ -1,0 +1,47 @@
+#pragma once
+
+// The editable fields of a member, described once for every front end: which record field or
+// experience entry a box edits, its key on the command line, its box in the window, its limit.
+
+#include "PartyState.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace Process {
+
+enum class NumericField {
+    Exp, Level, HpLeft, HpRight, ApLeft, ApRight,
+    Str, Vig, Wis, Agl, Mag, Luck, Atk, Def, Int, Act, Fate,
+};
+
+struct NumericFieldInfo {
+    NumericField field;
+    const char* key;      // command-line name, as in "level=42"
+    const char* boxName;  // object name of the window's text box
+    std::int32_t limit;   // the box holds 0..limit
+};
+
+inline constexpr std::int32_t kExperienceLimit = 99999;
+inline constexpr std::int32_t kByteLimit = 255;
+inline constexpr std::int32_t kWordLimit = 999;
+
+// In the order the window fills its boxes.
+std::span<const NumericFieldInfo> NumericFields();
+const NumericFieldInfo* FindNumericField(QStringView key);
+
+// Experience comes from PartyExperience, every other field from the slot's record.
+std::int32_t FieldValue(const PartyState& party, Slot slot, NumericField field);
+// `value` must lie in 0..limit of the field, as the clamp rule guarantees.
+void SetFieldValue(PartyState& party, Slot slot, NumericField field, std::int32_t value);
+
+// "No Ailments": checked when Status is 0; checking stores 0, unchecking stores 32.
+inline constexpr std::uint8_t kAilingStatus = 32;
+inline bool HasNoAilments(const CharacterRecord& r) { return r.Status == 0; }
+inline void SetNoAilments(CharacterRecord& r, bool noAilments)
+{
+    r.Status = noAilments ? 0 : kAilingStatus;
+}
+
+}  // namespace Process

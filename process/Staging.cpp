@@ -1,0 +1,311 @@
+#include "Staging.h"
+
+#include "ImageLayout.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QLockFile>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStorageInfo>
+#include <QTimer>
+
+namespace Process {
+namespace {
+
+// The decompressor's exit status for a file it read but could not accept as a state.
+constexpr int kDecompressorNotAState = 3;
+// A decompressor that has created the flag gets this long to exit before it is stopped.
+constexpr int kExitGraceMs = 2000;
+// Fallback for file systems that do not report changes to a folder.
+constexpr int kFlagPollMs = 50;
+
+QString Native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString LastLine(const QByteArray& output)
+{
+    const auto lines = QString::fromLocal8Bit(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+        if (!it->trimmed().isEmpty())
+            return it->trimmed();
+    return {};
+}
+
+bool HasAnyWriteBit(QFileDevice::Permissions p)
+{
+    // WriteUser is left out: it says what this process may do, not how the file is marked.
+    return p & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+}
+
+}  // namespace
+
+QString DecompressorPath(const QString& programFolder)
+{
+#if defined(Q_OS_WIN)
+    return QDir(programFolder).filePath(QStringLiteral("Unvell.exe"));
+#else
+    return QDir(programFolder).filePath(QStringLiteral("Unvell"));
+#endif
+}
+
+StagingFrame::StagingFrame(const StagingContext& context) : m_context(context) {}
+
+StagingFrame::~StagingFrame()
+{
+    if (m_lock) {
+        (void)removeWorkingFiles();
+        m_lock->unlock();
+    }
+}
+
+QString StagingFrame::inFolder(const QString& name) const
+{
+    return QDir(m_context.programFolder).filePath(name);
+}
+
+Outcome StagingFrame::lockFolder()
+{
+    const QString folder = Native(m_context.programFolder);
+    auto lock = std::make_unique<QLockFile>(inFolder(kFolderLockName));
+    // A lock is stale only when its process is gone; a long, live operation keeps it.
+    lock->setStaleLockTime(std::chrono::milliseconds(0));
+    if (!lock->tryLock(m_context.lockWait)) {
+        switch (lock->error()) {
+        case QLockFile::LockFailedError:
+            return Outcome::Failure(
+                ErrorKind::Busy,
+                QStringLiteral("Another load or save is using the program folder %1. Try again "
+                               "when it has finished.")
+                    .arg(folder));
+        case QLockFile::PermissionError:
+            return Outcome::Failure(
+                ErrorKind::FolderNotWritable,
+                QStringLiteral("The program folder %1 is not writable; the editor keeps its "
+                               "working files there.")
+                    .arg(folder));
+        default:
+            return Outcome::Failure(
+                ErrorKind::Io,
+                QStringLiteral("The program folder %1 could not be locked.").arg(folder));
+        }
+    }
+    m_lock = std::move(lock);
+    return Outcome::Success();
+}
+
+Outcome StagingFrame::removeWorkingFiles()
+{
+    for (const QString& name :
+         {kCompletionFlagName, kWorkingCopyName, kWorkingCopyName + QStringLiteral(".part")}) {
+        QFile file(inFolder(name));
+        if (file.exists() && !file.remove())
+            return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                    QStringLiteral("The working file %1 cannot be removed: %2")
+                                        .arg(Native(file.fileName()), file.errorString()));
+    }
+    return Outcome::Success();
+}
+
+Outcome StagingFrame::StageStateFile(const QString& statePath)
+{
+    const QFileInfo state(statePath);
+    if (!state.exists())
+        return Outcome::Failure(ErrorKind::NotFound,
+                                QStringLiteral("The state file %1 does not exist.")
+                                    .arg(Native(statePath)));
+    if (state.isDir())
+        return Outcome::Failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is a folder, not a state file.")
+                                    .arg(Native(statePath)));
+    if (!state.isReadable())
+        return Outcome::Failure(ErrorKind::PermissionDenied,
+                                QStringLiteral("The state file %1 cannot be read: permission "
+                                               "denied.")
+                                    .arg(Native(statePath)));
+    if (!QFileInfo(m_context.programFolder).isDir())
+        return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                QStringLiteral("The program folder %1 does not exist.")
+                                    .arg(Native(m_context.programFolder)));
+    const QFileInfo decompressor(DecompressorPath(m_context.programFolder));
+    if (!decompressor.isFile())
+        return Outcome::Failure(ErrorKind::DecompressorMissing,
+                                QStringLiteral("The decompressor %1 is missing; it belongs in "
+                                               "the editor's folder.")
+                                    .arg(Native(decompressor.filePath())));
+    if (!decompressor.isExecutable())
+        return Outcome::Failure(ErrorKind::DecompressorMissing,
+                                QStringLiteral("The decompressor %1 cannot be run: it is not "
+                                               "executable.")
+                                    .arg(Native(decompressor.filePath())));
+
+    if (Outcome locked = lockFolder(); !locked)
+        return locked;
+    // A flag left over from an interrupted run would end the wait before the image is written.
+    if (Outcome cleaned = removeWorkingFiles(); !cleaned)
+        return cleaned;
+    if (Outcome ran = runDecompressor(statePath); !ran)
+        return ran;
+    return readWorkingCopy(statePath);
+}
+
+Outcome StagingFrame::runDecompressor(const QString& statePath)
+{
+    const QString flag = inFolder(kCompletionFlagName);
+    const QString decompressor = DecompressorPath(m_context.programFolder);
+
+    QProcess process;
+    process.setProgram(decompressor);
+    // One argument, no shell: spaces, quotes and any other character reach it intact.
+    process.setArguments({QStringLiteral("-dec"), statePath});
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+
+    QEventLoop loop;
+    bool flagSeen = false;
+    auto checkFlag = [&] {
+        if (!flagSeen && QFileInfo::exists(flag)) {
+            flagSeen = true;
+            loop.quit();
+        }
+    };
+    QFileSystemWatcher watcher({m_context.programFolder});
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, checkFlag);
+    QObject::connect(&process, &QProcess::finished, &loop, [&] {
+        checkFlag();
+        loop.quit();
+    });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, checkFlag);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+
+    process.start();
+    if (!process.waitForStarted())
+        return Outcome::Failure(ErrorKind::DecompressorMissing,
+                                QStringLiteral("The decompressor %1 could not be started: %2")
+                                    .arg(Native(decompressor), process.errorString()));
+    poll.start(kFlagPollMs);
+    deadline.start(m_context.waitBound);
+    checkFlag();
+    // The window repaints meanwhile but takes no input until the frame is done.
+    if (!flagSeen && process.state() != QProcess::NotRunning)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    checkFlag();
+
+    if (flagSeen) {
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(kExitGraceMs)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    } else if (process.state() == QProcess::NotRunning) {
+        const QString line = LastLine(process.readAllStandardError());
+        const QString prefix = QStringLiteral("Unvell: %1: ").arg(statePath);
+        const QString cause = line.startsWith(prefix) ? line.mid(prefix.size()) : line;
+        if (process.exitStatus() == QProcess::CrashExit)
+            return Outcome::Failure(ErrorKind::DecompressorFailed,
+                                    QStringLiteral("The decompressor stopped unexpectedly while "
+                                                   "reading %1.")
+                                        .arg(Native(statePath)));
+        if (process.exitCode() == kDecompressorNotAState)
+            return Outcome::Failure(ErrorKind::NotAState,
+                                    QStringLiteral("%1 is not a state this editor can edit: %2")
+                                        .arg(Native(statePath), cause));
+        return Outcome::Failure(
+            ErrorKind::DecompressorFailed,
+            cause.isEmpty()
+                ? QStringLiteral("The decompressor ended without an image of %1 (exit code %2).")
+                      .arg(Native(statePath))
+                      .arg(process.exitCode())
+                : QStringLiteral("The decompressor could not read %1: %2")
+                      .arg(Native(statePath), cause));
+    } else {
+        process.kill();
+        process.waitForFinished();
+        return Outcome::Failure(
+            ErrorKind::DecompressorTimedOut,
+            QStringLiteral("The decompressor did not finish with %1 within %2 seconds and was "
+                           "stopped.")
+                .arg(Native(statePath))
+                .arg(double(m_context.waitBound.count()) / 1000.0));
+    }
+
+    QFile flagFile(flag);
+    if (!flagFile.remove())
+        return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                QStringLiteral("The working file %1 cannot be removed: %2")
+                                    .arg(Native(flag), flagFile.errorString()));
+    return Outcome::Success();
+}
+
+Outcome StagingFrame::readWorkingCopy(const QString& statePath)
+{
+    QFile workingCopy(inFolder(kWorkingCopyName));
+    if (!workingCopy.open(QIODevice::ReadOnly)) {
+        return Outcome::Failure(
+            workingCopy.exists() ? ErrorKind::Io : ErrorKind::NotAState,
+            QStringLiteral("%1 is not a state this editor can edit: the decompressor wrote no "
+                           "image (%2).")
+                .arg(Native(statePath), workingCopy.errorString()));
+    }
+    m_image = workingCopy.readAll();
+    if (m_image.size() < kMinimumImageSize) {
+        return Outcome::Failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is not a state this editor can edit: its plain "
+                                               "image holds %2 bytes, fewer than the %3 the "
+                                               "party data needs.")
+                                    .arg(Native(statePath))
+                                    .arg(m_image.size())
+                                    .arg(kMinimumImageSize));
+    }
+    return Outcome::Success();
+}
+
+Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
+{
+    const QString shown = Native(statePath);
+    const QFileInfo state(statePath);
+    if (!state.exists())
+        return Outcome::Failure(ErrorKind::NotFound,
+                                QStringLiteral("The state file %1 no longer exists.").arg(shown));
+    if (state.isDir())
+        return Outcome::Failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is a folder, not a state file.").arg(shown));
+    // Renaming over a file would bypass its read-only mark, so honour the mark here; the
+    // owner's permission bits count even for a user (root) whom the system would let write.
+    if (!state.isWritable() || !HasAnyWriteBit(state.permissions()))
+        return Outcome::Failure(ErrorKind::PermissionDenied,
+                                QStringLiteral("The state file %1 is read-only; it was left as "
+                                               "it was.")
+                                    .arg(shown));
+
+    QSaveFile file(statePath);  // follows a symbolic link and keeps the file's permissions
+    if (!file.open(QIODevice::WriteOnly))
+        return Outcome::Failure(ErrorKind::PermissionDenied,
+                                QStringLiteral("The state file %1 cannot be replaced: %2")
+                                    .arg(shown, file.errorString()));
+    const bool written = file.write(m_image) == m_image.size();
+    if (written && file.commit())
+        return Outcome::Success();
+
+    const QString cause = file.errorString();
+    file.cancelWriting();
+    const QStorageInfo storage(state.absolutePath());
+    if (storage.isValid() && storage.bytesAvailable() < m_image.size())
+        return Outcome::Failure(ErrorKind::DiskFull,
+                                QStringLiteral("The state file %1 could not be replaced: the disk "
+                                               "is full. It was left as it was.")
+                                    .arg(shown));
+    return Outcome::Failure(ErrorKind::Io,
+                            QStringLiteral("The state file %1 could not be replaced: %2. It was "
+                                           "left as it was.")
+                                .arg(shown, cause));
+}
+
+}  // namespace Process

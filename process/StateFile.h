@@ -1,0 +1,30 @@
+#pragma once
+
+#include "Outcome.h"
+#include "PartyState.h"
+#include "Staging.h"
+
+#include <cstdint>
+
+namespace Process {
+
+// Stages the state file, reads its party into a fresh block, leaves the state file as its plain
+// image, and only then replaces the party's block and experience: a failed load changes
+// nothing. An empty path does nothing.
+Outcome LoadState(const QString& statePath, const StagingContext& context, PartyState& party);
+
+// Stages the state file afresh, writes the block, the gold (when goldMaxOut) and every
+// member's experience into the image, and puts the image in the state file's place. The party
+// is not changed. An empty path does nothing.
+Outcome SaveState(const QString& statePath, const StagingContext& context,
+                  const PartyState& party, bool goldMaxOut);
+
+// What a state holds, read through the decompressor without changing the state file.
+struct StateContents {
+    PartyBlock block;
+    PartyExperience experience;
+    std::uint32_t gold = 0;
+};
+Result<StateContents> InspectState(const QString& statePath, const StagingContext& context);
+
+}  // namespace Process

@@ -1,0 +1,53 @@
+// A misbehaving stand-in for the decompressor. CINDRAL_FAKE_UNVELL picks the fault:
+//   fail    prints a cause and exits 1 without a flag
+//   crash   aborts
+//   hang    never finishes
+//   short   writes a 1000-byte image and the flag
+//   noflag  writes a full-size image, exits 0, but never creates the flag
+//   lateexit creates a full image and the flag, then lingers before exiting
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+static void WriteImage(const fs::path& folder, std::size_t size)
+{
+    std::ofstream(folder / "newstate.dec", std::ios::binary) << std::string(size, 'x');
+}
+
+int main(int argc, char** argv)
+{
+    const char* env = std::getenv("CINDRAL_FAKE_UNVELL");
+    const std::string mode = env ? env : "fail";
+    const fs::path folder = fs::read_symlink("/proc/self/exe").parent_path();
+    const std::string path = argc > 2 ? argv[2] : "";
+
+    if (mode == "crash")
+        std::abort();
+    if (mode == "hang")
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    if (mode == "short") {
+        WriteImage(folder, 1000);
+        std::ofstream(folder / "flag.unv");
+        return 0;
+    }
+    if (mode == "noflag") {
+        WriteImage(folder, 100000);
+        return 0;
+    }
+    if (mode == "lateexit") {
+        WriteImage(folder, 100000);
+        std::ofstream(folder / "flag.unv");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return 0;
+    }
+    std::fprintf(stderr, "Unvell: %s: simulated failure\n", path.c_str());
+    return 1;
+}

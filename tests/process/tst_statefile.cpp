@@ -1,0 +1,364 @@
+#include "MemberFields.h"
+#include "NameCodec.h"
+#include "PartyImage.h"
+#include "ProgramFolder.h"
+#include "SnapshotGenerator.h"
+#include "StateFile.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLockFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Process;
+using namespace testsupport;
+
+Q_DECLARE_METATYPE(testsupport::Layout)
+Q_DECLARE_METATYPE(testsupport::Packing)
+Q_DECLARE_METATYPE(Process::ErrorKind)
+
+namespace {
+
+Slot S(int n)
+{
+    return Slot::FromNumber(n).value();
+}
+
+// A party the load must replace; anything left of it shows a load that was not all or nothing.
+PartyState Sentinel()
+{
+    PartyState party;
+    party.block = StateSpec::SampleParty(99);
+    party.experience[S(1)] = 4242;
+    party.SelectedSlot = 3;
+    return party;
+}
+
+// The permission bits themselves, without Qt's "user" bits, which depend on who runs the test.
+QFile::Permissions ModeBits(const QString& path)
+{
+    return QFile::permissions(path) & QFile::Permissions(0x7000 | 0x0077);
+}
+
+void ExpectSameParty(const PartyState& a, const PartyState& b)
+{
+    QVERIFY(a.block == b.block);
+    QVERIFY(a.experience == b.experience);
+    QCOMPARE(a.SelectedSlot, b.SelectedSlot);
+}
+
+}  // namespace
+
+class TestStateFile : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_states;
+
+    QString writeState(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_states.filePath(name);
+        WriteBytes(path, bytes);
+        return path;
+    }
+
+private slots:
+    void loadThenSaveGivesBackTheImage_data()
+    {
+        QTest::addColumn<Layout>("layout");
+        QTest::addColumn<Packing>("packing");
+        for (Layout l : {Layout::Snes9x0001, Layout::S9xsnp0009, Layout::S9xsnp0011, Layout::Newest})
+            for (Packing p : {Packing::Plain, Packing::Gzip, Packing::GzipNamedMembers, Packing::Rzip})
+                QTest::newRow(qPrintable(LayoutName(l) + " " + PackingName(p))) << l << p;
+    }
+    void loadThenSaveGivesBackTheImage()
+    {
+        QFETCH(Layout, layout);
+        QFETCH(Packing, packing);
+        StateSpec spec;
+        spec.layout = layout;
+        // Carried bytes with every value, so none is lost on the way.
+        for (Slot s : Slot::All())
+            for (std::size_t i = 0; i < spec.party[s].Carry3.size(); ++i)
+                spec.party[s].Carry3[i] = std::uint8_t(i * 2 + s.index() * 124);
+        const QByteArray image = MakeImage(spec);
+        const QString path = writeState("round trip.000", Pack(image, packing));
+        ProgramFolder folder;
+        CountingBusy busy;
+
+        PartyState party;
+        party.SelectedSlot = 2;
+        const Outcome loaded = LoadState(path, folder.context(&busy), party);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        QVERIFY(party.block == spec.party);
+        QCOMPARE(party.experience[S(2)], 24345);
+        QCOMPARE(party.SelectedSlot, 2);  // a load leaves the selection alone
+        QCOMPARE(ReadBytes(path), image);  // the state file is now the plain image
+        QVERIFY(!folder.hasLeftovers());
+
+        QVERIFY(SaveState(path, folder.context(&busy), party, false).ok());
+        QCOMPARE(ReadBytes(path), image);
+        QVERIFY(!folder.hasLeftovers());
+        QCOMPARE(busy.begins, 2);
+        QCOMPARE(busy.ends, 2);
+    }
+
+    void saveWritesBlockGoldAndExperience_data()
+    {
+        QTest::addColumn<bool>("goldMaxOut");
+        QTest::newRow("gold on") << true;
+        QTest::newRow("gold off") << false;
+    }
+    void saveWritesBlockGoldAndExperience()
+    {
+        QFETCH(bool, goldMaxOut);
+        const QByteArray image = MakeImage(StateSpec());
+        const QString path = writeState("edit.000", Pack(image, Packing::Gzip));
+        ProgramFolder folder;
+        PartyState party;
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+
+        party.block[S(1)].Str = 250;
+        party.block[S(4)].Def = -1;
+        party.block[S(3)].Name = NameFieldFromText("Elf/");
+        party.experience[S(2)] = 99999;  // the record's ExpLow/ExpHigh still hold the old value
+        QVERIFY(SaveState(path, folder.context(), party, goldMaxOut).ok());
+
+        QByteArray expected = image;
+        expected[72832 + 23] = char(250);
+        expected[73312 + 31] = char(0xFF);
+        expected[73312 + 32] = char(0xFF);
+        expected.replace(73152, 4, QByteArray("\xC5\x8C\x86\xBE", 4));
+        expected.replace(73012, 3, QByteArray("\x9F\x86\x01", 3));
+        if (goldMaxOut)
+            expected.replace(89184, 3, QByteArray("\x3F\x42\x0F", 3));
+        const QByteArray saved = ReadBytes(path);
+        QCOMPARE(saved.size(), expected.size());
+        QVERIFY(saved == expected);
+
+        // Saving again without edits writes the same bytes.
+        QVERIFY(SaveState(path, folder.context(), party, goldMaxOut).ok());
+        QVERIFY(ReadBytes(path) == expected);
+    }
+
+    void emptyPathDoesNothing()
+    {
+        ProgramFolder folder;
+        CountingBusy busy;
+        PartyState party = Sentinel();
+        QVERIFY(LoadState(QString(), folder.context(&busy), party).ok());
+        QVERIFY(SaveState(QString(), folder.context(&busy), party, true).ok());
+        ExpectSameParty(party, Sentinel());
+        QCOMPARE(busy.begins, 0);
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void staleFilesNeverEndTheWaitEarly()
+    {
+        StateSpec other;
+        other.party = StateSpec::SampleParty(1234);
+        ProgramFolder folder;
+        WriteBytes(folder.file(kWorkingCopyName), MakeImage(other));
+        WriteBytes(folder.file(kCompletionFlagName), QByteArray());
+        const QString path = writeState("fresh.000", Pack(MakeImage(StateSpec()), Packing::Gzip));
+        PartyState party;
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        QVERIFY(party.block == StateSpec().party);
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void pathsReachTheDecompressorIntact_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("spaces") << "my  states/slot 1.000";
+        QTest::newRow("quotes") << "it's \"quoted\".000";
+        QTest::newRow("leading blank") << " lead.001";
+        QTest::newRow("non-ASCII") << QString::fromUtf8("Spielstände/Ünïcødé ✓.002");
+        QTest::newRow("shell characters") << "a;b&c$(d)|e.003";
+    }
+    void pathsReachTheDecompressorIntact()
+    {
+        QFETCH(QString, name);
+        QDir(m_states.path()).mkpath(QFileInfo(m_states.filePath(name)).path());
+        const QByteArray image = MakeImage(StateSpec());
+        const QString path = writeState(name, Pack(image, Packing::Gzip));
+        ProgramFolder folder;
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        QCOMPARE(ReadBytes(path), image);
+    }
+
+    void failuresChangeNothing_data()
+    {
+        QTest::addColumn<QString>("fakeMode");  // empty: the real decompressor
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<ErrorKind>("kind");
+        QTest::addColumn<QString>("cause");
+        const QByteArray gz = Pack(MakeImage(StateSpec()), Packing::Gzip);
+        QTest::newRow("not a state") << "" << QByteArray("just some text\n") << ErrorKind::NotAState << "not a save state";
+        QTest::newRow("cut short") << "" << gz.left(gz.size() / 2) << ErrorKind::NotAState << "cut short";
+        QTest::newRow("exits without flag") << "fail" << gz << ErrorKind::DecompressorFailed << "simulated failure";
+        QTest::newRow("crashes") << "crash" << gz << ErrorKind::DecompressorFailed << "stopped unexpectedly";
+        QTest::newRow("image but no flag") << "noflag" << gz << ErrorKind::DecompressorFailed << "exit code 0";
+        QTest::newRow("short image") << "short" << gz << ErrorKind::NotAState << "1000 bytes";
+        QTest::newRow("hangs") << "hang" << gz << ErrorKind::DecompressorTimedOut << "within 0.4 seconds";
+    }
+    void failuresChangeNothing()
+    {
+        QFETCH(QString, fakeMode);
+        QFETCH(QByteArray, content);
+        QFETCH(ErrorKind, kind);
+        QFETCH(QString, cause);
+        qputenv("CINDRAL_FAKE_UNVELL", fakeMode.toUtf8());
+        ProgramFolder folder(fakeMode.isEmpty() ? RealUnvell() : FakeUnvell());
+        const QString path = writeState("victim.000", content);
+        auto context = folder.context();
+        context.waitBound = std::chrono::milliseconds(400);
+        CountingBusy busy;
+        context.busy = &busy;
+
+        for (bool save : {false, true}) {
+            PartyState party = Sentinel();
+            QElapsedTimer timer;
+            timer.start();
+            const Outcome outcome = save ? SaveState(path, context, party, true)
+                                         : LoadState(path, context, party);
+            QVERIFY(timer.elapsed() < 3000);
+            QCOMPARE(outcome.kind(), kind);
+            QVERIFY2(outcome.message().contains(cause), qPrintable(outcome.message()));
+            QVERIFY2(outcome.message().contains(QDir::toNativeSeparators(path)),
+                     qPrintable(outcome.message()));
+            ExpectSameParty(party, Sentinel());
+            QCOMPARE(ReadBytes(path), content);
+            QVERIFY(!folder.hasLeftovers());
+        }
+        QCOMPARE(busy.depth, 0);
+        QCOMPARE(busy.ends, 2);
+    }
+
+    void lingeringDecompressorIsWaitedFor()
+    {
+        qputenv("CINDRAL_FAKE_UNVELL", "lateexit");
+        ProgramFolder folder(FakeUnvell());
+        const QString path = writeState("late.000", QByteArray("anything"));
+        PartyState party;
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        QCOMPARE(ReadBytes(path), QByteArray(100000, 'x'));
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void missingOrUnusableFiles_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<ErrorKind>("kind");
+        QTest::newRow("no state file") << "nostate" << ErrorKind::NotFound;
+        QTest::newRow("state is a folder") << "folder" << ErrorKind::NotAState;
+        QTest::newRow("no decompressor") << "nodecompressor" << ErrorKind::DecompressorMissing;
+        QTest::newRow("decompressor not executable") << "noexec" << ErrorKind::DecompressorMissing;
+        QTest::newRow("no program folder") << "nofolder" << ErrorKind::FolderNotWritable;
+    }
+    void missingOrUnusableFiles()
+    {
+        QFETCH(QString, setup);
+        QFETCH(ErrorKind, kind);
+        ProgramFolder folder;
+        auto context = folder.context();
+        QString path = writeState("present.000", Pack(MakeImage(StateSpec()), Packing::Gzip));
+        if (setup == "nostate")
+            path = m_states.filePath("absent.000");
+        if (setup == "folder") {
+            path = m_states.filePath("dir.000");
+            QDir().mkpath(path);
+        }
+        if (setup == "nodecompressor")
+            QFile::remove(DecompressorPath(folder.path()));
+        if (setup == "noexec")
+            QFile::setPermissions(DecompressorPath(folder.path()), QFile::ReadOwner | QFile::WriteOwner);
+        if (setup == "nofolder")
+            context.programFolder = folder.file("gone");
+        const QByteArray before = ReadBytes(path);
+        PartyState party = Sentinel();
+        const Outcome outcome = LoadState(path, context, party);
+        QCOMPARE(outcome.kind(), kind);
+        QVERIFY(!outcome.message().isEmpty());
+        ExpectSameParty(party, Sentinel());
+        QCOMPARE(ReadBytes(path), before);
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void readOnlyStateFileIsLeftIntact()
+    {
+        const QByteArray packed = Pack(MakeImage(StateSpec()), Packing::Gzip);
+        const QString path = writeState("locked.000", packed);
+        const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(QFile::setPermissions(path, readOnly));
+        ProgramFolder folder;
+        PartyState party = Sentinel();
+        for (bool save : {false, true}) {
+            const Outcome outcome = save ? SaveState(path, folder.context(), party, true)
+                                         : LoadState(path, folder.context(), party);
+            QCOMPARE(outcome.kind(), ErrorKind::PermissionDenied);
+            QVERIFY(outcome.message().contains("read-only"));
+            QCOMPARE(ReadBytes(path), packed);
+            QCOMPARE(ModeBits(path), readOnly);
+            ExpectSameParty(party, Sentinel());
+            QVERIFY(!folder.hasLeftovers());
+        }
+        QFile::setPermissions(path, readOnly | QFile::WriteOwner);
+    }
+
+    void permissionsAreKept()
+    {
+        const QString path = writeState("perm.000", Pack(MakeImage(StateSpec()), Packing::Gzip));
+        const auto perms = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(path, perms));
+        ProgramFolder folder;
+        PartyState party;
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        QVERIFY(SaveState(path, folder.context(), party, true).ok());
+        QCOMPARE(ModeBits(path), perms);
+    }
+
+    void secondFrameOnOneFolderWaitsThenFails()
+    {
+        ProgramFolder folder;
+        QLockFile other(folder.file(kFolderLockName));
+        QVERIFY(other.tryLock());
+        auto context = folder.context();
+        context.lockWait = std::chrono::milliseconds(300);
+        const QString path = writeState("busy.000", Pack(MakeImage(StateSpec()), Packing::Gzip));
+        const QByteArray before = ReadBytes(path);
+        PartyState party = Sentinel();
+        QElapsedTimer timer;
+        timer.start();
+        const Outcome outcome = LoadState(path, context, party);
+        QVERIFY(timer.elapsed() >= 250);
+        QCOMPARE(outcome.kind(), ErrorKind::Busy);
+        QVERIFY(outcome.message().contains(QDir::toNativeSeparators(folder.path())));
+        ExpectSameParty(party, Sentinel());
+        QCOMPARE(ReadBytes(path), before);
+        other.unlock();
+        QVERIFY(LoadState(path, context, party).ok());
+    }
+
+    void inspectLeavesTheStateFileAlone()
+    {
+        StateSpec spec;
+        spec.gold = 654321;
+        const QByteArray packed = Pack(MakeImage(spec), Packing::Rzip);
+        const QString path = writeState("peek.000", packed);
+        ProgramFolder folder;
+        const Result<StateContents> contents = InspectState(path, folder.context());
+        QVERIFY(contents.ok());
+        QCOMPARE(contents.value().gold, 654321u);
+        QVERIFY(contents.value().block == spec.party);
+        QCOMPARE(contents.value().experience[S(4)], 48345);
+        QCOMPARE(ReadBytes(path), packed);
+        QVERIFY(!folder.hasLeftovers());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStateFile)
+#include "tst_statefile.moc"

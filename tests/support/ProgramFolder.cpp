@@ -1,0 +1,44 @@
+#include "ProgramFolder.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace testsupport {
+
+QString RealUnvell()
+{
+    return QStringLiteral(CINDRAL_UNVELL_BINARY);
+}
+
+QString FakeUnvell()
+{
+    return QStringLiteral(CINDRAL_FAKE_UNVELL_BINARY);
+}
+
+ProgramFolder::ProgramFolder(const QString& decompressor)
+{
+    // A copy, not a link: the decompressor writes into the folder it runs from.
+    const QString target = Process::DecompressorPath(m_dir.path());
+    if (!m_dir.isValid() || !QFile::copy(decompressor, target))
+        qFatal("cannot set up a program folder with %s", qPrintable(decompressor));
+    QFile::setPermissions(target, QFile::permissions(decompressor));
+}
+
+Process::StagingContext ProgramFolder::context(Process::BusyIndicator* busy) const
+{
+    Process::StagingContext context;
+    context.programFolder = m_dir.path();
+    context.busy = busy;
+    return context;
+}
+
+bool ProgramFolder::hasLeftovers() const
+{
+    for (const QString& name : {Process::kWorkingCopyName, Process::kCompletionFlagName,
+                                Process::kFolderLockName, Process::kWorkingCopyName + ".part"})
+        if (QFile::exists(file(name)))
+            return true;
+    return false;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,223 @@
+#include "Container.h"
+#include "Decompress.h"
+#include "ProgramFolder.h"
+#include "Snapshot.h"
+#include "SnapshotGenerator.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <zlib.h>
+
+using namespace testsupport;
+
+Q_DECLARE_METATYPE(testsupport::Layout)
+Q_DECLARE_METATYPE(testsupport::Packing)
+
+namespace {
+
+std::span<const std::uint8_t> Span(const QByteArray& b)
+{
+    return {reinterpret_cast<const std::uint8_t*>(b.constData()), std::size_t(b.size())};
+}
+
+QByteArray Gzip(const QByteArray& data)
+{
+    return Pack(data, Packing::Gzip);
+}
+
+// An image whose blocks are given by hand, to break the walk in chosen ways.
+QByteArray Snapshot(const QList<QPair<QByteArray, int>>& blocks, const QByteArray& signature = "#!s9xsnp:0011\n")
+{
+    QByteArray image = signature;
+    for (const auto& [name, size] : blocks)
+        image += BlockHeader(name.constData(), size) + QByteArray(size, '\0');
+    return image;
+}
+
+}  // namespace
+
+class TestUnvell : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void acceptsEveryLayoutAndPacking_data()
+    {
+        QTest::addColumn<Layout>("layout");
+        QTest::addColumn<Packing>("packing");
+        for (Layout l : {Layout::Snes9x0001, Layout::S9xsnp0009, Layout::S9xsnp0011, Layout::Newest})
+            for (Packing p : {Packing::Plain, Packing::Gzip, Packing::GzipNamedMembers, Packing::Rzip})
+                QTest::newRow(qPrintable(LayoutName(l) + " " + PackingName(p))) << l << p;
+    }
+    void acceptsEveryLayoutAndPacking()
+    {
+        QFETCH(Layout, layout);
+        QFETCH(Packing, packing);
+        StateSpec spec;
+        spec.layout = layout;
+        const QByteArray image = MakeImage(spec);
+        const QByteArray packed = Pack(image, packing);
+        const auto result = unvell::InflateContainer(Span(packed));
+        QVERIFY2(result.ok(), result.error.c_str());
+        QVERIFY(QByteArray(reinterpret_cast<const char*>(result.image.data()), qsizetype(result.image.size())) == image);
+        QCOMPARE(unvell::CheckSnapshot(result.image), std::string());
+    }
+
+    void refusesDamagedContainers_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("cause");
+        const QByteArray image = MakeImage(StateSpec());
+        const QByteArray gz = Gzip(image);
+        const QByteArray rz = Pack(image, Packing::Rzip);
+        QTest::newRow("empty") << QByteArray() << "not a save state";
+        QTest::newRow("random text") << QByteArray("hello world") << "not a save state";
+        QTest::newRow("gzip cut short") << gz.left(gz.size() - 100) << "ends early";
+        QTest::newRow("gzip header only") << gz.left(10) << "ends early";
+        QByteArray flipped = gz;
+        flipped[flipped.size() / 2] = char(flipped[flipped.size() / 2] ^ 0x55);
+        QTest::newRow("gzip damaged") << flipped << "damaged";
+        QTest::newRow("gzip trailing junk") << gz + "junk" << "unexpected data";
+        QTest::newRow("gzip zero padding is fine") << gz + QByteArray(16, '\0') << "";
+        QByteArray rzTotal = rz;
+        rzTotal[12] = char(rzTotal[12] + 1);
+        QTest::newRow("rzip total mismatch") << rzTotal << "instead of";
+        QTest::newRow("rzip chunk cut") << rz.left(rz.size() - 10) << "cut short";
+        QTest::newRow("rzip header cut") << rz.left(12) << "header is cut short";
+        QByteArray rzVersion = rz;
+        rzVersion[6] = 2;
+        QTest::newRow("rzip version 2") << rzVersion << "unsupported RZIP version";
+        QByteArray rzHuge = rz;
+        rzHuge[19] = 1;
+        QTest::newRow("rzip claims 2^56 bytes") << rzHuge << "more than 16 MiB";
+        QTest::newRow("gzip bomb") << Gzip(QByteArray(17 * 1024 * 1024, '\0')) << "more than 16 MiB";
+        QTest::newRow("plain too large") << "#!" + QByteArray(17 * 1024 * 1024, 'x') << "more than 16 MiB";
+    }
+    void refusesDamagedContainers()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, cause);
+        const auto result = unvell::InflateContainer(Span(input));
+        QVERIFY2(QString::fromStdString(result.error).contains(cause), result.error.c_str());
+        QCOMPARE(result.ok(), cause.isEmpty());
+        if (!result.ok())
+            QVERIFY(result.image.empty());
+    }
+
+    void checksTheSnapshot_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QString>("cause");
+        const QPair<QByteArray, int> vra{"VRA", 65536}, ram{"RAM", 131072};
+        QTest::newRow("good") << Snapshot({{"NAM", 8}, vra, ram}) << "";
+        QTest::newRow("old header") << Snapshot({{"NAM", 8}, vra, ram}, "#!snes9x:0001\n") << "";
+        QTest::newRow("wrong header") << Snapshot({{"NAM", 8}, vra, ram}, "#!zsnes:0001\n") << "not an emulator snapshot";
+        QTest::newRow("no newline") << Snapshot({{"NAM", 8}, vra, ram}, "#!s9xsnp:0011") << "not an emulator snapshot";
+        QTest::newRow("no RAM") << Snapshot({{"NAM", 8}, vra}) << "no RAM block";
+        QTest::newRow("RAM of wrong size") << Snapshot({{"NAM", 8}, vra, {"RAM", 65536}}) << "instead of 131072";
+        QTest::newRow("RAM after the party offset") << Snapshot({{"NAM", 8000}, vra, ram}) << "does not lie where";
+        QTest::newRow("RAM too early for the gold")
+            << Snapshot({{"RAM", 131072}}).replace(0, 0, QByteArray()).left(14 + 11 + 131072)
+            << "";  // data from 25 covers 72832..89186, which is fine
+        QByteArray cut = Snapshot({{"NAM", 8}, vra, ram});
+        QTest::newRow("cut inside RAM") << cut.left(cut.size() - 1) << "cut short inside block RAM";
+        QByteArray badLength = Snapshot({{"NAM", 8}, vra, ram});
+        badLength[14 + 4] = 'x';
+        QTest::newRow("bad length digits") << badLength << "no proper length";
+        QTest::newRow("cut inside a header") << Snapshot({{"NAM", 8}}) + "VRA:00" << "inside a block header";
+    }
+    void checksTheSnapshot()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(QString, cause);
+        const std::string error = unvell::CheckSnapshot(Span(image));
+        QVERIFY2(QString::fromStdString(error).contains(cause), error.c_str());
+        QCOMPARE(error.empty(), cause.isEmpty());
+    }
+
+    void programWritesImageThenFlag()
+    {
+        ProgramFolder folder;
+        QTemporaryDir states;
+        const QByteArray image = MakeImage(StateSpec());
+        const QString path = states.filePath("a  b c.000");
+        WriteBytes(path, Pack(image, Packing::Rzip));
+        QProcess unvell;
+        unvell.start(folder.file("Unvell"), {"-dec", path});
+        QVERIFY(unvell.waitForFinished());
+        QCOMPARE(unvell.exitCode(), 0);
+        QVERIFY(ReadBytes(folder.file("newstate.dec")) == image);
+        QVERIFY(QFile::exists(folder.file("flag.unv")));
+        QVERIFY(!QFile::exists(folder.file("newstate.dec.part")));
+    }
+
+    void programJoinsUnquotedWords()
+    {
+        ProgramFolder folder;
+        QTemporaryDir states;
+        const QString path = states.filePath("my state file.000");
+        WriteBytes(path, Gzip(MakeImage(StateSpec())));
+        QProcess unvell;
+        unvell.start(folder.file("Unvell"), QStringList{"-dec"} + path.split(' '));
+        QVERIFY(unvell.waitForFinished());
+        QCOMPARE(unvell.exitCode(), 0);
+        QVERIFY(QFile::exists(folder.file("flag.unv")));
+    }
+
+    void programFailsWithoutWritingAnything_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("missing") << QByteArray() << false << 1 << "does not exist";
+        QTest::newRow("not a state") << QByteArray("text") << true << 3 << "not a save state";
+        QTest::newRow("bomb") << Gzip(QByteArray(17 * 1024 * 1024, '\0')) << true << 3 << "16 MiB";
+    }
+    void programFailsWithoutWritingAnything()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, exists);
+        QFETCH(int, exitCode);
+        QFETCH(QString, cause);
+        ProgramFolder folder;
+        QTemporaryDir states;
+        const QString path = states.filePath("bad.000");
+        if (exists)
+            WriteBytes(path, content);
+        QProcess unvell;
+        unvell.start(folder.file("Unvell"), {"-dec", path});
+        QVERIFY(unvell.waitForFinished());
+        QCOMPARE(unvell.exitCode(), exitCode);
+        const QString err = QString::fromLocal8Bit(unvell.readAllStandardError());
+        QCOMPARE(err.count('\n'), 1);
+        QVERIFY2(err.startsWith("Unvell: " + path + ": ") && err.contains(cause), qPrintable(err));
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void programUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("help") << QStringList{"--help"} << 0;
+        QTest::newRow("no args") << QStringList{} << 2;
+        QTest::newRow("no path") << QStringList{"-dec"} << 2;
+        QTest::newRow("wrong switch") << QStringList{"-enc", "x"} << 2;
+    }
+    void programUsage()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QProcess unvell;
+        unvell.start(RealUnvell(), args);
+        QVERIFY(unvell.waitForFinished());
+        QCOMPARE(unvell.exitCode(), exitCode);
+        const QByteArray text = exitCode == 0 ? unvell.readAllStandardOutput() : unvell.readAllStandardError();
+        QVERIFY(text.contains("Usage: Unvell -dec <state path>"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUnvell)
+#include "tst_unvell.moc"

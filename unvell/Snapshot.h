@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace unvell {
+
+// The plain image is the emulator's snapshot: a first line "#!snes9x:NNNN" or "#!s9xsnp:NNNN",
+// then blocks "XYZ:NNNNNN:" followed by NNNNNN bytes of data.
+inline constexpr std::size_t kRamBlockSize = 131072;
+
+// Walks the blocks to RAM and checks that it holds the party block and the gold.
+// Returns an empty text when the image is a state the editor can edit, else the cause.
+std::string CheckSnapshot(std::span<const std::uint8_t> image);
+
+}  // namespace unvell
