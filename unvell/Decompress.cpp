@@ -35,7 +35,8 @@ bool WriteWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes, st
         cause = "cannot create " + path.string() + ": " + std::strerror(errno);
         return false;
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     const int writeErrno = errno;
     const bool closed = std::fclose(f) == 0;
     if (!written || !closed) {

@@ -1,0 +1,93 @@
+#include "Look.h"
+
+#include <QBitmap>
+
+// The pictures are compiled into this static library; they must be registered once by hand.
+static void RegisterFormsResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace forms {
+namespace {
+
+QPixmap Picture(const QString& resource)
+{
+    static const bool registered = (RegisterFormsResources(), true);
+    (void)registered;
+    return QPixmap(resource);
+}
+
+QPixmap Masked(const QString& resource)
+{
+    QPixmap pixmap = Picture(resource);
+    pixmap.setMask(pixmap.createMaskFromColor(QColor(0, 255, 0)));
+    return pixmap;
+}
+
+}  // namespace
+
+void InstallFontSubstitutions()
+{
+    QFont::insertSubstitutions(QStringLiteral("Arial"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Courier New"),
+                               {QStringLiteral("Liberation Mono"), QStringLiteral("Cousine"),
+                                QStringLiteral("DejaVu Sans Mono")});
+    QFont::insertSubstitutions(QStringLiteral("Haettenschweiler"),
+                               {QStringLiteral("DejaVu Sans Condensed"),
+                                QStringLiteral("Liberation Sans Narrow"),
+                                QStringLiteral("Liberation Sans")});
+}
+
+QFont WindowFont()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(8.25);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+QFont AboutTitleFont()
+{
+    QFont font(QStringLiteral("Haettenschweiler"));
+    font.setPointSizeF(26.25);
+    font.setWeight(QFont::ExtraBold);
+    font.setStretch(QFont::Condensed);
+    return font;
+}
+
+QFont AboutTextFont()
+{
+    QFont font(QStringLiteral("Courier New"));
+    font.setPointSizeF(8.25);
+    font.setWeight(QFont::Bold);
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
+QIcon EditorIcon()
+{
+    QIcon icon;
+    icon.addPixmap(Masked(QStringLiteral(":/icons/cindral32.xpm")));
+    icon.addPixmap(Masked(QStringLiteral(":/icons/cindral16.xpm")));
+    return icon;
+}
+
+QIcon AboutIcon()
+{
+    return EditorIcon();
+}
+
+QIcon TabIcon(int slotNumber)
+{
+    return QIcon(Masked(QStringLiteral(":/icons/tab%1.xpm").arg(slotNumber)));
+}
+
+QPixmap AboutPicture()
+{
+    return Picture(QStringLiteral(":/icons/about16.xpm"));
+}
+
+}  // namespace forms

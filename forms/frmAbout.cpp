@@ -1,0 +1,74 @@
+#include "frmAbout.h"
+
+#include "Look.h"
+#include "Twips.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+
+namespace forms {
+
+const QString& frmAbout::AboutText()
+{
+    // Thirteen lines of at most 48 characters, each ending in CR LF.
+    static const QString text = QStringLiteral(
+        "Cindral I Editor Snes9x\r\n"
+        "\r\n"
+        "Code:    the Cindral I Editor project\r\n"
+        "Offsets: the Cindral I Editor project\r\n"
+        "Cindral save-state editors, number I\r\n"
+        "\r\n"
+        "Edits the party in Snes9x save states.\r\n"
+        "States are unpacked by Unvell, our own\r\n"
+        "decompressor; thanks to everyone who\r\n"
+        "keeps the emulator's state format open.\r\n"
+        "\r\n"
+        "The Cindral I Editor project\r\n"
+        "See README.md beside the program\r\n");
+    return text;
+}
+
+frmAbout::frmAbout(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                         Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Cindral I Editor 9x"));
+    setWindowIcon(AboutIcon());
+    setModal(true);
+    setFixedSize(Px(5085), Px(3750));
+    setAutoFillBackground(true);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    black.setColor(QPalette::Base, Qt::black);
+    black.setColor(QPalette::WindowText, Qt::white);
+    black.setColor(QPalette::Text, Qt::white);
+    setPalette(black);
+
+    // Taller than the window: the bottom of the text box is cut off by the window's edge.
+    auto* txtAbout = new QPlainTextEdit(this);
+    txtAbout->setObjectName(QStringLiteral("txtAbout"));
+    txtAbout->setGeometry(TwipRect(120, 840, 4935, 4455));
+    txtAbout->setFont(AboutTextFont());
+    txtAbout->setReadOnly(true);
+    txtAbout->setFrameShape(QFrame::NoFrame);
+    txtAbout->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txtAbout->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txtAbout->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtAbout->setPlainText(AboutText());
+
+    auto* lblAbout = new QLabel(QStringLiteral("Cindral I Editor"), this);
+    lblAbout->setObjectName(QStringLiteral("lblAbout"));
+    lblAbout->setFont(AboutTitleFont());
+    lblAbout->move(Px(120), 0);
+    lblAbout->adjustSize();
+
+    auto* imgAbout = new QLabel(this);
+    imgAbout->setObjectName(QStringLiteral("imgAbout"));
+    imgAbout->setGeometry(TwipRect(4560, 0, 480, 480));
+    imgAbout->setScaledContents(true);
+    imgAbout->setPixmap(AboutPicture());
+}
+
+}  // namespace forms

@@ -1,0 +1,322 @@
+#include "frmEditor.h"
+
+#include "GoldOption.h"
+#include "Look.h"
+#include "NameCodec.h"
+#include "NumericText.h"
+#include "StateFile.h"
+#include "Twips.h"
+#include "frmAbout.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QValidator>
+
+namespace forms {
+namespace {
+
+using namespace Process;
+
+const QString kCaption = QStringLiteral("Cindral I Editor Snes9x");
+const QString kStateFilter = QStringLiteral("Snes9x States (*.00*)");
+
+// The name box takes one byte per character: anything beyond Latin-1 is refused as typed.
+class Latin1Validator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        return IsLatin1(input) ? Acceptable : Invalid;
+    }
+};
+
+class WaitCursor : public BusyIndicator
+{
+public:
+    void setBusy(bool busy) override
+    {
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    }
+};
+
+struct BoxPlace {
+    const char* name;
+    int left, top, width;
+};
+
+// Positions in twips inside the panel; every box is 255 high.
+constexpr BoxPlace kBoxPlaces[] = {
+    {"txtName", 600, 0, 735},    {"txtLevel", 2160, 0, 375},  {"txtHPL", 360, 600, 615},
+    {"txtHPR", 1080, 600, 615},  {"txtAPL", 2520, 600, 615},  {"txtAPR", 3240, 600, 615},
+    {"txtStr", 360, 1200, 375},  {"txtVig", 360, 1560, 375},  {"txtWis", 360, 1920, 375},
+    {"txtAgl", 1440, 1200, 375}, {"txtMag", 1440, 1560, 375}, {"txtLuck", 1440, 1920, 375},
+    {"txtAtk", 2520, 1200, 375}, {"txtDef", 2520, 1560, 375}, {"txtInt", 2520, 1920, 375},
+    {"txtAct", 3600, 1200, 375}, {"txtFate", 3600, 1560, 375}, {"txtExp", 3600, 1920, 615},
+};
+
+struct LabelPlace {
+    const char* caption;
+    int left, top;
+};
+
+// Label1_0 .. Label1_15, in index order.
+constexpr LabelPlace kLabels[] = {
+    {"Level:", 1680, 0}, {"Name:", 0, 0},     {"HP:", 0, 600},     {"AP:", 2160, 600},
+    {"Str:", 0, 1200},   {"Vig:", 0, 1560},   {"Wis:", 0, 1920},   {"Agl:", 1080, 1200},
+    {"Mag:", 1080, 1560}, {"Lck:", 1080, 1920}, {"Atk:", 2160, 1200}, {"Def:", 2160, 1560},
+    {"Int:", 2160, 1920}, {"Act:", 3240, 1200}, {"Fte:", 3240, 1560}, {"Exp:", 3240, 1920},
+};
+
+// From tab index 1 upward (the panel itself, index 0, takes no focus), then the tab strip.
+constexpr const char* kTabOrder[] = {
+    "txtExp", "cmdGold", "txtFate", "txtAct", "txtInt", "txtDef", "txtAtk",
+    "txtLuck", "txtMag", "txtAgl", "txtWis", "txtVig", "txtStr", "txtAPR",
+    "txtAPL", "txtHPR", "txtHPL", "chkAilments", "txtName", "txtLevel", "tbsOptions",
+};
+
+}  // namespace
+
+EditorSeams EditorSeams::Interactive()
+{
+    EditorSeams seams;
+    seams.chooseStateFile = [](QWidget* parent, const QString& lastPath) {
+        return QFileDialog::getOpenFileName(parent, QString(), lastPath, kStateFilter);
+    };
+    seams.showError = [](QWidget* parent, const QString& title, const QString& message) {
+        QMessageBox::critical(parent, title, message);
+    };
+    return seams;
+}
+
+frmEditor::frmEditor(PartyState& party, const QString& programFolder, EditorSeams seams,
+                     QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                              Qt::MSWindowsFixedSizeDialogHint),
+      m_party(party), m_seams(std::move(seams)), m_waitCursor(std::make_unique<WaitCursor>())
+{
+    setObjectName(QStringLiteral("frmEditor"));
+    setWindowTitle(kCaption);
+    setWindowIcon(EditorIcon());
+    setFont(WindowFont());
+    m_context.programFolder = programFolder;
+    m_context.busy = m_waitCursor.get();
+
+    auto* client = new QWidget(this);
+    client->setFixedSize(Px(4845), Px(3765));
+    setCentralWidget(client);
+
+    tbsOptions = new QTabWidget(client);
+    tbsOptions->setObjectName(QStringLiteral("tbsOptions"));
+    tbsOptions->setGeometry(TwipRect(120, 120, 4575, 3495));
+    for (int n = 1; n <= kSlotCount; ++n)
+        tbsOptions->addTab(new QWidget, TabIcon(n), QStringLiteral("P.%1").arg(n));
+    connect(tbsOptions, &QTabWidget::currentChanged, this, &frmEditor::tbsOptions_Click);
+
+    buildPanel(client);
+    buildMenus();
+    setTabOrder();
+    // The window's size is fixed: no resizing, no maximising.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    tbsOptions->setFocus();
+}
+
+frmEditor::~frmEditor() = default;
+
+void frmEditor::buildMenus()
+{
+    QMenu* mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    QAction* load = mnuFile->addAction(QStringLiteral("&Load"), this, &frmEditor::mnuFileLoad_Click);
+    load->setObjectName(QStringLiteral("mnuFileLoad"));
+    load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    mnuFileSave = mnuFile->addAction(QStringLiteral("&Save"), this, &frmEditor::mnuFileSave_Click);
+    mnuFileSave->setObjectName(QStringLiteral("mnuFileSave"));
+    mnuFileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuFileSave->setEnabled(false);
+    mnuFile->addSeparator()->setObjectName(QStringLiteral("mnuFileSep2"));
+    QAction* exit = mnuFile->addAction(QStringLiteral("&Exit"), this, &frmEditor::mnuFileExit_Click);
+    exit->setObjectName(QStringLiteral("mnuFileExit"));
+    // About sits on the menu bar itself and acts at once.
+    QAction* about = menuBar()->addAction(QStringLiteral("&About"));
+    about->setObjectName(QStringLiteral("mnuFileAbout"));
+    connect(about, &QAction::triggered, this, &frmEditor::mnuFileAbout_Click);
+}
+
+void frmEditor::buildPanel(QWidget* client)
+{
+    picOptions = new QWidget(client);
+    picOptions->setObjectName(QStringLiteral("picOptions"));
+    picOptions->setGeometry(TwipRect(240, 600, 4215, 2895));
+    picOptions->setEnabled(false);
+    picOptions->raise();  // in front of the tab strip's page, below its tabs
+
+    for (const BoxPlace& place : kBoxPlaces) {
+        auto* edit = new QLineEdit(picOptions);
+        edit->setObjectName(QLatin1String(place.name));
+        edit->setGeometry(TwipRect(place.left, place.top, place.width, 255));
+    }
+    txtName = box("txtName");
+    txtName->setMaxLength(4);
+    txtName->setValidator(new Latin1Validator(txtName));
+    connect(txtName, &QLineEdit::textEdited, this, &frmEditor::txtName_Change);
+    for (const NumericFieldInfo& info : NumericFields()) {
+        QLineEdit* edit = box(info.boxName);
+        m_numericBoxes.append({edit, &info});
+        connect(edit, &QLineEdit::textEdited, this, [this, edit, &info] { txtNumeric_Change(edit, info); });
+    }
+
+    chkAilments = new QCheckBox(QStringLiteral("No Ailments"), picOptions);
+    chkAilments->setObjectName(QStringLiteral("chkAilments"));
+    chkAilments->setGeometry(TwipRect(2880, 0, 1215, 255));
+    connect(chkAilments, &QCheckBox::clicked, this, &frmEditor::chkAilments_Click);
+
+    cmdGold = new QPushButton(kGoldCaptionInitial, picOptions);
+    cmdGold->setObjectName(QStringLiteral("cmdGold"));
+    cmdGold->setGeometry(TwipRect(0, 2400, 1695, 375));
+    connect(cmdGold, &QPushButton::clicked, this, &frmEditor::cmdGold_Click);
+
+    for (int i = 0; i < int(std::size(kLabels)); ++i) {
+        auto* label = new QLabel(QLatin1String(kLabels[i].caption), picOptions);
+        label->setObjectName(QStringLiteral("Label1_%1").arg(i));
+        label->move(Px(kLabels[i].left), Px(kLabels[i].top));
+        label->adjustSize();
+    }
+    auto* label2 = new QLabel(QStringLiteral("Party editor"), picOptions);
+    label2->setObjectName(QStringLiteral("Label2"));
+    label2->move(Px(2520), Px(2520));
+    label2->adjustSize();
+
+    const int rules[] = {360, 960, 2280};
+    for (int i = 0; i < 3; ++i) {
+        auto* line = new QFrame(picOptions);
+        line->setObjectName(QStringLiteral("Line1_%1").arg(i));
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Plain);
+        line->setGeometry(0, Px(rules[i]), Px(4200), 1);
+    }
+}
+
+void frmEditor::setTabOrder()
+{
+    QWidget* previous = nullptr;
+    for (const char* name : kTabOrder) {
+        auto* widget = findChild<QWidget*>(QLatin1String(name));
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
+QLineEdit* frmEditor::box(const char* name) const
+{
+    return picOptions->findChild<QLineEdit*>(QLatin1String(name));
+}
+
+void frmEditor::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void frmEditor::tbsOptions_Click()
+{
+    // Nothing is loaded until Save is enabled; a tab then only moves the strip's selection.
+    if (!mnuFileSave->isEnabled())
+        return;
+    m_party.SelectedSlot = std::uint8_t(tbsOptions->currentIndex() + 1);
+    const Result<Slot> slot = m_party.selected();
+    if (!slot)
+        return;
+    // setText and setChecked raise no user-edit signals, so filling stores nothing.
+    const CharacterRecord& record = m_party.block[slot.value()];
+    txtName->setText(NameForDisplay(record.Name));
+    for (const auto& [edit, info] : m_numericBoxes)
+        edit->setText(QString::number(FieldValue(m_party, slot.value(), info->field)));
+    chkAilments->setChecked(HasNoAilments(record));
+}
+
+void frmEditor::txtNumeric_Change(QLineEdit* edit, const NumericFieldInfo& info)
+{
+    const NumericEdit result = ApplyNumericText(edit->text(), info.limit);
+    if (result.clamped)
+        edit->setText(result.text);
+    if (const Result<Slot> slot = m_party.selected())
+        SetFieldValue(m_party, slot.value(), info.field, result.value);
+}
+
+void frmEditor::txtName_Change()
+{
+    if (const Result<Slot> slot = m_party.selected())
+        m_party.block[slot.value()].Name = NameFieldFromText(txtName->text());
+}
+
+void frmEditor::chkAilments_Click()
+{
+    if (const Result<Slot> slot = m_party.selected())
+        SetNoAilments(m_party.block[slot.value()], chkAilments->isChecked());
+}
+
+void frmEditor::cmdGold_Click()
+{
+    cmdGold->setText(NextGoldCaption(cmdGold->text()));
+}
+
+void frmEditor::mnuFileLoad_Click()
+{
+    const QString chosen = m_seams.chooseStateFile(this, m_dialogPath);
+    if (chosen.isEmpty())
+        return;  // cancelled: nothing changes
+    m_dialogPath = chosen;
+    const Outcome loaded = LoadState(chosen, m_context, m_party);
+    if (!loaded) {
+        m_seams.showError(this, tr("Cannot load the state"), loaded.message());
+        return;
+    }
+    m_stateFileName = chosen;
+    mnuFileSave->setEnabled(true);
+    picOptions->setEnabled(true);
+    tbsOptions_Click();
+}
+
+void frmEditor::mnuFileSave_Click()
+{
+    const Outcome saved = SaveState(m_stateFileName, m_context, m_party, GoldMaxOut(cmdGold->text()));
+    if (!saved)
+        m_seams.showError(this, tr("Cannot save the state"),
+                          saved.message() + tr("\n\nYour edits are still here; nothing was lost."));
+}
+
+void frmEditor::mnuFileExit_Click()
+{
+    close();
+}
+
+void frmEditor::mnuFileAbout_Click()
+{
+    frmAbout about(this);
+    about.exec();
+}
+
+}  // namespace forms

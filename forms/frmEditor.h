@@ -1,0 +1,79 @@
+#pragma once
+
+#include "MemberFields.h"
+#include "PartyState.h"
+#include "Staging.h"
+
+#include <QMainWindow>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace forms {
+
+// What the window asks of the user outside itself; tests answer without a modal loop.
+struct EditorSeams {
+    // The chosen state file, or an empty text when the user cancels.
+    std::function<QString(QWidget* parent, const QString& lastPath)> chooseStateFile;
+    std::function<void(QWidget* parent, const QString& title, const QString& message)> showError;
+
+    static EditorSeams Interactive();
+};
+
+// The main window: shows one party member at a time and stores every edit at once into the
+// party, which it holds for the whole run.
+class frmEditor : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    frmEditor(Process::PartyState& party, const QString& programFolder,
+              EditorSeams seams = EditorSeams::Interactive(), QWidget* parent = nullptr);
+    ~frmEditor() override;
+
+    // The staging settings used for loads and saves; tests shorten the bounds.
+    Process::StagingContext& stagingContext() { return m_context; }
+    const QString& stateFileName() const { return m_stateFileName; }
+
+    void tbsOptions_Click();
+    void mnuFileLoad_Click();
+    void mnuFileSave_Click();
+    void mnuFileExit_Click();
+    void mnuFileAbout_Click();
+    void cmdGold_Click();
+    void txtName_Change();
+    void txtNumeric_Change(QLineEdit* box, const Process::NumericFieldInfo& info);
+    void chkAilments_Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildPanel(QWidget* client);
+    void setTabOrder();
+    QLineEdit* box(const char* name) const;
+
+    Process::PartyState& m_party;
+    Process::StagingContext m_context;
+    EditorSeams m_seams;
+    std::unique_ptr<Process::BusyIndicator> m_waitCursor;
+    QString m_stateFileName;  // the state Save writes; set only by a successful load
+    QString m_dialogPath;     // where the open dialog starts
+    bool m_centred = false;
+
+    QTabWidget* tbsOptions = nullptr;
+    QWidget* picOptions = nullptr;
+    QLineEdit* txtName = nullptr;
+    QCheckBox* chkAilments = nullptr;
+    QPushButton* cmdGold = nullptr;
+    QAction* mnuFileSave = nullptr;
+    QList<QPair<QLineEdit*, const Process::NumericFieldInfo*>> m_numericBoxes;
+};
+
+}  // namespace forms

@@ -1,0 +1,537 @@
+#include "GoldOption.h"
+#include "Look.h"
+#include "MemberFields.h"
+#include "NameCodec.h"
+#include "ProgramFolder.h"
+#include "SnapshotGenerator.h"
+#include "frmAbout.h"
+#include "frmEditor.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QScopeGuard>
+
+using namespace Process;
+using namespace testsupport;
+using forms::frmEditor;
+
+namespace {
+
+Slot S(int n)
+{
+    return Slot::FromNumber(n).value();
+}
+
+}  // namespace
+
+class TestEditor : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_states;
+    std::unique_ptr<ProgramFolder> m_folder;
+    std::unique_ptr<PartyState> m_party;
+    std::unique_ptr<frmEditor> m_editor;
+    QStringList m_answers;  // what the open dialog returns, one per use
+    int m_dialogs = 0;
+    QStringList m_errors;
+
+    template <class T>
+    T* w(const QString& name) const
+    {
+        T* widget = m_editor->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", qPrintable(name));
+        return widget;
+    }
+    QLineEdit* box(const QString& name) const { return w<QLineEdit>(name); }
+    QAction* action(const QString& name) const { return w<QAction>(name); }
+
+    QString writeState(const QString& name, const StateSpec& spec = StateSpec(),
+                       Packing packing = Packing::Gzip)
+    {
+        const QString path = m_states.filePath(name);
+        WriteBytes(path, Pack(MakeImage(spec), packing));
+        return path;
+    }
+
+    void load(const QString& path)
+    {
+        m_answers << path;
+        action("mnuFileLoad")->trigger();
+    }
+
+    void selectTab(int index)
+    {
+        QTabBar* bar = w<QTabWidget>("tbsOptions")->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    }
+
+    // Replaces the box's text the way a user does: select all, delete, type.
+    void retype(QLineEdit* edit, const QString& keys)
+    {
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, keys);
+    }
+
+private slots:
+    void initTestCase() { forms::InstallFontSubstitutions(); }
+
+    void init()
+    {
+        m_folder = std::make_unique<ProgramFolder>();
+        m_party = std::make_unique<PartyState>();
+        m_answers.clear();
+        m_errors.clear();
+        m_dialogs = 0;
+        forms::EditorSeams seams;
+        seams.chooseStateFile = [this](QWidget*, const QString&) {
+            ++m_dialogs;
+            return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
+        };
+        seams.showError = [this](QWidget*, const QString&, const QString& message) {
+            m_errors << message;
+        };
+        m_editor = std::make_unique<frmEditor>(*m_party, m_folder->path(), seams);
+        m_editor->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_editor.get()));
+        // Offscreen activates at once; a bare X server without a window manager may not, which
+        // only the keyboard tests notice.
+        QApplication::setActiveWindow(m_editor.get());
+        (void)QTest::qWaitForWindowActive(m_editor.get(), 1000);
+    }
+
+    void cleanup()
+    {
+        m_editor.reset();
+        m_party.reset();
+        m_folder.reset();
+    }
+
+    void startState()
+    {
+        QCOMPARE(m_editor->windowTitle(), QStringLiteral("Cindral I Editor Snes9x"));
+        QCOMPARE(m_editor->centralWidget()->size(), QSize(323, 251));
+        QCOMPARE(m_editor->minimumSize(), m_editor->maximumSize());
+        QVERIFY(!(m_editor->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!action("mnuFileSave")->isEnabled());
+        QVERIFY(!w<QWidget>("picOptions")->isEnabled());
+        auto* tabs = w<QTabWidget>("tbsOptions");
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(tabs->currentIndex(), 0);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(tabs->tabText(i), QStringLiteral("P.%1").arg(i + 1));
+        for (const NumericFieldInfo& info : NumericFields())
+            QVERIFY(box(info.boxName)->text().isEmpty());
+        QVERIFY(box("txtName")->text().isEmpty());
+        QVERIFY(!w<QCheckBox>("chkAilments")->isChecked());
+        QCOMPARE(w<QCheckBox>("chkAilments")->text(), QStringLiteral("No Ailments"));
+        QCOMPARE(w<QPushButton>("cmdGold")->text(), QStringLiteral("&Max Out Gold - NO"));
+        QCOMPARE(w<QLabel>("Label1_0")->text(), QStringLiteral("Level:"));
+        QCOMPARE(w<QLabel>("Label1_15")->text(), QStringLiteral("Exp:"));
+        QCOMPARE(w<QLabel>("Label1_9")->text(), QStringLiteral("Lck:"));
+        QVERIFY(w<QWidget>("Line1_2"));
+        QCOMPARE(w<QWidget>("txtExp")->geometry(), QRect(240, 128, 41, 17));
+        QCOMPARE(w<QWidget>("picOptions")->geometry(), QRect(16, 40, 281, 193));
+        QCOMPARE(box("txtName")->maxLength(), 4);
+        QVERIFY(tabs->hasFocus());
+        QCOMPARE(m_party->SelectedSlot, 0);
+    }
+
+    void beforeLoadOnlyTheStripAndLoadRespond()
+    {
+        selectTab(2);
+        QCOMPARE(w<QTabWidget>("tbsOptions")->currentIndex(), 2);
+        QCOMPARE(m_party->SelectedSlot, 0);
+        QVERIFY(box("txtLevel")->text().isEmpty());
+        QTest::keyClick(m_editor.get(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(m_dialogs, 0);
+        QTest::keyClick(m_editor.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(m_dialogs, 1);  // cancelled: nothing else happens
+        QVERIFY(!action("mnuFileSave")->isEnabled());
+        QVERIFY(!w<QWidget>("picOptions")->isEnabled());
+    }
+
+    void loadShowsTheSelectedMember()
+    {
+        selectTab(1);
+        load(writeState("show.000"));
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+        QVERIFY(action("mnuFileSave")->isEnabled());
+        QVERIFY(w<QWidget>("picOptions")->isEnabled());
+        QCOMPARE(m_party->SelectedSlot, 2);
+        QCOMPARE(box("txtName")->text(), QStringLiteral("Orin"));
+        QCOMPARE(box("txtExp")->text(), QStringLiteral("24345"));
+        QCOMPARE(box("txtLevel")->text(), QStringLiteral("24"));
+        QCOMPARE(box("txtHPL")->text(), QStringLiteral("422"));
+        QCOMPARE(box("txtHPR")->text(), QStringLiteral("462"));
+        QCOMPARE(box("txtAtk")->text(), QStringLiteral("122"));
+        QVERIFY(w<QCheckBox>("chkAilments")->isChecked());
+        selectTab(2);  // slot 3 has Status 4
+        QCOMPARE(box("txtName")->text(), QStringLiteral("Kael"));
+        QVERIFY(!w<QCheckBox>("chkAilments")->isChecked());
+        QCOMPARE(m_party->block[S(3)].Status, 4);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void typingIsClampedAndStored_data()
+    {
+        QTest::addColumn<QString>("boxName");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("300 level") << "txtLevel" << "300" << "255" << 255;
+        QTest::newRow("-5 level") << "txtLevel" << "-5" << "0" << 0;
+        QTest::newRow("lone minus") << "txtAtk" << "-" << "-" << 0;
+        QTest::newRow("12abc") << "txtStr" << "12abc" << "12abc" << 12;
+        QTest::newRow("letters only") << "txtVig" << "abc" << "abc" << 0;
+        QTest::newRow("254.5 to even") << "txtWis" << "254.5" << "254.5" << 254;
+        QTest::newRow("1.5 to even") << "txtAgl" << "1.5" << "1.5" << 2;
+        QTest::newRow("255.4") << "txtMag" << "255.4" << "255" << 255;
+        QTest::newRow("1000 hp") << "txtHPL" << "1000" << "999" << 999;
+        QTest::newRow("999 hp") << "txtHPR" << "999" << "999" << 999;
+        QTest::newRow("exp over limit") << "txtExp" << "100000" << "99999" << 99999;
+        QTest::newRow("cleared") << "txtDef" << "" << "" << 0;
+        QTest::newRow("fate") << "txtFate" << "77" << "77" << 77;
+    }
+    void typingIsClampedAndStored()
+    {
+        QFETCH(QString, boxName);
+        QFETCH(QString, keys);
+        QFETCH(QString, text);
+        QFETCH(int, stored);
+        load(writeState("type.000"));
+        const PartyState before = *m_party;
+        retype(box(boxName), keys);
+        QCOMPARE(box(boxName)->text(), text);
+        const NumericFieldInfo* info = nullptr;
+        for (const NumericFieldInfo& candidate : NumericFields())
+            if (boxName == QLatin1String(candidate.boxName))
+                info = &candidate;
+        QVERIFY(info);
+        QCOMPARE(FieldValue(*m_party, S(1), info->field), stored);
+        // Only that field of slot 1 changed.
+        PartyState expected = before;
+        SetFieldValue(expected, S(1), info->field, stored);
+        QVERIFY(m_party->block == expected.block);
+        QVERIFY(m_party->experience == expected.experience);
+    }
+
+    void levelStoresKeystrokeByKeystroke()
+    {
+        load(writeState("keys.000"));
+        QLineEdit* level = box("txtLevel");
+        retype(level, "");
+        QList<int> seen;
+        for (char c : QByteArray("300")) {
+            QTest::keyClick(level, c);
+            seen << m_party->block[S(1)].Level;
+        }
+        QCOMPARE(seen, (QList<int>{3, 30, 255}));
+        QCOMPARE(level->text(), QStringLiteral("255"));
+    }
+
+    void nameBoxTakesFourLatin1Characters()
+    {
+        load(writeState("name.000"));
+        QLineEdit* name = box("txtName");
+        retype(name, "Abcde");
+        QCOMPARE(name->text(), QStringLiteral("Abcd"));
+        QCOMPARE(m_party->block[S(1)].Name, (NameField{193, 130, 131, 132}));
+        retype(name, "O");
+        QTest::sendKeyEvent(QTest::Click, name, Qt::Key_unknown, QString::fromUtf8("\u20AC"), {});
+        QTest::keyClicks(name, "x");
+        QCOMPARE(name->text(), QStringLiteral("Ox"));
+        QCOMPARE(m_party->block[S(1)].Name, (NameField{207, 152, 0, 0}));
+        retype(name, "A B");
+        QCOMPARE(m_party->block[S(1)].Name, (NameField{193, 0, 194, 0}));
+    }
+
+    void editsStayWithTheirSlot()
+    {
+        load(writeState("slots.000"));
+        retype(box("txtStr"), "201");
+        selectTab(1);
+        QCOMPARE(box("txtStr")->text(), QStringLiteral("22"));
+        retype(box("txtStr"), "202");
+        retype(box("txtExp"), "5");
+        selectTab(0);
+        QCOMPARE(box("txtStr")->text(), QStringLiteral("201"));
+        QCOMPARE(m_party->block[S(1)].Str, 201);
+        QCOMPARE(m_party->block[S(2)].Str, 202);
+        QCOMPARE(m_party->experience[S(2)], 5);
+        QCOMPARE(m_party->experience[S(1)], 12345);
+        QCOMPARE(m_party->block[S(3)].Str, 23);
+        QCOMPARE(m_party->block[S(4)].Str, 24);
+    }
+
+    void fillingStoresNothing()
+    {
+        StateSpec spec;
+        spec.party[S(2)].HpLeft = 1200;                      // beyond its box's limit
+        spec.party[S(2)].ExpLow = std::uint16_t(150000 & 0xFFFF);  // experience 150000
+        spec.party[S(2)].ExpHigh = std::uint8_t(150000 >> 16);
+        spec.party[S(2)].Name = {65, 32, 193, 255};          // shown "A A", stored otherwise
+        load(writeState("fill.000", spec));
+        const PartyState loaded = *m_party;
+        for (int tab : {1, 0, 1, 1, 3, 1}) {
+            selectTab(tab);
+            QVERIFY(m_party->block == loaded.block);
+            QVERIFY(m_party->experience == loaded.experience);
+        }
+        QCOMPARE(box("txtHPL")->text(), QStringLiteral("1200"));
+        QCOMPARE(box("txtExp")->text(), QStringLiteral("150000"));
+        QCOMPARE(box("txtName")->text(), QStringLiteral("A A"));
+    }
+
+    void ailmentsStoreZeroOr32()
+    {
+        load(writeState("ail.000"));
+        selectTab(2);  // Status 4, unchecked
+        auto* chk = w<QCheckBox>("chkAilments");
+        QTest::mouseClick(chk, Qt::LeftButton, {}, QPoint(5, chk->height() / 2));
+        QVERIFY(chk->isChecked());
+        QCOMPARE(m_party->block[S(3)].Status, 0);
+        QTest::mouseClick(chk, Qt::LeftButton, {}, QPoint(5, chk->height() / 2));
+        QCOMPARE(m_party->block[S(3)].Status, 32);
+        selectTab(0);
+        QCOMPARE(m_party->block[S(1)].Status, 0);
+    }
+
+    void goldCaptionCycles()
+    {
+        load(writeState("gold.000"));
+        auto* gold = w<QPushButton>("cmdGold");
+        const QStringList expected{"Max Out Gold - OK", "Max Out Gold - NO", "Max Out Gold - OK"};
+        for (const QString& caption : expected) {
+            QTest::mouseClick(gold, Qt::LeftButton);
+            QCOMPARE(gold->text(), caption);
+        }
+    }
+
+    void altMOnlyWithTheFirstCaption()
+    {
+        load(writeState("altm.000"));
+        auto* gold = w<QPushButton>("cmdGold");
+        // A mnemonic presses the button with a short animation, so the click comes a little later.
+        QTest::keyClick(m_editor.get(), Qt::Key_M, Qt::AltModifier);
+        QTRY_COMPARE(gold->text(), QStringLiteral("Max Out Gold - OK"));
+        QTest::keyClick(m_editor.get(), Qt::Key_M, Qt::AltModifier);
+        QTest::qWait(300);
+        QCOMPARE(gold->text(), QStringLiteral("Max Out Gold - OK"));
+    }
+
+    void saveWritesGoldOnlyWhenOn_data()
+    {
+        QTest::addColumn<int>("clicks");
+        QTest::newRow("never clicked") << 0;
+        QTest::newRow("on") << 1;
+        QTest::newRow("off again") << 2;
+    }
+    void saveWritesGoldOnlyWhenOn()
+    {
+        QFETCH(int, clicks);
+        const QString path = writeState("gsave.000");
+        load(path);
+        for (int i = 0; i < clicks; ++i)
+            QTest::mouseClick(w<QPushButton>("cmdGold"), Qt::LeftButton);
+        action("mnuFileSave")->trigger();
+        QVERIFY(m_errors.isEmpty());
+        const QByteArray gold = ReadBytes(path).mid(89184, 3);
+        QCOMPARE(gold, clicks == 1 ? QByteArray("\x3F\x42\x0F", 3) : QByteArray("\x39\x30\x00", 3));
+    }
+
+    void failedLoadShowsWhyAndChangesNothing()
+    {
+        const QString good = writeState("good.000");
+        load(good);
+        retype(box("txtLuck"), "99");
+        selectTab(3);
+        const PartyState before = *m_party;
+        const QString bad = m_states.filePath("bad.000");
+        WriteBytes(bad, "this is not a state");
+        load(bad);
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(m_errors.first().contains(bad));
+        QVERIFY(m_errors.first().contains("not a state"));
+        QVERIFY(m_party->block == before.block);
+        QCOMPARE(m_editor->stateFileName(), good);
+        QCOMPARE(box("txtName")->text(), QStringLiteral("Sif/"));
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        // Save still goes to the state that was loaded.
+        action("mnuFileSave")->trigger();
+        QCOMPARE(std::uint8_t(ReadBytes(good).at(72832 + 28)), 99);
+    }
+
+    void cancelledLoadChangesNothing()
+    {
+        const QString path = writeState("keep.000");
+        load(path);
+        selectTab(1);
+        const PartyState before = *m_party;
+        action("mnuFileLoad")->trigger();  // no answer queued: cancelled
+        QCOMPARE(m_dialogs, 2);
+        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_party->block == before.block);
+        QCOMPARE(m_editor->stateFileName(), path);
+        QCOMPARE(box("txtName")->text(), QStringLiteral("Orin"));
+    }
+
+    void failedSaveKeepsEditsAndTheFile()
+    {
+        const QString path = writeState("ro.000");
+        load(path);
+        retype(box("txtStr"), "199");
+        const QByteArray before = ReadBytes(path);
+        const auto perms = QFile::permissions(path);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup);
+        action("mnuFileSave")->trigger();
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(m_errors.first().contains("read-only"));
+        QCOMPARE(ReadBytes(path), before);
+        QCOMPARE(m_party->block[S(1)].Str, 199);
+        QCOMPARE(box("txtStr")->text(), QStringLiteral("199"));
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        QFile::setPermissions(path, perms);
+        action("mnuFileSave")->trigger();
+        QCOMPARE(m_errors.size(), 1);
+        QCOMPARE(std::uint8_t(ReadBytes(path).at(72832 + 23)), 199);
+    }
+
+    void endToEndThroughTheRealDecompressor()
+    {
+        const StateSpec spec;
+        const QByteArray image = MakeImage(spec);
+        const QString path = writeState("e2e.000", spec, Packing::Rzip);
+        load(path);
+        retype(box("txtName"), "Zed");
+        retype(box("txtLevel"), "99");
+        retype(box("txtExp"), "99999");
+        selectTab(2);
+        QTest::mouseClick(w<QCheckBox>("chkAilments"), Qt::LeftButton, {}, QPoint(5, 8));
+        retype(box("txtDef"), "512");
+        retype(box("txtAPR"), "1.5");
+        selectTab(3);
+        retype(box("txtHPL"), "-40");
+        QTest::mouseClick(w<QPushButton>("cmdGold"), Qt::LeftButton);
+        action("mnuFileSave")->trigger();
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+
+        QByteArray expected = image;
+        expected.replace(72832, 4, QByteArray("\xDA\x85\x84\x00", 4));  // Zed
+        expected[72832 + 10] = char(99);
+        expected.replace(72852, 3, QByteArray("\x9F\x86\x01", 3));      // 99999
+        expected[73152 + 9] = char(0);                                   // No Ailments
+        expected.replace(73152 + 31, 2, QByteArray("\x00\x02", 2));     // Def 512
+        expected.replace(73152 + 16, 2, QByteArray("\x02\x00", 2));     // ApRight 2
+        expected.replace(73312 + 14, 2, QByteArray("\x00\x00", 2));     // HpLeft 0
+        expected.replace(89184, 3, QByteArray("\x3F\x42\x0F", 3));
+        const QByteArray saved = ReadBytes(path);
+        QCOMPARE(saved.size(), expected.size());
+        for (qsizetype i = 0; i < saved.size(); ++i)
+            if (saved[i] != expected[i])
+                QFAIL(qPrintable(QStringLiteral("byte %1 differs").arg(i)));
+        QVERIFY(!m_folder->hasLeftovers());
+    }
+
+    void tabOrderRunsFromExpToTheStrip()
+    {
+        load(writeState("tab.000"));
+        const QStringList order{"txtExp", "cmdGold", "txtFate", "txtAct", "txtInt", "txtDef",
+                                "txtAtk", "txtLuck", "txtMag", "txtAgl", "txtWis", "txtVig",
+                                "txtStr", "txtAPR", "txtAPL", "txtHPR", "txtHPL", "chkAilments",
+                                "txtName", "txtLevel"};
+        w<QWidget>("txtExp")->setFocus();
+        for (qsizetype i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), order[i]);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w<QTabWidget>("tbsOptions")->tabBar());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("txtExp"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), w<QTabWidget>("tbsOptions")->tabBar());
+    }
+
+    void aboutOpensModallyFromAltA()
+    {
+        for (int round = 0; round < 2; ++round) {
+            // Without a window manager nobody hands activation back after the dialog closes.
+            QApplication::setActiveWindow(m_editor.get());
+            QVERIFY(QTest::qWaitForWindowActive(m_editor.get()));
+            QString title, text;
+            bool modal = false, readOnly = false, picture = false;
+            QSize size;
+            QTimer::singleShot(0, this, [&] {
+                QWidget* about = QApplication::activeModalWidget();
+                if (!about)
+                    return;
+                auto closeAbout = qScopeGuard([about] { about->close(); });
+                title = about->windowTitle();
+                modal = about->isModal();
+                size = about->size();
+                auto* txt = about->findChild<QPlainTextEdit*>("txtAbout");
+                text = txt->toPlainText();
+                readOnly = txt->isReadOnly();
+                QTest::keyClicks(txt, "typing changes nothing");
+                readOnly = readOnly && txt->toPlainText() == text;
+                picture = about->findChild<QLabel*>("lblAbout")->text() == "Cindral I Editor" &&
+                          !about->findChild<QLabel*>("imgAbout")->pixmap().isNull();
+            });
+            QTest::keyClick(m_editor.get(), Qt::Key_A, Qt::AltModifier);
+            QCOMPARE(title, QStringLiteral("About Cindral I Editor 9x"));
+            QVERIFY(modal && readOnly && picture);
+            QCOMPARE(size, QSize(339, 250));
+            const QStringList lines = forms::frmAbout::AboutText().split("\r\n");
+            QCOMPARE(lines.size(), 14);  // thirteen lines, each ending in CR LF
+            QVERIFY(lines.last().isEmpty());
+            for (const QString& line : lines)
+                QVERIFY(line.size() <= 48);
+            QCOMPARE(lines.first(), QStringLiteral("Cindral I Editor Snes9x"));
+        }
+    }
+
+    // A look at the windows as a user sees them: set CINDRAL_SCREENSHOT_DIR to keep pictures.
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("CINDRAL_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("CINDRAL_SCREENSHOT_DIR is not set");
+        load(writeState("look.000"));
+        QVERIFY(m_editor->grab().save(dir + "/editor.png"));
+        QTimer::singleShot(100, this, [dir] {
+            if (QWidget* about = QApplication::activeModalWidget()) {
+                about->grab().save(dir + "/about.png");
+                about->close();
+            }
+        });
+        action("mnuFileAbout")->trigger();
+        QVERIFY(QFile::exists(dir + "/about.png"));
+    }
+
+    void exitClosesWithoutAsking()
+    {
+        load(writeState("exit.000"));
+        retype(box("txtStr"), "1");
+        action("mnuFileExit")->trigger();
+        QVERIFY(!m_editor->isVisible());
+        QVERIFY(m_errors.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestEditor)
+#include "tst_frmeditor.moc"
