@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace testsupport {
 
@@ -22,6 +23,15 @@ ProgramFolder::ProgramFolder(const QString& decompressor)
     if (!m_dir.isValid() || !QFile::copy(decompressor, target))
         qFatal("cannot set up a program folder with %s", qPrintable(decompressor));
     QFile::setPermissions(target, QFile::permissions(decompressor));
+}
+
+QString ProgramFolder::addProgram(const QString& program)
+{
+    const QString target = m_dir.filePath(QFileInfo(program).fileName());
+    if (!QFile::copy(program, target))
+        qFatal("cannot copy %s", qPrintable(program));
+    QFile::setPermissions(target, QFile::permissions(program));
+    return target;
 }
 
 Process::StagingContext ProgramFolder::context(Process::BusyIndicator* busy) const

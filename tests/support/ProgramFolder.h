@@ -17,6 +17,8 @@ public:
     explicit ProgramFolder(const QString& decompressor = RealUnvell());
 
     QString path() const { return m_dir.path(); }
+    // Copies another program in beside the decompressor; returns its new path.
+    QString addProgram(const QString& program);
     QString file(const QString& name) const { return m_dir.filePath(name); }
     Process::StagingContext context(Process::BusyIndicator* busy = nullptr) const;
 

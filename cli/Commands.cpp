@@ -1,0 +1,154 @@
+#include "Commands.h"
+
+#include "CommandLine.h"
+#include "NameCodec.h"
+#include "NumericText.h"
+#include "PartyImage.h"
+#include "StateFile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace cli {
+namespace {
+
+using namespace Process;
+
+int Fail(QTextStream& err, const QString& message)
+{
+    err << "cindral-party: " << message << Qt::endl;
+    return kExitFailure;
+}
+
+QJsonObject MemberJson(const StateContents& state, Slot slot)
+{
+    const CharacterRecord& r = state.block[slot];
+    PartyState party;
+    party.block = state.block;
+    party.experience = state.experience;
+    QJsonObject member{{"slot", slot.number()},
+                       {"name", NameForDisplay(r.Name)},
+                       {"status", r.Status},
+                       {"noailments", HasNoAilments(r)}};
+    for (const NumericFieldInfo& info : NumericFields())
+        member.insert(QLatin1String(info.key), FieldValue(party, slot, info.field));
+    return member;
+}
+
+void PrintMember(QTextStream& out, const QJsonObject& m)
+{
+    auto n = [&](const char* key) { return QString::number(m.value(QLatin1String(key)).toInt()); };
+    out << "Slot " << n("slot") << ": " << m.value("name").toString() << '\n'
+        << "  Level " << n("level") << "  Exp " << n("exp") << "  Status " << n("status")
+        << " (No Ailments: " << (m.value("noailments").toBool() ? "yes" : "no") << ")\n"
+        << "  HP " << n("hpl") << " / " << n("hpr") << "  AP " << n("apl") << " / " << n("apr") << '\n'
+        << "  Str " << n("str") << "  Vig " << n("vig") << "  Wis " << n("wis") << "  Agl "
+        << n("agl") << "  Mag " << n("mag") << "  Luck " << n("luck") << '\n'
+        << "  Atk " << n("atk") << "  Def " << n("def") << "  Int " << n("int") << "  Act "
+        << n("act") << "  Fate " << n("fate") << '\n';
+}
+
+int Show(const Request& request, const StagingContext& context, QTextStream& out, QTextStream& err)
+{
+    const Result<StateContents> state = InspectState(request.statePath, context);
+    if (!state)
+        return Fail(err, state.failure().message());
+    QJsonArray members;
+    for (Slot s : Slot::All())
+        members.append(MemberJson(state.value(), s));
+    if (request.json) {
+        const QJsonObject root{{"file", request.statePath},
+                               {"gold", qint64(state.value().gold)},
+                               {"members", members}};
+        out << QJsonDocument(root).toJson(QJsonDocument::Indented);
+        return kExitOk;
+    }
+    out << "File: " << request.statePath << '\n' << "Gold: " << state.value().gold << '\n';
+    for (const auto& member : members)
+        PrintMember(out, member.toObject());
+    return kExitOk;
+}
+
+bool FlagValue(const QString& value)
+{
+    const QString v = value.toLower();
+    return v == QLatin1String("1") || v == QLatin1String("yes") || v == QLatin1String("true");
+}
+
+// Applies one edit with the window's own rules and says what changed.
+QString ApplyEdit(PartyState& party, Slot slot, const FieldEdit& edit)
+{
+    CharacterRecord& record = party.block[slot];
+    auto line = [&](const QString& before, const QString& after, bool clamped) {
+        QString text = QStringLiteral("slot %1 %2: %3 -> %4")
+                           .arg(slot.number())
+                           .arg(edit.key, before, after);
+        if (clamped)
+            text += QStringLiteral(" (clamped from \"%1\")").arg(edit.value);
+        return text;
+    };
+    if (edit.numeric) {
+        const QString before = QString::number(FieldValue(party, slot, edit.numeric->field));
+        const NumericEdit result = ApplyNumericText(edit.value, edit.numeric->limit);
+        SetFieldValue(party, slot, edit.numeric->field, result.value);
+        return line(before, QString::number(result.value), result.clamped);
+    }
+    if (edit.key == QLatin1String("name")) {
+        // The name box takes four characters and refuses the rest.
+        const QString before = NameForDisplay(record.Name);
+        record.Name = NameFieldFromText(edit.value.left(4));
+        return line(before, NameForDisplay(record.Name), edit.value.size() > 4);
+    }
+    const QString before = QString::number(record.Status);
+    SetNoAilments(record, FlagValue(edit.value));
+    return line(before, QString::number(record.Status), false);
+}
+
+int Set(const Request& request, const StagingContext& context, QTextStream& out, QTextStream& err)
+{
+    const Result<StateContents> state = InspectState(request.statePath, context);
+    if (!state)
+        return Fail(err, state.failure().message());
+    PartyState party;
+    party.block = state.value().block;
+    party.experience = state.value().experience;
+    QStringList changes;
+    for (const SlotEdits& group : request.groups)
+        for (const FieldEdit& edit : group.edits)
+            changes << ApplyEdit(party, group.slot, edit);
+    if (Outcome saved = SaveState(request.statePath, context, party, request.maxGold); !saved)
+        return Fail(err, saved.message());
+    for (const QString& change : changes)
+        out << change << '\n';
+    if (request.maxGold)
+        out << "gold: " << state.value().gold << " -> " << kMaxGold << '\n';
+    out << "Saved " << request.statePath << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+int Run(const QStringList& args, const QString& programFolder, QTextStream& out, QTextStream& err)
+{
+    const Parsed parsed = ParseCommandLine(args);
+    if (!parsed.request) {
+        err << "cindral-party: " << parsed.error << "\n\n" << UsageText();
+        err.flush();
+        return kExitUsage;
+    }
+    StagingContext context;
+    context.programFolder = programFolder;
+    int status = kExitOk;
+    switch (parsed.request->verb) {
+    case Verb::Help: out << UsageText(); break;
+    case Verb::Version: out << "cindral-party " << CINDRAL_VERSION << '\n'; break;
+    case Verb::Show: status = Show(*parsed.request, context, out, err); break;
+    case Verb::Set: status = Set(*parsed.request, context, out, err); break;
+    }
+    out.flush();
+    err.flush();
+    return status;
+}
+
+}  // namespace cli

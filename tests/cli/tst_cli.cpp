@@ -1,0 +1,225 @@
+#include "ProgramFolder.h"
+#include "SnapshotGenerator.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace testsupport;
+
+Q_DECLARE_METATYPE(testsupport::Layout)
+Q_DECLARE_METATYPE(testsupport::Packing)
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// A patch of the expected image: bytes at an offset.
+struct Patch {
+    qint64 offset;
+    QByteArray bytes;
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(QList<Patch>)
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_states;
+    std::unique_ptr<ProgramFolder> m_folder;
+    QString m_party;
+
+    Run run(const QStringList& args)
+    {
+        QProcess p;
+        p.start(m_party, args);
+        if (!p.waitForFinished(30000))
+            qFatal("cindral-party did not finish");
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    QString writeState(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_states.filePath(name);
+        WriteBytes(path, bytes);
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_folder = std::make_unique<ProgramFolder>();
+        m_party = m_folder->addProgram(QStringLiteral(CINDRAL_PARTY_BINARY));
+    }
+
+    void showLeavesTheStateAlone_data()
+    {
+        QTest::addColumn<Layout>("layout");
+        QTest::addColumn<Packing>("packing");
+        for (Layout l : {Layout::Snes9x0001, Layout::S9xsnp0009, Layout::S9xsnp0011, Layout::Newest})
+            for (Packing p : {Packing::Plain, Packing::Gzip, Packing::GzipNamedMembers, Packing::Rzip})
+                QTest::newRow(qPrintable(LayoutName(l) + " " + PackingName(p))) << l << p;
+    }
+    void showLeavesTheStateAlone()
+    {
+        QFETCH(Layout, layout);
+        QFETCH(Packing, packing);
+        StateSpec spec;
+        spec.layout = layout;
+        spec.gold = 31337;
+        const QByteArray packed = Pack(MakeImage(spec), packing);
+        const QString path = writeState("show me.000", packed);
+
+        const Run text = run({"show", path});
+        QCOMPARE(text.exitCode, 0);
+        QVERIFY(text.out.contains("Gold: 31337"));
+        QVERIFY(text.out.contains("Slot 3: Kael"));
+        QVERIFY(text.out.contains("Status 4 (No Ailments: no)"));
+
+        const Run json = run({"show", path, "--json"});
+        QCOMPARE(json.exitCode, 0);
+        const QJsonObject root = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        QCOMPARE(root.value("file").toString(), path);
+        QCOMPARE(root.value("gold").toInt(), 31337);
+        const QJsonArray members = root.value("members").toArray();
+        QCOMPARE(members.size(), 4);
+        const QJsonObject sif = members[3].toObject();
+        QCOMPARE(sif.value("slot").toInt(), 4);
+        QCOMPARE(sif.value("name").toString(), QStringLiteral("Sif/"));
+        QCOMPARE(sif.value("exp").toInt(), 48345);
+        QCOMPARE(sif.value("hpl").toInt(), 544);
+        QCOMPARE(sif.value("hpr").toInt(), 584);
+        QCOMPARE(sif.value("def").toInt(), 126);
+        QCOMPARE(members[2].toObject().value("status").toInt(), 4);
+        QCOMPARE(ReadBytes(path), packed);
+        QVERIFY(!m_folder->hasLeftovers());
+    }
+
+    void setWritesExactlyTheEdits_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QList<Patch>>("patches");
+        QTest::addColumn<QStringList>("report");
+        const qint64 r1 = 72832, r2 = 72992, r3 = 73152, r4 = 73312;
+        QTest::newRow("in range") << QStringList{"--slot", "1", "level=42", "str=200", "hpl=999"}
+                                  << QList<Patch>{{r1 + 10, "\x2A"}, {r1 + 23, "\xC8"}, {r1 + 14, QByteArray("\xE7\x03", 2)}}
+                                  << QStringList{"slot 1 level: 17 -> 42", "slot 1 str: 21 -> 200"};
+        QTest::newRow("beyond limits") << QStringList{"--slot", "2", "level=300", "exp=100000", "atk=5000"}
+                                       << QList<Patch>{{r2 + 10, "\xFF"}, {r2 + 20, "\x9F\x86\x01"}, {r2 + 29, QByteArray("\xE7\x03", 2)}}
+                                       << QStringList{"slot 2 level: 24 -> 255 (clamped from \"300\")"};
+        QTest::newRow("negative") << QStringList{"--slot", "3", "def=-5"}
+                                  << QList<Patch>{{r3 + 31, QByteArray("\0\0", 2)}}
+                                  << QStringList{"slot 3 def: 117 -> 0 (clamped from \"-5\")"};
+        QTest::newRow("fractions to even") << QStringList{"--slot", "4", "vig=2.5", "wis=3.5", "luck=254.5"}
+                                           << QList<Patch>{{r4 + 24, "\x02"}, {r4 + 25, "\x04"}, {r4 + 28, "\xFE"}}
+                                           << QStringList{"slot 4 wis: 26 -> 4"};
+        QTest::newRow("non-numeric") << QStringList{"--slot", "1", "mag=abc", "int=12abc"}
+                                     << QList<Patch>{{r1 + 27, QByteArray("\0", 1)}, {r1 + 33, "\x0C"}}
+                                     << QStringList{"slot 1 mag: 25 -> 0"};
+        QTest::newRow("lower case and slash") << QStringList{"--slot", "2", "name=al/x"}
+                                              << QList<Patch>{{r2, "\x81\x8C\xBE\x98"}}
+                                              << QStringList{"slot 2 name: Orin -> al/x"};
+        QTest::newRow("space and short") << QStringList{"--slot", "3", "name=A B"}
+                                         << QList<Patch>{{r3, QByteArray("\xC1\0\xC2\0", 4)}}
+                                         << QStringList{};
+        QTest::newRow("long name cut to four") << QStringList{"--slot", "1", "name=Zachary"}
+                                               << QList<Patch>{{r1, "\xDA\x81\x83\x88"}}
+                                               << QStringList{"(clamped from \"Zachary\")"};
+        QTest::newRow("ailments") << QStringList{"--slot", "3", "noailments=1", "--slot", "1", "noailments=0"}
+                                  << QList<Patch>{{r3 + 9, QByteArray("\0", 1)}, {r1 + 9, "\x20"}}
+                                  << QStringList{};
+        QTest::newRow("several slots and gold") << QStringList{"--slot", "1", "act=9", "--slot", "4", "fate=8", "--max-gold"}
+                                                << QList<Patch>{{r1 + 34, "\x09"}, {r4 + 35, "\x08"}, {89184, "\x3F\x42\x0F"}}
+                                                << QStringList{"gold: 12345 -> 999999"};
+    }
+    void setWritesExactlyTheEdits()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QList<Patch>, patches);
+        QFETCH(QStringList, report);
+        const QByteArray image = MakeImage(StateSpec());
+        const QString path = writeState("set.000", Pack(image, Packing::Gzip));
+        const Run result = run(QStringList{"set", path} + args);
+        QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+        for (const QString& line : report)
+            QVERIFY2(result.out.contains(line), qPrintable(result.out));
+        QByteArray expected = image;
+        for (const Patch& patch : patches)
+            expected.replace(patch.offset, patch.bytes.size(), patch.bytes);
+        QVERIFY(ReadBytes(path) == expected);
+        QVERIFY(!m_folder->hasLeftovers());
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("file");  // "missing", "garbage", "readonly" or a normal state
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing file") << QStringList{"show", "@"} << "missing" << 1 << "does not exist";
+        QTest::newRow("not a state") << QStringList{"show", "@"} << "garbage" << 1 << "not a state";
+        QTest::newRow("unknown field") << QStringList{"set", "@", "--slot", "1", "gold=5"} << "" << 2 << "unknown field \"gold\"";
+        QTest::newRow("slot 0") << QStringList{"set", "@", "--slot", "0", "str=5"} << "" << 2 << "no slot \"0\"";
+        QTest::newRow("slot 5") << QStringList{"set", "@", "--slot", "5", "str=5"} << "" << 2 << "no slot \"5\"";
+        QTest::newRow("field before slot") << QStringList{"set", "@", "str=5"} << "" << 2 << "before any --slot";
+        QTest::newRow("no edits") << QStringList{"set", "@"} << "" << 2 << "at least one --slot";
+        QTest::newRow("non-Latin-1 name") << QStringList{"set", "@", "--slot", "1", QString::fromUtf8("name=\u20AC")} << "" << 2 << "cannot store";
+        QTest::newRow("bad flag") << QStringList{"set", "@", "--slot", "1", "noailments=maybe"} << "" << 2 << "takes 1 or 0";
+        QTest::newRow("no command") << QStringList{} << "" << 2 << "no command";
+        QTest::newRow("unknown command") << QStringList{"frob"} << "" << 2 << "unknown command";
+        QTest::newRow("read-only state") << QStringList{"set", "@", "--slot", "1", "str=5"} << "readonly" << 1 << "read-only";
+    }
+    void badInput()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, file);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QByteArray content = Pack(MakeImage(StateSpec()), Packing::Gzip);
+        if (file == "garbage")
+            content = "nothing to see";
+        QString path = writeState("bad.000", content);
+        if (file == "missing")
+            path = m_states.filePath("nowhere.000");
+        if (file == "readonly")
+            QFile::setPermissions(path, QFile::ReadOwner);
+        args.replaceInStrings(QRegularExpression("^@$"), path);
+        const Run result = run(args);
+        QCOMPARE(result.exitCode, exitCode);
+        QVERIFY2(result.err.contains(message), qPrintable(result.err));
+        QVERIFY(result.err.startsWith("cindral-party: "));
+        if (exitCode == 2)
+            QVERIFY(result.err.contains("Usage:"));
+        else
+            QCOMPARE(result.err.count('\n'), 1);
+        if (file != "missing")
+            QCOMPARE(ReadBytes(path), content);
+        QVERIFY(result.out.isEmpty());
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(!m_folder->hasLeftovers());
+    }
+
+    void helpAndVersion()
+    {
+        const Run help = run({"--help"});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.contains("cindral-party set STATE --slot N"));
+        const Run version = run({"--version"});
+        QCOMPARE(version.exitCode, 0);
+        QVERIFY(version.out.startsWith("cindral-party 1."));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
