@@ -43,6 +43,12 @@ bool HasAnyWriteBit(QFileDevice::Permissions p)
     return p & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
 }
 
+bool HoldsImage(const QString& path, const QByteArray& image)
+{
+    QFile file(path);
+    return file.size() == image.size() && file.open(QIODevice::ReadOnly) && file.readAll() == image;
+}
+
 }  // namespace
 
 QString DecompressorPath(const QString& programFolder)
@@ -255,6 +261,14 @@ Outcome StagingFrame::readWorkingCopy(const QString& statePath)
                 .arg(Native(statePath), workingCopy.errorString()));
     }
     m_image = workingCopy.readAll();
+    // A decompressor that wrote something else must not get its output over the user's state.
+    if (!m_image.startsWith("#!snes9x:") && !m_image.startsWith("#!s9xsnp:")) {
+        return Outcome::Failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is not a state this editor can edit: the "
+                                               "decompressor's image is not an emulator "
+                                               "snapshot.")
+                                    .arg(Native(statePath)));
+    }
     if (m_image.size() < kMinimumImageSize) {
         return Outcome::Failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is not a state this editor can edit: its plain "
@@ -284,6 +298,9 @@ Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
                                 QStringLiteral("The state file %1 is read-only; it was left as "
                                                "it was.")
                                     .arg(shown));
+
+    if (HoldsImage(statePath, m_image))
+        return Outcome::Success();  // already the plain image: nothing to write
 
     QSaveFile file(statePath);  // follows a symbolic link and keeps the file's permissions
     if (!file.open(QIODevice::WriteOnly))

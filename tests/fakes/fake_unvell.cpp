@@ -3,6 +3,7 @@
 //   crash   aborts
 //   hang    never finishes
 //   short   writes a 1000-byte image and the flag
+//   garbage writes a full-size image that is no snapshot, and the flag
 //   noflag  writes a full-size image, exits 0, but never creates the flag
 //   lateexit creates a full image and the flag, then lingers before exiting
 
@@ -17,9 +18,13 @@
 
 namespace fs = std::filesystem;
 
-static void WriteImage(const fs::path& folder, std::size_t size)
+// A snapshot header padded with 'x', or only 'x' for garbage.
+static void WriteImage(const fs::path& folder, std::size_t size, bool snapshot = true)
 {
-    std::ofstream(folder / "newstate.dec", std::ios::binary) << std::string(size, 'x');
+    std::string image(size, 'x');
+    if (snapshot)
+        image.replace(0, 14, "#!s9xsnp:0011\n");
+    std::ofstream(folder / "newstate.dec", std::ios::binary) << image;
 }
 
 int main(int argc, char** argv)
@@ -35,6 +40,11 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::hours(1));
     if (mode == "short") {
         WriteImage(folder, 1000);
+        std::ofstream(folder / "flag.unv");
+        return 0;
+    }
+    if (mode == "garbage") {
+        WriteImage(folder, 100000, false);
         std::ofstream(folder / "flag.unv");
         return 0;
     }

@@ -203,6 +203,7 @@ private slots:
         QTest::newRow("crashes") << "crash" << gz << ErrorKind::DecompressorFailed << "stopped unexpectedly";
         QTest::newRow("image but no flag") << "noflag" << gz << ErrorKind::DecompressorFailed << "exit code 0";
         QTest::newRow("short image") << "short" << gz << ErrorKind::NotAState << "1000 bytes";
+        QTest::newRow("garbage image") << "garbage" << gz << ErrorKind::NotAState << "not an emulator snapshot";
         QTest::newRow("hangs") << "hang" << gz << ErrorKind::DecompressorTimedOut << "within 0.4 seconds";
     }
     void failuresChangeNothing()
@@ -245,7 +246,7 @@ private slots:
         const QString path = writeState("late.000", QByteArray("anything"));
         PartyState party;
         QVERIFY(LoadState(path, folder.context(), party).ok());
-        QCOMPARE(ReadBytes(path), QByteArray(100000, 'x'));
+        QCOMPARE(ReadBytes(path), QByteArray("#!s9xsnp:0011\n") + QByteArray(100000 - 14, 'x'));
         QVERIFY(!folder.hasLeftovers());
     }
 

@@ -1,0 +1,16 @@
+// The snapshot block walk: any bytes, no crash; an accepted image really has its RAM block
+// where the party and the gold are.
+
+#include "ImageLayout.h"
+#include "Snapshot.h"
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string error = unvell::CheckSnapshot({data, size});
+    if (error.empty() && (size < std::size_t(Process::kGoldEnd) || std::memcmp(data, "#!", 2) != 0))
+        std::abort();
+    return 0;
+}
