@@ -13,6 +13,11 @@
 #include <QStorageInfo>
 #include <QTimer>
 
+#if defined(Q_OS_LINUX)
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
 namespace Process {
 namespace {
 
@@ -96,9 +101,12 @@ Outcome StagingFrame::lockFolder()
                                "working files there.")
                     .arg(folder));
         default:
+            // Permission bits, an immutable folder or a read-only file system all end here.
             return Outcome::Failure(
-                ErrorKind::Io,
-                QStringLiteral("The program folder %1 could not be locked.").arg(folder));
+                ErrorKind::FolderNotWritable,
+                QStringLiteral("The program folder %1 is not writable (its lock file cannot be "
+                               "created); the editor keeps its working files there.")
+                    .arg(folder));
         }
     }
     m_lock = std::move(lock);
@@ -171,6 +179,11 @@ Outcome StagingFrame::runDecompressor(const QString& statePath)
     process.setArguments({QStringLiteral("-dec"), statePath});
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
+#if defined(Q_OS_LINUX)
+    // If the editor dies mid-frame, its decompressor dies too instead of writing into the
+    // folder while a later frame runs.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
 
     QEventLoop loop;
     bool flagSeen = false;

@@ -1,0 +1,247 @@
+// What can go wrong around a state file, and the proof that nothing of the user's is lost.
+
+#include "PartyImage.h"
+#include "ProgramFolder.h"
+#include "SnapshotGenerator.h"
+#include "StateFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace Process;
+using namespace testsupport;
+
+namespace {
+
+Slot S(int n)
+{
+    return Slot::FromNumber(n).value();
+}
+
+bool RunTool(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished() && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Makes a folder refuse new files for as long as the guard lives. Root ignores permission bits,
+// so it gets the immutable attribute instead. Returns false when neither works here.
+class Unwritable
+{
+public:
+    explicit Unwritable(QString dir) : m_dir(std::move(dir))
+    {
+        if (geteuid() == 0)
+            m_ok = RunTool("chattr", {"+i", m_dir});
+        else
+            m_ok = QFile::setPermissions(m_dir, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    ~Unwritable()
+    {
+        if (geteuid() == 0)
+            RunTool("chattr", {"-i", m_dir});
+        else
+            QFile::setPermissions(m_dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    QString m_dir;
+    bool m_ok = false;
+};
+
+QStringList FilesIn(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+}  // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+    QByteArray m_image = MakeImage(StateSpec());
+    QByteArray m_gzip = Pack(m_image, Packing::Gzip);
+
+private slots:
+    void readOnlyStateFolder()
+    {
+        QTemporaryDir states;
+        const QString path = states.filePath("game.000");
+        WriteBytes(path, m_gzip);
+        ProgramFolder folder;
+        Unwritable lock(states.path());
+        if (!lock.ok())
+            QSKIP("this machine cannot make a folder unwritable for this user");
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QCOMPARE(loaded.kind(), ErrorKind::PermissionDenied);
+        QVERIFY(loaded.message().contains(path));
+        QVERIFY(party.block == PartyBlock());
+        QCOMPARE(ReadBytes(path), m_gzip);
+        QCOMPARE(FilesIn(states.path()), QStringList{"game.000"});
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void stateDeletedBetweenLoadAndSave()
+    {
+        QTemporaryDir states;
+        const QString path = states.filePath("gone.000");
+        WriteBytes(path, m_gzip);
+        ProgramFolder folder;
+        PartyState party;
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        QFile::remove(path);
+        party.block[S(1)].Level = 99;
+        const Outcome saved = SaveState(path, folder.context(), party, true);
+        QCOMPARE(saved.kind(), ErrorKind::NotFound);
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(party.block[S(1)].Level, 99);  // the edits are still there to save elsewhere
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void statePathNowAFolder()
+    {
+        QTemporaryDir states;
+        const QString path = states.filePath("dir.000");
+        WriteBytes(path, m_gzip);
+        ProgramFolder folder;
+        PartyState party;
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        QFile::remove(path);
+        QVERIFY(QDir().mkdir(path));
+        WriteBytes(path + "/keep.txt", "mine");
+        const Outcome saved = SaveState(path, folder.context(), party, false);
+        QCOMPARE(saved.kind(), ErrorKind::NotAState);
+        QCOMPARE(ReadBytes(path + "/keep.txt"), QByteArray("mine"));
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void symbolicLinkStaysALink()
+    {
+        QTemporaryDir states;
+        const QString target = states.filePath("real.000");
+        const QString link = states.filePath("link.000");
+        WriteBytes(target, m_gzip);
+        QVERIFY(QFile::link(target, link));
+        ProgramFolder folder;
+        PartyState party;
+        QVERIFY(LoadState(link, folder.context(), party).ok());
+        party.block[S(2)].Str = 7;
+        QVERIFY(SaveState(link, folder.context(), party, false).ok());
+        QVERIFY(QFileInfo(link).isSymLink());
+        QByteArray expected = m_image;
+        expected[72992 + 23] = 7;
+        QVERIFY(ReadBytes(target) == expected);
+        QCOMPARE(FilesIn(states.path()).size(), 2);
+    }
+
+    void programFolderNotWritable()
+    {
+        QTemporaryDir states;
+        const QString path = states.filePath("game.000");
+        WriteBytes(path, m_gzip);
+        ProgramFolder folder;
+        Unwritable lock(folder.path());
+        if (!lock.ok())
+            QSKIP("this machine cannot make a folder unwritable for this user");
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QCOMPARE(loaded.kind(), ErrorKind::FolderNotWritable);
+        QVERIFY(loaded.message().contains(folder.path()));
+        QCOMPARE(ReadBytes(path), m_gzip);
+        QVERIFY(party.block == PartyBlock());
+    }
+
+    void diskFull()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        QTemporaryDir mountPoint;
+        if (!RunTool("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", mountPoint.path()}))
+            QSKIP("this machine does not allow mounting a tmpfs");
+        auto unmount = qScopeGuard([&] { RunTool("umount", {mountPoint.path()}); });
+        const QString path = mountPoint.filePath("full.000");
+        WriteBytes(path, m_gzip);  // 112 KB fits; the 430 KB image does not
+        ProgramFolder folder;
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QCOMPARE(loaded.kind(), ErrorKind::DiskFull);
+        QVERIFY(loaded.message().contains("disk is full"));
+        QCOMPARE(ReadBytes(path), m_gzip);
+        QCOMPARE(FilesIn(mountPoint.path()), QStringList{"full.000"});
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void killedInTheMiddleOfASave()
+    {
+        // cindral-party saves as the editor does; it is killed at random moments of a save.
+        ProgramFolder folder;
+        const QString party = folder.addProgram(QStringLiteral(CINDRAL_PARTY_BINARY));
+        QTemporaryDir states;
+        const QString path = states.filePath("kill.000");
+        QByteArray expected = m_image;
+        expected[72832 + 23] = char(201);
+        auto* rng = QRandomGenerator::global();
+        int killedMidway = 0, finishedNew = 0;
+        for (int round = 0; round < 40; ++round) {
+            WriteBytes(path, m_gzip);
+            QProcess save;
+            save.start(party, {"set", path, "--slot", "1", "str=201"});
+            QVERIFY(save.waitForStarted());
+            QThread::usleep(rng->bounded(150000));
+            save.kill();
+            save.waitForFinished();
+            if (save.exitStatus() == QProcess::CrashExit)
+                ++killedMidway;
+            const QByteArray now = ReadBytes(path);
+            QVERIFY2(now == m_gzip || now == expected, qPrintable(QString("round %1").arg(round)));
+            finishedNew += now == expected;
+            // Whatever was left behind, the next save goes through.
+            PartyState state;
+            const Outcome reloaded = LoadState(path, folder.context(), state);
+            QVERIFY2(reloaded.ok(), qPrintable(reloaded.message()));
+            state.block[S(1)].Str = 201;
+            QVERIFY(SaveState(path, folder.context(), state, false).ok());
+            QVERIFY(ReadBytes(path) == expected);
+        }
+        qInfo("%d of 40 saves were killed; %d state files held the new image", killedMidway,
+              finishedNew);
+        QVERIFY(killedMidway > 0);
+        QVERIFY(!folder.hasLeftovers() || !QFile::exists(folder.file(kCompletionFlagName)));
+    }
+
+    void secondEditorWaitsForTheFirst()
+    {
+        ProgramFolder folder;
+        const QString party = folder.addProgram(QStringLiteral(CINDRAL_PARTY_BINARY));
+        QTemporaryDir states;
+        const QString path = states.filePath("shared.000");
+        WriteBytes(path, m_gzip);
+        QLockFile first(folder.file(kFolderLockName));
+        QVERIFY(first.tryLock());
+        QProcess second;
+        second.start(party, {"set", path, "--slot", "2", "luck=3"});
+        QVERIFY(second.waitForStarted());
+        QTest::qWait(700);
+        QCOMPARE(second.state(), QProcess::Running);  // waiting for the folder
+        QCOMPARE(ReadBytes(path), m_gzip);
+        first.unlock();
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(std::uint8_t(ReadBytes(path).at(72992 + 28)), 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFaults)
+#include "tst_faults.moc"
