@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds, and runs every test.
+# Sets up a Debian 12 machine, builds, and runs every test: first the release build, then the
+# whole suite again under AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -7,3 +8,7 @@ scripts/setup-debian.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
