@@ -20,7 +20,7 @@ namespace {
 struct Fixture {
     QTemporaryDir states;
     ProgramFolder folder;
-    QByteArray image = MakeImage(StateSpec());
+    QByteArray image = MakeImage(StateRecipe());
     QByteArray gzip = Pack(image, Packing::Gzip);
     QString path = states.filePath("bench.000");
 };

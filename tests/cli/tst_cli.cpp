@@ -10,8 +10,6 @@
 
 using namespace testsupport;
 
-Q_DECLARE_METATYPE(testsupport::Layout)
-Q_DECLARE_METATYPE(testsupport::Packing)
 
 namespace {
 
@@ -65,20 +63,16 @@ private slots:
 
     void showLeavesTheStateAlone_data()
     {
-        QTest::addColumn<Layout>("layout");
-        QTest::addColumn<Packing>("packing");
-        for (Layout l : {Layout::Snes9x0001, Layout::S9xsnp0009, Layout::S9xsnp0011, Layout::Newest})
-            for (Packing p : {Packing::Plain, Packing::Gzip, Packing::GzipNamedMembers, Packing::Rzip})
-                QTest::newRow(qPrintable(LayoutName(l) + " " + PackingName(p))) << l << p;
+        AddEveryLayoutAndPacking();
     }
     void showLeavesTheStateAlone()
     {
         QFETCH(Layout, layout);
         QFETCH(Packing, packing);
-        StateSpec spec;
-        spec.layout = layout;
-        spec.gold = 31337;
-        const QByteArray packed = Pack(MakeImage(spec), packing);
+        StateRecipe recipe;
+        recipe.layout = layout;
+        recipe.gold = 31337;
+        const QByteArray packed = Pack(MakeImage(recipe), packing);
         const QString path = writeState("show me.000", packed);
 
         const Run text = run({"show", path});
@@ -148,7 +142,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QList<Patch>, patches);
         QFETCH(QStringList, report);
-        const QByteArray image = MakeImage(StateSpec());
+        const QByteArray image = MakeImage(StateRecipe());
         const QString path = writeState("set.000", Pack(image, Packing::Gzip));
         const Run result = run(QStringList{"set", path} + args);
         QVERIFY2(result.exitCode == 0, qPrintable(result.err));
@@ -186,7 +180,7 @@ private slots:
         QFETCH(QString, file);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
-        QByteArray content = Pack(MakeImage(StateSpec()), Packing::Gzip);
+        QByteArray content = Pack(MakeImage(StateRecipe()), Packing::Gzip);
         if (file == "garbage")
             content = "nothing to see";
         QString path = writeState("bad.000", content);

@@ -26,14 +26,6 @@ using namespace Process;
 using namespace testsupport;
 using forms::frmEditor;
 
-namespace {
-
-Slot S(int n)
-{
-    return Slot::FromNumber(n).value();
-}
-
-}  // namespace
 
 class TestEditor : public QObject
 {
@@ -58,11 +50,11 @@ class TestEditor : public QObject
     QLineEdit* box(const QString& name) const { return w<QLineEdit>(name); }
     QAction* action(const QString& name) const { return w<QAction>(name); }
 
-    QString writeState(const QString& name, const StateSpec& spec = StateSpec(),
+    QString writeState(const QString& name, const StateRecipe& recipe = StateRecipe(),
                        Packing packing = Packing::Gzip)
     {
         const QString path = m_states.filePath(name);
-        WriteBytes(path, Pack(MakeImage(spec), packing));
+        WriteBytes(path, Pack(MakeImage(recipe), packing));
         return path;
     }
 
@@ -280,12 +272,12 @@ private slots:
 
     void fillingStoresNothing()
     {
-        StateSpec spec;
-        spec.party[S(2)].HpLeft = 1200;                      // beyond its box's limit
-        spec.party[S(2)].ExpLow = std::uint16_t(150000 & 0xFFFF);  // experience 150000
-        spec.party[S(2)].ExpHigh = std::uint8_t(150000 >> 16);
-        spec.party[S(2)].Name = {65, 32, 193, 255};          // shown "A A", stored otherwise
-        load(writeState("fill.000", spec));
+        StateRecipe recipe;
+        recipe.party[S(2)].HpLeft = 1200;                      // beyond its box's limit
+        recipe.party[S(2)].ExpLow = std::uint16_t(150000 & 0xFFFF);  // experience 150000
+        recipe.party[S(2)].ExpHigh = std::uint8_t(150000 >> 16);
+        recipe.party[S(2)].Name = {65, 32, 193, 255};          // shown "A A", stored otherwise
+        load(writeState("fill.000", recipe));
         const PartyState loaded = *m_party;
         for (int tab : {1, 0, 1, 1, 3, 1}) {
             selectTab(tab);
@@ -413,9 +405,9 @@ private slots:
 
     void endToEndThroughTheRealDecompressor()
     {
-        const StateSpec spec;
-        const QByteArray image = MakeImage(spec);
-        const QString path = writeState("e2e.000", spec, Packing::Rzip);
+        const StateRecipe recipe;
+        const QByteArray image = MakeImage(recipe);
+        const QString path = writeState("e2e.000", recipe, Packing::Rzip);
         load(path);
         retype(box("txtName"), "Zed");
         retype(box("txtLevel"), "99");

@@ -19,13 +19,9 @@
 using namespace Process;
 using namespace testsupport;
 
+Q_DECLARE_METATYPE(Process::ErrorKind)
+
 namespace {
-
-Slot S(int n)
-{
-    return Slot::FromNumber(n).value();
-}
-
 bool RunTool(const QString& program, const QStringList& args)
 {
     QProcess p;
@@ -70,23 +66,32 @@ class TestFaults : public QObject
 {
     Q_OBJECT
 
-    QByteArray m_image = MakeImage(StateSpec());
+    QByteArray m_image = MakeImage(StateRecipe());
     QByteArray m_gzip = Pack(m_image, Packing::Gzip);
 
 private slots:
-    void readOnlyStateFolder()
+    void unwritableFolder_data()
     {
+        QTest::addColumn<bool>("programFolder");  // else the state's own folder
+        QTest::addColumn<ErrorKind>("kind");
+        QTest::newRow("state folder") << false << ErrorKind::PermissionDenied;
+        QTest::newRow("program folder") << true << ErrorKind::FolderNotWritable;
+    }
+    void unwritableFolder()
+    {
+        QFETCH(bool, programFolder);
+        QFETCH(ErrorKind, kind);
         QTemporaryDir states;
         const QString path = states.filePath("game.000");
         WriteBytes(path, m_gzip);
         ProgramFolder folder;
-        Unwritable lock(states.path());
+        Unwritable lock(programFolder ? folder.path() : states.path());
         if (!lock.ok())
             QSKIP("this machine cannot make a folder unwritable for this user");
         PartyState party;
         const Outcome loaded = LoadState(path, folder.context(), party);
-        QCOMPARE(loaded.kind(), ErrorKind::PermissionDenied);
-        QVERIFY(loaded.message().contains(path));
+        QCOMPARE(loaded.kind(), kind);
+        QVERIFY(loaded.message().contains(programFolder ? folder.path() : path));
         QVERIFY(party.block == PartyBlock());
         QCOMPARE(ReadBytes(path), m_gzip);
         QCOMPARE(FilesIn(states.path()), QStringList{"game.000"});
@@ -144,23 +149,6 @@ private slots:
         expected[72992 + 23] = 7;
         QVERIFY(ReadBytes(target) == expected);
         QCOMPARE(FilesIn(states.path()).size(), 2);
-    }
-
-    void programFolderNotWritable()
-    {
-        QTemporaryDir states;
-        const QString path = states.filePath("game.000");
-        WriteBytes(path, m_gzip);
-        ProgramFolder folder;
-        Unwritable lock(folder.path());
-        if (!lock.ok())
-            QSKIP("this machine cannot make a folder unwritable for this user");
-        PartyState party;
-        const Outcome loaded = LoadState(path, folder.context(), party);
-        QCOMPARE(loaded.kind(), ErrorKind::FolderNotWritable);
-        QVERIFY(loaded.message().contains(folder.path()));
-        QCOMPARE(ReadBytes(path), m_gzip);
-        QVERIFY(party.block == PartyBlock());
     }
 
     void diskFull()

@@ -1,12 +1,13 @@
 #include "MemberFields.h"
 #include "PartyImage.h"
+#include "SnapshotGenerator.h"
 
 #include <QTest>
 
 using namespace Process;
+using testsupport::S;
 
 namespace {
-
 QByteArray PatternImage(qsizetype size = kMinimumImageSize + 100)
 {
     QByteArray image(size, '\0');
@@ -18,11 +19,6 @@ QByteArray PatternImage(qsizetype size = kMinimumImageSize + 100)
 std::uint8_t At(const QByteArray& image, qint64 offset)
 {
     return std::uint8_t(image.at(qsizetype(offset)));
-}
-
-Slot S(int n)
-{
-    return Slot::FromNumber(n).value();
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ private slots:
     {
         constexpr int kCycles = 1000;
         constexpr int kWarmUp = 20;
-        const QByteArray image = MakeImage(StateSpec());
+        const QByteArray image = MakeImage(StateRecipe());
         const QByteArray gzip = Pack(image, Packing::Gzip);
         QTemporaryDir states;
         const QString path = states.filePath("soak.000");

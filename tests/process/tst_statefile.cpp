@@ -14,22 +14,14 @@
 using namespace Process;
 using namespace testsupport;
 
-Q_DECLARE_METATYPE(testsupport::Layout)
-Q_DECLARE_METATYPE(testsupport::Packing)
 Q_DECLARE_METATYPE(Process::ErrorKind)
 
 namespace {
-
-Slot S(int n)
-{
-    return Slot::FromNumber(n).value();
-}
-
 // A party the load must replace; anything left of it shows a load that was not all or nothing.
 PartyState Sentinel()
 {
     PartyState party;
-    party.block = StateSpec::SampleParty(99);
+    party.block = StateRecipe::SampleParty(99);
     party.experience[S(1)] = 4242;
     party.SelectedSlot = 3;
     return party;
@@ -66,23 +58,19 @@ class TestStateFile : public QObject
 private slots:
     void loadThenSaveGivesBackTheImage_data()
     {
-        QTest::addColumn<Layout>("layout");
-        QTest::addColumn<Packing>("packing");
-        for (Layout l : {Layout::Snes9x0001, Layout::S9xsnp0009, Layout::S9xsnp0011, Layout::Newest})
-            for (Packing p : {Packing::Plain, Packing::Gzip, Packing::GzipNamedMembers, Packing::Rzip})
-                QTest::newRow(qPrintable(LayoutName(l) + " " + PackingName(p))) << l << p;
+        AddEveryLayoutAndPacking();
     }
     void loadThenSaveGivesBackTheImage()
     {
         QFETCH(Layout, layout);
         QFETCH(Packing, packing);
-        StateSpec spec;
-        spec.layout = layout;
+        StateRecipe recipe;
+        recipe.layout = layout;
         // Carried bytes with every value, so none is lost on the way.
         for (Slot s : Slot::All())
-            for (std::size_t i = 0; i < spec.party[s].Carry3.size(); ++i)
-                spec.party[s].Carry3[i] = std::uint8_t(i * 2 + s.index() * 124);
-        const QByteArray image = MakeImage(spec);
+            for (std::size_t i = 0; i < recipe.party[s].Carry3.size(); ++i)
+                recipe.party[s].Carry3[i] = std::uint8_t(i * 2 + s.index() * 124);
+        const QByteArray image = MakeImage(recipe);
         const QString path = writeState("round trip.000", Pack(image, packing));
         ProgramFolder folder;
         CountingBusy busy;
@@ -91,7 +79,7 @@ private slots:
         party.SelectedSlot = 2;
         const Outcome loaded = LoadState(path, folder.context(&busy), party);
         QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
-        QVERIFY(party.block == spec.party);
+        QVERIFY(party.block == recipe.party);
         QCOMPARE(party.experience[S(2)], 24345);
         QCOMPARE(party.SelectedSlot, 2);  // a load leaves the selection alone
         QCOMPARE(ReadBytes(path), image);  // the state file is now the plain image
@@ -113,7 +101,7 @@ private slots:
     void saveWritesBlockGoldAndExperience()
     {
         QFETCH(bool, goldMaxOut);
-        const QByteArray image = MakeImage(StateSpec());
+        const QByteArray image = MakeImage(StateRecipe());
         const QString path = writeState("edit.000", Pack(image, Packing::Gzip));
         ProgramFolder folder;
         PartyState party;
@@ -156,15 +144,15 @@ private slots:
 
     void staleFilesNeverEndTheWaitEarly()
     {
-        StateSpec other;
-        other.party = StateSpec::SampleParty(1234);
+        StateRecipe other;
+        other.party = StateRecipe::SampleParty(1234);
         ProgramFolder folder;
         WriteBytes(folder.file(kWorkingCopyName), MakeImage(other));
         WriteBytes(folder.file(kCompletionFlagName), QByteArray());
-        const QString path = writeState("fresh.000", Pack(MakeImage(StateSpec()), Packing::Gzip));
+        const QString path = writeState("fresh.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
         PartyState party;
         QVERIFY(LoadState(path, folder.context(), party).ok());
-        QVERIFY(party.block == StateSpec().party);
+        QVERIFY(party.block == StateRecipe().party);
         QVERIFY(!folder.hasLeftovers());
     }
 
@@ -181,7 +169,7 @@ private slots:
     {
         QFETCH(QString, name);
         QDir(m_states.path()).mkpath(QFileInfo(m_states.filePath(name)).path());
-        const QByteArray image = MakeImage(StateSpec());
+        const QByteArray image = MakeImage(StateRecipe());
         const QString path = writeState(name, Pack(image, Packing::Gzip));
         ProgramFolder folder;
         PartyState party;
@@ -196,7 +184,7 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<ErrorKind>("kind");
         QTest::addColumn<QString>("cause");
-        const QByteArray gz = Pack(MakeImage(StateSpec()), Packing::Gzip);
+        const QByteArray gz = Pack(MakeImage(StateRecipe()), Packing::Gzip);
         QTest::newRow("not a state") << "" << QByteArray("just some text\n") << ErrorKind::NotAState << "not a save state";
         QTest::newRow("cut short") << "" << gz.left(gz.size() / 2) << ErrorKind::NotAState << "cut short";
         QTest::newRow("exits without flag") << "fail" << gz << ErrorKind::DecompressorFailed << "simulated failure";
@@ -266,7 +254,7 @@ private slots:
         QFETCH(ErrorKind, kind);
         ProgramFolder folder;
         auto context = folder.context();
-        QString path = writeState("present.000", Pack(MakeImage(StateSpec()), Packing::Gzip));
+        QString path = writeState("present.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
         if (setup == "nostate")
             path = m_states.filePath("absent.000");
         if (setup == "folder") {
@@ -291,7 +279,7 @@ private slots:
 
     void readOnlyStateFileIsLeftIntact()
     {
-        const QByteArray packed = Pack(MakeImage(StateSpec()), Packing::Gzip);
+        const QByteArray packed = Pack(MakeImage(StateRecipe()), Packing::Gzip);
         const QString path = writeState("locked.000", packed);
         const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
         QVERIFY(QFile::setPermissions(path, readOnly));
@@ -312,7 +300,7 @@ private slots:
 
     void permissionsAreKept()
     {
-        const QString path = writeState("perm.000", Pack(MakeImage(StateSpec()), Packing::Gzip));
+        const QString path = writeState("perm.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
         const auto perms = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
         QVERIFY(QFile::setPermissions(path, perms));
         ProgramFolder folder;
@@ -329,7 +317,7 @@ private slots:
         QVERIFY(other.tryLock());
         auto context = folder.context();
         context.lockWait = std::chrono::milliseconds(300);
-        const QString path = writeState("busy.000", Pack(MakeImage(StateSpec()), Packing::Gzip));
+        const QString path = writeState("busy.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
         const QByteArray before = ReadBytes(path);
         PartyState party = Sentinel();
         QElapsedTimer timer;
@@ -346,15 +334,15 @@ private slots:
 
     void inspectLeavesTheStateFileAlone()
     {
-        StateSpec spec;
-        spec.gold = 654321;
-        const QByteArray packed = Pack(MakeImage(spec), Packing::Rzip);
+        StateRecipe recipe;
+        recipe.gold = 654321;
+        const QByteArray packed = Pack(MakeImage(recipe), Packing::Rzip);
         const QString path = writeState("peek.000", packed);
         ProgramFolder folder;
         const Result<StateContents> contents = InspectState(path, folder.context());
         QVERIFY(contents.ok());
         QCOMPARE(contents.value().gold, 654321u);
-        QVERIFY(contents.value().block == spec.party);
+        QVERIFY(contents.value().block == recipe.party);
         QCOMPARE(contents.value().experience[S(4)], 48345);
         QCOMPARE(ReadBytes(path), packed);
         QVERIFY(!folder.hasLeftovers());

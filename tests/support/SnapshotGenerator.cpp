@@ -5,6 +5,7 @@
 #include "PartyImage.h"
 
 #include <QFile>
+#include <QTest>
 
 #include <zlib.h>
 
@@ -135,7 +136,7 @@ QByteArray Rzip(const QByteArray& image)
 
 }  // namespace
 
-Process::PartyBlock StateSpec::SampleParty(std::uint32_t seed)
+Process::PartyBlock StateRecipe::SampleParty(std::uint32_t seed)
 {
     Lcg rng(seed);
     static const char* const names[] = {"Rhea", "Orin", "Kael", "Sif/"};
@@ -172,17 +173,17 @@ Process::PartyBlock StateSpec::SampleParty(std::uint32_t seed)
     return block;
 }
 
-QByteArray MakeImage(const StateSpec& spec)
+QByteArray MakeImage(const StateRecipe& recipe)
 {
-    Lcg rng(spec.seed);
-    const QByteArray rom = spec.romPath.toUtf8();
-    QByteArray image(SignatureOf(spec.layout));
+    Lcg rng(recipe.seed);
+    const QByteArray rom = recipe.romPath.toUtf8();
+    QByteArray image(SignatureOf(recipe.layout));
     qsizetype ramStart = -1;
-    for (const Block& block : BlocksOf(spec.layout, int(rom.size()) + 1)) {
+    for (const Block& block : BlocksOf(recipe.layout, int(rom.size()) + 1)) {
         image.append(BlockHeader(block.name, block.size));
         const qsizetype start = image.size();
         image.resize(start + block.size);
-        if (std::strcmp(block.name, "NAM") == 0 && spec.layout != Layout::Newest) {
+        if (std::strcmp(block.name, "NAM") == 0 && recipe.layout != Layout::Newest) {
             std::memcpy(image.data() + start, rom.constData(), size_t(rom.size()));
             image[start + rom.size()] = '\0';
         } else if (std::strcmp(block.name, "NAM") == 0) {
@@ -195,11 +196,11 @@ QByteArray MakeImage(const StateSpec& spec)
     }
     if (ramStart < 0 || ramStart > Process::kPartyBlockOffset)
         std::abort();  // a layout that does not put the party inside RAM is a generator bug
-    Process::WritePartyBlock(image, spec.party);
+    Process::WritePartyBlock(image, recipe.party);
     const auto gold = qsizetype(Process::kGoldOffset);
-    image[gold] = char(spec.gold & 0xFF);
-    image[gold + 1] = char((spec.gold >> 8) & 0xFF);
-    image[gold + 2] = char((spec.gold >> 16) & 0xFF);
+    image[gold] = char(recipe.gold & 0xFF);
+    image[gold + 1] = char((recipe.gold >> 8) & 0xFF);
+    image[gold + 2] = char((recipe.gold >> 16) & 0xFF);
     return image;
 }
 
@@ -216,6 +217,15 @@ QByteArray Pack(const QByteArray& image, Packing packing)
     case Packing::Rzip: return Rzip(image);
     }
     return {};
+}
+
+void AddEveryLayoutAndPacking()
+{
+    QTest::addColumn<Layout>("layout");
+    QTest::addColumn<Packing>("packing");
+    for (Layout l : {Layout::Snes9x0001, Layout::S9xsnp0009, Layout::S9xsnp0011, Layout::Newest})
+        for (Packing p : {Packing::Plain, Packing::Gzip, Packing::GzipNamedMembers, Packing::Rzip})
+            QTest::newRow(qPrintable(LayoutName(l) + " " + PackingName(p))) << l << p;
 }
 
 QByteArray BlockHeader(const char* name, int size)

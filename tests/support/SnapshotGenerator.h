@@ -6,6 +6,7 @@
 #include "PartyState.h"
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QString>
 
 #include <cstdint>
@@ -26,7 +27,7 @@ enum class Packing {
     Rzip,
 };
 
-struct StateSpec {
+struct StateRecipe {
     Layout layout = Layout::S9xsnp0011;
     Process::PartyBlock party = SampleParty();
     std::uint32_t gold = 12345;
@@ -36,15 +37,27 @@ struct StateSpec {
     static Process::PartyBlock SampleParty(std::uint32_t seed = 7);
 };
 
-QByteArray MakeImage(const StateSpec& spec);
+QByteArray MakeImage(const StateRecipe& recipe);
 QByteArray Pack(const QByteArray& image, Packing packing);
+// Adds the columns "layout" and "packing" and one row for each pair, to a QtTest data table.
+void AddEveryLayoutAndPacking();
+
 // "RAM:131072:", the header in front of each block's data.
 QByteArray BlockHeader(const char* name, int size);
 QString LayoutName(Layout layout);
 QString PackingName(Packing packing);
+
+// Slot n of the party, for tests that know n is 1..4.
+inline Process::Slot S(int n)
+{
+    return Process::Slot::FromNumber(n).value();
+}
 
 // Writes `bytes` to `path`, replacing any file; aborts the test run on failure.
 void WriteBytes(const QString& path, const QByteArray& bytes);
 QByteArray ReadBytes(const QString& path);
 
 }  // namespace testsupport
+
+Q_DECLARE_METATYPE(testsupport::Layout)
+Q_DECLARE_METATYPE(testsupport::Packing)

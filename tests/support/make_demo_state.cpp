@@ -17,9 +17,9 @@ int main(int argc, char** argv)
         return 2;
     }
     QDir().mkpath(QFileInfo(args[1]).absolutePath());
-    testsupport::StateSpec spec;
-    spec.gold = 4321;
-    testsupport::WriteBytes(args[1], testsupport::Pack(testsupport::MakeImage(spec),
+    testsupport::StateRecipe recipe;
+    recipe.gold = 4321;
+    testsupport::WriteBytes(args[1], testsupport::Pack(testsupport::MakeImage(recipe),
                                                        testsupport::Packing::Gzip));
     return 0;
 }

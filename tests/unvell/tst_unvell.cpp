@@ -12,8 +12,6 @@
 
 using namespace testsupport;
 
-Q_DECLARE_METATYPE(testsupport::Layout)
-Q_DECLARE_METATYPE(testsupport::Packing)
 
 namespace {
 
@@ -45,19 +43,15 @@ class TestUnvell : public QObject
 private slots:
     void acceptsEveryLayoutAndPacking_data()
     {
-        QTest::addColumn<Layout>("layout");
-        QTest::addColumn<Packing>("packing");
-        for (Layout l : {Layout::Snes9x0001, Layout::S9xsnp0009, Layout::S9xsnp0011, Layout::Newest})
-            for (Packing p : {Packing::Plain, Packing::Gzip, Packing::GzipNamedMembers, Packing::Rzip})
-                QTest::newRow(qPrintable(LayoutName(l) + " " + PackingName(p))) << l << p;
+        AddEveryLayoutAndPacking();
     }
     void acceptsEveryLayoutAndPacking()
     {
         QFETCH(Layout, layout);
         QFETCH(Packing, packing);
-        StateSpec spec;
-        spec.layout = layout;
-        const QByteArray image = MakeImage(spec);
+        StateRecipe recipe;
+        recipe.layout = layout;
+        const QByteArray image = MakeImage(recipe);
         const QByteArray packed = Pack(image, packing);
         const auto result = unvell::InflateContainer(Span(packed));
         QVERIFY2(result.ok(), result.error.c_str());
@@ -69,7 +63,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QString>("cause");
-        const QByteArray image = MakeImage(StateSpec());
+        const QByteArray image = MakeImage(StateRecipe());
         const QByteArray gz = Gzip(image);
         const QByteArray rz = Pack(image, Packing::Rzip);
         QTest::newRow("empty") << QByteArray() << "not a save state";
@@ -141,7 +135,7 @@ private slots:
     {
         ProgramFolder folder;
         QTemporaryDir states;
-        const QByteArray image = MakeImage(StateSpec());
+        const QByteArray image = MakeImage(StateRecipe());
         const QString path = states.filePath("a  b c.000");
         WriteBytes(path, Pack(image, Packing::Rzip));
         QProcess unvell;
@@ -158,7 +152,7 @@ private slots:
         ProgramFolder folder;
         QTemporaryDir states;
         const QString path = states.filePath("my state file.000");
-        WriteBytes(path, Gzip(MakeImage(StateSpec())));
+        WriteBytes(path, Gzip(MakeImage(StateRecipe())));
         QProcess unvell;
         unvell.start(folder.file("Unvell"), QStringList{"-dec"} + path.split(' '));
         QVERIFY(unvell.waitForFinished());
