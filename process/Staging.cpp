@@ -273,7 +273,7 @@ Outcome StagingFrame::readWorkingCopy(const QString& statePath)
                            "image (%2).")
                 .arg(Native(statePath), workingCopy.errorString()));
     }
-    m_image = workingCopy.readAll();
+    m_image = workingCopy.read(workingCopy.size());  // one read, not readAll's chunks
     // A decompressor that wrote something else must not get its output over the user's state.
     if (!m_image.startsWith("#!snes9x:") && !m_image.startsWith("#!s9xsnp:")) {
         return Outcome::Failure(ErrorKind::NotAState,

@@ -160,6 +160,9 @@ InflateResult InflateContainer(std::span<const std::uint8_t> input, std::size_t 
     InflateResult result;
     switch (DetectContainer(input)) {
     case ContainerKind::Gzip:
+        // The last member's trailer gives its plain size; a good first guess for the whole.
+        if (input.size() >= 18)
+            result.image.reserve(std::min<std::size_t>(ReadU32(input, input.size() - 4), cap));
         result.error = InflateStream(input, MAX_WBITS + 16, true, result.image, cap);
         break;
     case ContainerKind::Rzip:
