@@ -77,7 +77,11 @@ QIcon EditorIcon()
 
 QIcon AboutIcon()
 {
-    return EditorIcon();
+    // The About picture on black, at its own size and doubled.
+    const QPixmap picture = AboutPicture();
+    QIcon icon(picture);
+    icon.addPixmap(picture.scaled(32, 32));
+    return icon;
 }
 
 QIcon TabIcon(int slotNumber)
