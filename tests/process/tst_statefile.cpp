@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
 using namespace Process;
 using namespace testsupport;
 
@@ -225,6 +227,25 @@ private slots:
         }
         QCOMPARE(busy.depth, 0);
         QCOMPARE(busy.ends, 2);
+    }
+
+    void waitingSpendsNoCpu()
+    {
+        qputenv("CINDRAL_FAKE_UNVELL", "hang");
+        ProgramFolder folder(FakeUnvell());
+        const QString path = writeState("slow.000", QByteArray("anything"));
+        auto context = folder.context();
+        context.waitBound = std::chrono::milliseconds(1000);
+        PartyState party;
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        QCOMPARE(LoadState(path, context, party).kind(), ErrorKind::DecompressorTimedOut);
+        getrusage(RUSAGE_SELF, &after);
+        auto ms = [](const timeval& t) { return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0; };
+        const double cpu = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) -
+                           ms(before.ru_stime);
+        qInfo("a one-second wait cost %.1f ms of CPU", cpu);
+        QVERIFY(cpu < 50);
     }
 
     void lingeringDecompressorIsWaitedFor()
