@@ -240,8 +240,7 @@ Outcome StagingFrame::runDecompressor(const QString& statePath)
             ErrorKind::DecompressorFailed,
             cause.isEmpty()
                 ? QStringLiteral("The decompressor ended without an image of %1 (exit code %2).")
-                      .arg(Native(statePath))
-                      .arg(process.exitCode())
+                      .arg(Native(statePath), QString::number(process.exitCode()))
                 : QStringLiteral("The decompressor could not read %1: %2")
                       .arg(Native(statePath), cause));
     } else {
@@ -251,8 +250,8 @@ Outcome StagingFrame::runDecompressor(const QString& statePath)
             ErrorKind::DecompressorTimedOut,
             QStringLiteral("The decompressor did not finish with %1 within %2 seconds and was "
                            "stopped.")
-                .arg(Native(statePath))
-                .arg(double(m_context.waitBound.count()) / 1000.0));
+                .arg(Native(statePath),
+                     QString::number(double(m_context.waitBound.count()) / 1000.0)));
     }
 
     QFile flagFile(flag);
@@ -287,9 +286,8 @@ Outcome StagingFrame::readWorkingCopy(const QString& statePath)
                                 QStringLiteral("%1 is not a state this editor can edit: its plain "
                                                "image holds %2 bytes, fewer than the %3 the "
                                                "party data needs.")
-                                    .arg(Native(statePath))
-                                    .arg(m_image.size())
-                                    .arg(kMinimumImageSize));
+                                    .arg(Native(statePath), QString::number(m_image.size()),
+                                         QString::number(kMinimumImageSize)));
     }
     return Outcome::Success();
 }
