@@ -2,6 +2,7 @@
 
 #include "ImageLayout.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -27,6 +28,8 @@ constexpr int kDecompressorNotAState = 3;
 constexpr int kExitGraceMs = 2000;
 // Fallback for file systems that do not report changes to a folder.
 constexpr int kFlagPollMs = 50;
+// An ownerless lock file older than this is abandoned.
+constexpr qint64 kAbandonedLockAgeMs = 1000;
 
 QString Native(const QString& path)
 {
@@ -46,6 +49,19 @@ bool HasAnyWriteBit(QFileDevice::Permissions p)
 {
     // WriteUser is left out: it says what this process may do, not how the file is marked.
     return p & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+}
+
+// A lock file that names no owner was left by a program killed while creating it (a live one
+// fills it in microseconds), so Qt's check by process cannot clear it.
+bool IsAbandoned(QLockFile& lock, const QString& path)
+{
+    qint64 pid = 0;
+    QString host, application;
+    if (lock.getLockInfo(&pid, &host, &application))
+        return false;
+    const QFileInfo info(path);
+    return info.exists() &&
+           info.lastModified().msecsTo(QDateTime::currentDateTime()) > kAbandonedLockAgeMs;
 }
 
 bool HoldsImage(const QString& path, const QByteArray& image)
@@ -83,10 +99,14 @@ QString StagingFrame::inFolder(const QString& name) const
 Outcome StagingFrame::lockFolder()
 {
     const QString folder = Native(m_context.programFolder);
-    auto lock = std::make_unique<QLockFile>(inFolder(kFolderLockName));
+    const QString lockPath = inFolder(kFolderLockName);
+    auto lock = std::make_unique<QLockFile>(lockPath);
     // A lock is stale only when its process is gone; a long, live operation keeps it.
     lock->setStaleLockTime(std::chrono::milliseconds(0));
-    if (!lock->tryLock(m_context.lockWait)) {
+    bool locked = lock->tryLock(m_context.lockWait);
+    if (!locked && lock->error() == QLockFile::LockFailedError && IsAbandoned(*lock, lockPath))
+        locked = lock->removeStaleLockFile() && lock->tryLock(std::chrono::milliseconds(0));
+    if (!locked) {
         switch (lock->error()) {
         case QLockFile::LockFailedError:
             return Outcome::Failure(

@@ -353,6 +353,23 @@ private slots:
         QVERIFY(LoadState(path, context, party).ok());
     }
 
+    void ownerlessLockIsClearedAfterTheWait()
+    {
+        // What a program killed between creating its lock file and filling it leaves behind.
+        ProgramFolder folder;
+        QFile lock(folder.file(kFolderLockName));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
+        lock.close();
+        auto context = folder.context();
+        context.lockWait = std::chrono::milliseconds(200);
+        const QString path = writeState("after-kill.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        PartyState party;
+        const Outcome loaded = LoadState(path, context, party);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        QVERIFY(!folder.hasLeftovers());
+    }
+
     void inspectLeavesTheStateFileAlone()
     {
         StateRecipe recipe;
