@@ -21,12 +21,9 @@ int Fail(QTextStream& err, const QString& message)
     return kExitFailure;
 }
 
-QJsonObject MemberJson(const StateContents& state, Slot slot)
+QJsonObject MemberJson(const PartyState& party, Slot slot)
 {
-    const CharacterRecord& r = state.block[slot];
-    PartyState party;
-    party.block = state.block;
-    party.experience = state.experience;
+    const CharacterRecord& r = party.block[slot];
     QJsonObject member{{"slot", slot.number()},
                        {"name", NameForDisplay(r.Name)},
                        {"status", r.Status},
@@ -56,7 +53,7 @@ int Show(const Request& request, const StagingContext& context, QTextStream& out
         return Fail(err, state.failure().message());
     QJsonArray members;
     for (Slot s : Slot::All())
-        members.append(MemberJson(state.value(), s));
+        members.append(MemberJson(state.value().party, s));
     if (request.json) {
         const QJsonObject root{{"file", request.statePath},
                                {"gold", qint64(state.value().gold)},
@@ -110,9 +107,7 @@ int Set(const Request& request, const StagingContext& context, QTextStream& out,
     const Result<StateContents> state = InspectState(request.statePath, context);
     if (!state)
         return Fail(err, state.failure().message());
-    PartyState party;
-    party.block = state.value().block;
-    party.experience = state.value().experience;
+    PartyState party = state.value().party;
     QStringList changes;
     for (const SlotEdits& group : request.groups)
         for (const FieldEdit& edit : group.edits)

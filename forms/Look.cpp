@@ -18,6 +18,14 @@ QPixmap Picture(const QString& resource)
     return QPixmap(resource);
 }
 
+QFont Font(const QString& family, qreal points, QFont::Weight weight)
+{
+    QFont font(family);
+    font.setPointSizeF(points);
+    font.setWeight(weight);
+    return font;
+}
+
 QPixmap Masked(const QString& resource)
 {
     QPixmap pixmap = Picture(resource);
@@ -43,26 +51,19 @@ void InstallFontSubstitutions()
 
 QFont WindowFont()
 {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8.25);
-    font.setWeight(QFont::Normal);
-    return font;
+    return Font(QStringLiteral("Arial"), 8.25, QFont::Normal);
 }
 
 QFont AboutTitleFont()
 {
-    QFont font(QStringLiteral("Haettenschweiler"));
-    font.setPointSizeF(26.25);
-    font.setWeight(QFont::ExtraBold);
+    QFont font = Font(QStringLiteral("Haettenschweiler"), 26.25, QFont::ExtraBold);
     font.setStretch(QFont::Condensed);
     return font;
 }
 
 QFont AboutTextFont()
 {
-    QFont font(QStringLiteral("Courier New"));
-    font.setPointSizeF(8.25);
-    font.setWeight(QFont::Bold);
+    QFont font = Font(QStringLiteral("Courier New"), 8.25, QFont::Bold);
     font.setStyleHint(QFont::TypeWriter);
     return font;
 }

@@ -50,8 +50,8 @@ Result<StateContents> InspectState(const QString& statePath, const StagingContex
         return Outcome::Failure(ErrorKind::NotFound, QStringLiteral("No state file was given."));
     StateContents contents;
     const Outcome inspected = InFrame(statePath, context, [&](StagingFrame& frame) {
-        contents.block = ReadPartyBlock(frame.image());
-        contents.experience = ComposePartyExperience(contents.block);
+        contents.party.block = ReadPartyBlock(frame.image());
+        contents.party.experience = ComposePartyExperience(contents.party.block);
         contents.gold = ReadGold(frame.image());
         return Outcome::Success();
     });

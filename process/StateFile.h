@@ -21,8 +21,7 @@ Outcome SaveState(const QString& statePath, const StagingContext& context,
 
 // What a state holds, read through the decompressor without changing the state file.
 struct StateContents {
-    PartyBlock block;
-    PartyExperience experience;
+    PartyState party;  // block and experience as a load would give them
     std::uint32_t gold = 0;
 };
 Result<StateContents> InspectState(const QString& statePath, const StagingContext& context);

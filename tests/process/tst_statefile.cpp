@@ -380,8 +380,8 @@ private slots:
         const Result<StateContents> contents = InspectState(path, folder.context());
         QVERIFY(contents.ok());
         QCOMPARE(contents.value().gold, 654321u);
-        QVERIFY(contents.value().block == recipe.party);
-        QCOMPARE(contents.value().experience[S(4)], 48345);
+        QVERIFY(contents.value().party.block == recipe.party);
+        QCOMPARE(contents.value().party.experience[S(4)], 48345);
         QCOMPARE(ReadBytes(path), packed);
         QVERIFY(!folder.hasLeftovers());
     }
