@@ -79,6 +79,15 @@ class TestEditor : public QObject
         QTest::keyClicks(edit, keys);
     }
 
+    // Asks the platform for the keyboard focus: without a window manager nobody else gives it
+    // (an X server then takes the request itself; offscreen grants it at once).
+    void activateEditor()
+    {
+        m_editor->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_editor.get()))
+            QApplication::setActiveWindow(m_editor.get());  // the platform would not: Qt's own
+    }
+
 private slots:
     void initTestCase() { forms::InstallFontSubstitutions(); }
 
@@ -100,10 +109,7 @@ private slots:
         m_editor = std::make_unique<frmEditor>(*m_party, m_folder->path(), seams);
         m_editor->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_editor.get()));
-        // Offscreen activates at once; a bare X server without a window manager may not, which
-        // only the keyboard tests notice.
-        QApplication::setActiveWindow(m_editor.get());
-        (void)QTest::qWaitForWindowActive(m_editor.get(), 1000);
+        activateEditor();
     }
 
     void cleanup()
@@ -463,8 +469,8 @@ private slots:
     {
         for (int round = 0; round < 2; ++round) {
             // Without a window manager nobody hands activation back after the dialog closes.
-            QApplication::setActiveWindow(m_editor.get());
-            QVERIFY(QTest::qWaitForWindowActive(m_editor.get()));
+            activateEditor();
+            QVERIFY(m_editor->isActiveWindow());
             QString title, text;
             bool modal = false, readOnly = false, picture = false;
             QSize size;

@@ -234,7 +234,7 @@ private slots:
         QCOMPARE(second.state(), QProcess::Running);  // waiting for the folder
         QCOMPARE(ReadBytes(path), m_gzip);
         first.unlock();
-        QVERIFY(second.waitForFinished(10000));
+        QVERIFY(second.waitForFinished(60000));
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(std::uint8_t(ReadBytes(path).at(72992 + 28)), 3);
     }
