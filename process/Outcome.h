@@ -19,6 +19,7 @@ enum class ErrorKind {
     DecompressorTimedOut,
     FolderNotWritable,
     DiskFull,
+    BackupFailed,
     Busy,
     InvalidSlot,
     Io,

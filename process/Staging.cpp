@@ -1,17 +1,16 @@
 #include "Staging.h"
 
+#include "AtomicReplace.h"
+#include "Backups.h"
 #include "ImageLayout.h"
+#include "StatePath.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QLockFile>
 #include <QProcess>
-#include <QSaveFile>
-#include <QStorageInfo>
 #include <QTimer>
 
 #if defined(Q_OS_LINUX)
@@ -22,8 +21,6 @@
 namespace Process {
 namespace {
 
-// The decompressor's exit status for a file it read but could not accept as a state.
-constexpr int kDecompressorNotAState = 3;
 // A decompressor that has created the flag gets this long to exit before it is stopped.
 constexpr int kExitGraceMs = 2000;
 // Fallback for file systems that do not report changes to a folder.
@@ -31,10 +28,6 @@ constexpr int kFlagPollMs = 50;
 // An ownerless lock file older than this is abandoned.
 constexpr qint64 kAbandonedLockAgeMs = 1000;
 
-QString Native(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
 
 QString LastLine(const QByteArray& output)
 {
@@ -49,19 +42,6 @@ bool HasAnyWriteBit(QFileDevice::Permissions p)
 {
     // WriteUser is left out: it says what this process may do, not how the file is marked.
     return p & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
-}
-
-// A lock file that names no owner was left by a program killed while creating it (a live one
-// fills it in microseconds), so Qt's check by process cannot clear it.
-bool IsAbandoned(QLockFile& lock, const QString& path)
-{
-    qint64 pid = 0;
-    QString host, application;
-    if (lock.getLockInfo(&pid, &host, &application))
-        return false;
-    const QFileInfo info(path);
-    return info.exists() &&
-           info.lastModified().msecsTo(QDateTime::currentDateTime()) > kAbandonedLockAgeMs;
 }
 
 bool HoldsImage(const QString& path, const QByteArray& image)
@@ -92,10 +72,11 @@ StagingFrame::StagingFrame(const StagingContext& context) : m_context(context) {
 
 StagingFrame::~StagingFrame()
 {
-    if (m_lock) {
+    if (m_folderLock.locked()) {
         (void)removeWorkingFiles();
-        m_lock->unlock();
+        m_folderLock.release();
     }
+    m_stateLock.release();
 }
 
 QString StagingFrame::inFolder(const QString& name) const
@@ -103,41 +84,60 @@ QString StagingFrame::inFolder(const QString& name) const
     return QDir(m_context.programFolder).filePath(name);
 }
 
+Outcome StagingFrame::lockState(const QString& statePath)
+{
+    const protocol::LockResult locked =
+        m_stateLock.lockExistingFile(QFile::encodeName(statePath).toStdString(), m_context.lockWait);
+    switch (locked.status) {
+    case protocol::LockStatus::Locked: return Outcome::Success();
+    case protocol::LockStatus::Busy:
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("Another program is loading or saving the state "
+                                               "file %1. Try again when it has finished.")
+                                    .arg(ShownPath(statePath)));
+    case protocol::LockStatus::NotRegular:
+        return Outcome::Failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is %2, not a state file.")
+                                    .arg(ShownPath(statePath), QString::fromStdString(locked.what)));
+    default:
+        return Outcome::Failure(ErrorKind::PermissionDenied,
+                                QStringLiteral("The state file %1 cannot be opened: %2.")
+                                    .arg(ShownPath(statePath), SystemCause(locked.error)));
+    }
+}
+
 Outcome StagingFrame::lockFolder()
 {
-    const QString folder = Native(m_context.programFolder);
+    const QString folder = ShownPath(m_context.programFolder);
     const QString lockPath = inFolder(kFolderLockName);
-    auto lock = std::make_unique<QLockFile>(lockPath);
-    // A lock is stale only when its process is gone; a long, live operation keeps it.
-    lock->setStaleLockTime(std::chrono::milliseconds(0));
-    bool locked = lock->tryLock(m_context.lockWait);
-    if (!locked && lock->error() == QLockFile::LockFailedError && IsAbandoned(*lock, lockPath))
-        locked = lock->removeStaleLockFile() && lock->tryLock(std::chrono::milliseconds(0));
-    if (!locked) {
-        switch (lock->error()) {
-        case QLockFile::LockFailedError:
-            return Outcome::Failure(
-                ErrorKind::Busy,
-                QStringLiteral("Another load or save is using the program folder %1. Try again "
-                               "when it has finished.")
-                    .arg(folder));
-        case QLockFile::PermissionError:
-            return Outcome::Failure(
-                ErrorKind::FolderNotWritable,
-                QStringLiteral("The program folder %1 is not writable; the editor keeps its "
-                               "working files there.")
-                    .arg(folder));
-        default:
-            // Permission bits, an immutable folder or a read-only file system all end here.
-            return Outcome::Failure(
-                ErrorKind::FolderNotWritable,
-                QStringLiteral("The program folder %1 is not writable (its lock file cannot be "
-                               "created); the editor keeps its working files there.")
-                    .arg(folder));
-        }
+    const protocol::LockResult locked =
+        m_folderLock.lockFolderFile(QFile::encodeName(lockPath).toStdString(), m_context.lockWait);
+    switch (locked.status) {
+    case protocol::LockStatus::Locked: return Outcome::Success();
+    case protocol::LockStatus::Busy:
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("Another load or save is using the program folder "
+                                               "%1. Try again when it has finished.")
+                                    .arg(folder));
+    case protocol::LockStatus::NotRegular:
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("The lock file %1 is %2, which no load or save of "
+                                               "this editor makes; remove it and try again.")
+                                    .arg(ShownPath(lockPath), QString::fromStdString(locked.what)));
+    case protocol::LockStatus::CannotClear:
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("The lock file %1 was left by a program that has "
+                                               "ended and cannot be removed (%2); remove it and "
+                                               "try again.")
+                                    .arg(ShownPath(lockPath), SystemCause(locked.error)));
+    default:
+        // Permission bits, an immutable folder or a read-only file system all end here.
+        return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                QStringLiteral("The program folder %1 is not writable (its lock "
+                                               "file cannot be created: %2); the editor keeps "
+                                               "its working files there.")
+                                    .arg(folder, SystemCause(locked.error)));
     }
-    m_lock = std::move(lock);
-    return Outcome::Success();
 }
 
 Outcome StagingFrame::removeWorkingFiles()
@@ -148,43 +148,35 @@ Outcome StagingFrame::removeWorkingFiles()
         if (file.exists() && !file.remove())
             return Outcome::Failure(ErrorKind::FolderNotWritable,
                                     QStringLiteral("The working file %1 cannot be removed: %2")
-                                        .arg(Native(file.fileName()), file.errorString()));
+                                        .arg(ShownPath(file.fileName()), file.errorString()));
     }
     return Outcome::Success();
 }
 
 Outcome StagingFrame::StageStateFile(const QString& statePath)
 {
-    const QFileInfo state(statePath);
-    if (!state.exists())
-        return Outcome::Failure(ErrorKind::NotFound,
-                                QStringLiteral("The state file %1 does not exist.")
-                                    .arg(Native(statePath)));
-    if (state.isDir())
-        return Outcome::Failure(ErrorKind::NotAState,
-                                QStringLiteral("%1 is a folder, not a state file.")
-                                    .arg(Native(statePath)));
-    if (!state.isReadable())
-        return Outcome::Failure(ErrorKind::PermissionDenied,
-                                QStringLiteral("The state file %1 cannot be read: permission "
-                                               "denied.")
-                                    .arg(Native(statePath)));
+    if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
+        return usable;
     if (!QFileInfo(m_context.programFolder).isDir())
         return Outcome::Failure(ErrorKind::FolderNotWritable,
                                 QStringLiteral("The program folder %1 does not exist.")
-                                    .arg(Native(m_context.programFolder)));
+                                    .arg(ShownPath(m_context.programFolder)));
     const QFileInfo decompressor(DecompressorPath(m_context.programFolder));
     if (!decompressor.isFile())
         return Outcome::Failure(ErrorKind::DecompressorMissing,
                                 QStringLiteral("The decompressor %1 is missing; it belongs in "
                                                "the editor's folder.")
-                                    .arg(Native(decompressor.filePath())));
+                                    .arg(ShownPath(decompressor.filePath())));
     if (!decompressor.isExecutable())
         return Outcome::Failure(ErrorKind::DecompressorMissing,
                                 QStringLiteral("The decompressor %1 cannot be run: it is not "
                                                "executable.")
-                                    .arg(Native(decompressor.filePath())));
+                                    .arg(ShownPath(decompressor.filePath())));
 
+    // The state first, then the folder: every program takes them in this order, so two can
+    // never each hold the lock the other waits for.
+    if (Outcome locked = lockState(statePath); !locked)
+        return locked;
     if (Outcome locked = lockFolder(); !locked)
         return locked;
     // A flag left over from an interrupted run would end the wait before the image is written.
@@ -236,7 +228,7 @@ Outcome StagingFrame::runDecompressor(const QString& statePath)
     if (!process.waitForStarted())
         return Outcome::Failure(ErrorKind::DecompressorMissing,
                                 QStringLiteral("The decompressor %1 could not be started: %2")
-                                    .arg(Native(decompressor), process.errorString()));
+                                    .arg(ShownPath(decompressor), process.errorString()));
     poll.start(kFlagPollMs);
     deadline.start(m_context.waitBound);
     checkFlag();
@@ -252,24 +244,24 @@ Outcome StagingFrame::runDecompressor(const QString& statePath)
         }
     } else if (process.state() == QProcess::NotRunning) {
         const QString line = LastLine(process.readAllStandardError());
-        const QString prefix = QStringLiteral("Unvell: %1: ").arg(statePath);
+        const QString prefix = FromProtocol(protocol::kErrorPrefix) + statePath + QStringLiteral(": ");
         const QString cause = line.startsWith(prefix) ? line.mid(prefix.size()) : line;
         if (process.exitStatus() == QProcess::CrashExit)
             return Outcome::Failure(ErrorKind::DecompressorFailed,
                                     QStringLiteral("The decompressor stopped unexpectedly while "
                                                    "reading %1.")
-                                        .arg(Native(statePath)));
-        if (process.exitCode() == kDecompressorNotAState)
+                                        .arg(ShownPath(statePath)));
+        if (process.exitCode() == protocol::kExitNotAState)
             return Outcome::Failure(ErrorKind::NotAState,
                                     QStringLiteral("%1 is not a state this editor can edit: %2")
-                                        .arg(Native(statePath), cause));
+                                        .arg(ShownPath(statePath), cause));
         return Outcome::Failure(
             ErrorKind::DecompressorFailed,
             cause.isEmpty()
                 ? QStringLiteral("The decompressor ended without an image of %1 (exit code %2).")
-                      .arg(Native(statePath), QString::number(process.exitCode()))
+                      .arg(ShownPath(statePath), QString::number(process.exitCode()))
                 : QStringLiteral("The decompressor could not read %1: %2")
-                      .arg(Native(statePath), cause));
+                      .arg(ShownPath(statePath), cause));
     } else {
         process.kill();
         process.waitForFinished();
@@ -277,7 +269,7 @@ Outcome StagingFrame::runDecompressor(const QString& statePath)
             ErrorKind::DecompressorTimedOut,
             QStringLiteral("The decompressor did not finish with %1 within %2 seconds and was "
                            "stopped.")
-                .arg(Native(statePath),
+                .arg(ShownPath(statePath),
                      QString::number(double(m_context.waitBound.count()) / 1000.0)));
     }
 
@@ -285,7 +277,7 @@ Outcome StagingFrame::runDecompressor(const QString& statePath)
     if (!flagFile.remove())
         return Outcome::Failure(ErrorKind::FolderNotWritable,
                                 QStringLiteral("The working file %1 cannot be removed: %2")
-                                    .arg(Native(flag), flagFile.errorString()));
+                                    .arg(ShownPath(flag), flagFile.errorString()));
     return Outcome::Success();
 }
 
@@ -297,23 +289,26 @@ Outcome StagingFrame::readWorkingCopy(const QString& statePath)
             workingCopy.exists() ? ErrorKind::Io : ErrorKind::NotAState,
             QStringLiteral("%1 is not a state this editor can edit: the decompressor wrote no "
                            "image (%2).")
-                .arg(Native(statePath), workingCopy.errorString()));
+                .arg(ShownPath(statePath), workingCopy.errorString()));
     }
     m_image = workingCopy.read(workingCopy.size());  // one read, not readAll's chunks
     // A decompressor that wrote something else must not get its output over the user's state.
-    if (!m_image.startsWith("#!snes9x:") && !m_image.startsWith("#!s9xsnp:")) {
+    bool snapshot = false;
+    for (std::string_view signature : protocol::kSnapshotSignatures)
+        snapshot = snapshot || m_image.startsWith(QByteArrayView(signature.data(), qsizetype(signature.size())));
+    if (!snapshot) {
         return Outcome::Failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is not a state this editor can edit: the "
                                                "decompressor's image is not an emulator "
                                                "snapshot.")
-                                    .arg(Native(statePath)));
+                                    .arg(ShownPath(statePath)));
     }
     if (m_image.size() < kMinimumImageSize) {
         return Outcome::Failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is not a state this editor can edit: its plain "
                                                "image holds %2 bytes, fewer than the %3 the "
                                                "party data needs.")
-                                    .arg(Native(statePath), QString::number(m_image.size()),
+                                    .arg(ShownPath(statePath), QString::number(m_image.size()),
                                          QString::number(kMinimumImageSize)));
     }
     return Outcome::Success();
@@ -321,7 +316,7 @@ Outcome StagingFrame::readWorkingCopy(const QString& statePath)
 
 Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
 {
-    const QString shown = Native(statePath);
+    const QString shown = ShownPath(statePath);
     const QFileInfo state(statePath);
     if (!state.exists())
         return Outcome::Failure(ErrorKind::NotFound,
@@ -340,27 +335,19 @@ Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
     if (HoldsImage(statePath, m_image))
         return Outcome::Success();  // already the plain image: nothing to write
 
-    QSaveFile file(statePath);  // follows a symbolic link and keeps the file's permissions
-    if (!file.open(QIODevice::WriteOnly))
-        return Outcome::Failure(ErrorKind::PermissionDenied,
-                                QStringLiteral("The state file %1 cannot be replaced: %2")
-                                    .arg(shown, file.errorString()));
-    const bool written = file.write(m_image) == m_image.size();
-    if (written && file.commit())
-        return Outcome::Success();
-
-    const QString cause = file.errorString();
-    file.cancelWriting();
-    const QStorageInfo storage(state.absolutePath());
-    if (storage.isValid() && storage.bytesAvailable() < m_image.size())
-        return Outcome::Failure(ErrorKind::DiskFull,
-                                QStringLiteral("The state file %1 could not be replaced: the disk "
-                                               "is full. It was left as it was.")
-                                    .arg(shown));
-    return Outcome::Failure(ErrorKind::Io,
-                            QStringLiteral("The state file %1 could not be replaced: %2. It was "
-                                           "left as it was.")
-                                .arg(shown, cause));
+    QString backup;
+    if (!m_context.backupFolder.isEmpty()) {
+        Result<QString> kept = BackUpStateFile(m_context.backupFolder, statePath);
+        if (!kept)
+            return kept.failure();
+        backup = kept.value();
+    }
+    Outcome replaced = ReplaceFileContents(statePath, m_image);
+    // A backup of a file that stays as it was is no backup; a hard link would even change with
+    // the file.
+    if (!replaced && !backup.isEmpty())
+        QFile::remove(backup);
+    return replaced;
 }
 
 }  // namespace Process

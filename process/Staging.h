@@ -4,21 +4,24 @@
 // image in the program folder, the caller reads or patches the image, and the image then takes
 // the state file's place.
 
+#include "FileLock.h"
 #include "Outcome.h"
+#include "StagingProtocol.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <chrono>
-#include <memory>
-
-class QLockFile;
 
 namespace Process {
 
-inline const QString kWorkingCopyName = QStringLiteral("newstate.dec");
-inline const QString kCompletionFlagName = QStringLiteral("flag.unv");
-inline const QString kFolderLockName = QStringLiteral("cindral-editor.lock");
+inline QString FromProtocol(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+inline const QString kWorkingCopyName = FromProtocol(protocol::kWorkingCopyName);
+inline const QString kCompletionFlagName = FromProtocol(protocol::kCompletionFlagName);
+inline const QString kFolderLockName = FromProtocol(protocol::kFolderLockName);
 
 // How the window learns that a load or save is under way (the editor shows the wait cursor).
 class BusyIndicator
@@ -52,14 +55,19 @@ private:
 struct StagingContext {
     QString programFolder;  // holds the decompressor; the working files go there too
     std::chrono::milliseconds waitBound{20000};  // for the decompressor
-    std::chrono::milliseconds lockWait{5000};    // for another load or save on the same folder
+    // For another load or save on the same folder or the same state file, each.
+    std::chrono::milliseconds lockWait{5000};
     BusyIndicator* busy = nullptr;
+    // Where a replaced state's bytes are kept first; empty keeps no backup.
+    QString backupFolder;
 };
 
 QString DecompressorPath(const QString& programFolder);
 
-// One run of the frame. It holds the program folder's lock from StageStateFile on, and on
-// destruction removes the working files and releases the lock, whatever happened.
+// One run of the frame. From StageStateFile on it holds a lock on the state file (so two
+// programs never edit one state at once, from one program folder or two) and the program
+// folder's lock; on destruction it removes the working files and releases both, whatever
+// happened.
 class StagingFrame
 {
 public:
@@ -73,10 +81,13 @@ public:
     QByteArray& image() { return m_image; }
 
     // Puts image() in the state file's place atomically: written beside it and renamed over
-    // it, keeping its permissions. On failure the state file is left exactly as it was.
+    // it, keeping its permissions and owner, after a backup of the bytes it replaces (when the
+    // context names a backup folder). Nothing is written when the file holds image() already.
+    // On failure the state file is left exactly as it was.
     Outcome ReplaceStateFile(const QString& statePath);
 
 private:
+    Outcome lockState(const QString& statePath);
     Outcome lockFolder();
     Outcome removeWorkingFiles();
     Outcome runDecompressor(const QString& statePath);
@@ -84,7 +95,8 @@ private:
     QString inFolder(const QString& name) const;
 
     StagingContext m_context;
-    std::unique_ptr<QLockFile> m_lock;
+    protocol::FileLock m_stateLock;
+    protocol::FileLock m_folderLock;
     QByteArray m_image;
 };
 

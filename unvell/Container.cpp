@@ -64,8 +64,12 @@ std::string InflateStream(std::span<const std::uint8_t> in, int windowBits, bool
             break;
         }
         if (rc == Z_STREAM_END) {
-            if (!gzipMembers || zs.avail_in == 0)
+            if (zs.avail_in == 0)
                 break;
+            if (!gzipMembers) {
+                error = "unexpected data after a compressed chunk";
+                break;
+            }
             std::span<const std::uint8_t> rest(zs.next_in, zs.avail_in);
             if (StartsWith(rest, kGzipMagic, sizeof kGzipMagic)) {
                 inflateReset(&zs);

@@ -80,7 +80,8 @@ DecompressOutcome DecompressToFolder(const fs::path& statePath, const fs::path& 
         return Fail(kExitNotAState, why);
 
     // Written under a temporary name and renamed, so "newstate.dec" is either whole or absent.
-    const fs::path partial = folder / (std::string(kWorkingCopyName) + ".part");
+    const fs::path partial =
+        folder / (std::string(kWorkingCopyName) + std::string(protocol::kPartialSuffix));
     const fs::path workingCopy = folder / kWorkingCopyName;
     const fs::path flag = folder / kCompletionFlagName;
     std::string cause;

@@ -1,18 +1,20 @@
 #pragma once
 
+#include "StagingProtocol.h"
+
 #include <filesystem>
 #include <string>
 
 namespace unvell {
 
-inline constexpr const char* kWorkingCopyName = "newstate.dec";
-inline constexpr const char* kCompletionFlagName = "flag.unv";
+using protocol::kCompletionFlagName;
+using protocol::kWorkingCopyName;
 
 enum ExitCode : int {
-    kExitOk = 0,
-    kExitFailure = 1,   // the state could not be read, or the folder not written
-    kExitUsage = 2,
-    kExitNotAState = 3  // the file was read but is no state the editor can edit
+    kExitOk = protocol::kExitOk,
+    kExitFailure = protocol::kExitFailure,
+    kExitUsage = protocol::kExitUsage,
+    kExitNotAState = protocol::kExitNotAState,
 };
 
 struct DecompressOutcome {

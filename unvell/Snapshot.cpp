@@ -1,9 +1,11 @@
 #include "Snapshot.h"
 
 #include "ImageLayout.h"
+#include "StagingProtocol.h"
 
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
 namespace unvell {
 namespace {
@@ -31,12 +33,19 @@ std::string BlockName(std::span<const std::uint8_t> header)
 
 std::string CheckSnapshot(std::span<const std::uint8_t> image)
 {
-    if (image.size() < kSignatureLength + 1 ||
-        (std::memcmp(image.data(), "#!snes9x:", 9) != 0 &&
-         std::memcmp(image.data(), "#!s9xsnp:", 9) != 0) ||
-        !IsDigits(image.subspan(9, 4)) || image[kSignatureLength] != '\n')
+    const bool headed = image.size() >= kSignatureLength + 1 && IsDigits(image.subspan(9, 4)) &&
+                   image[kSignatureLength] == '\n';
+    bool known = false;
+    for (std::string_view signature : protocol::kSnapshotSignatures)
+        known = known || (image.size() >= signature.size() &&
+                          std::memcmp(image.data(), signature.data(), signature.size()) == 0);
+    if (!headed || !known)
         return "not an emulator snapshot (no \"#!snes9x:\" or \"#!s9xsnp:\" first line)";
 
+    // Every block must be whole and the image must end with the last one: a state cut short,
+    // or rewritten while it was read, ends inside a block or lacks the blocks after RAM.
+    bool ram = false;
+    std::string missing = " SRA FIL SND";  // written after RAM in every layout of the emulator
     std::size_t at = kSignatureLength + 1;
     while (at < image.size()) {
         if (image.size() - at < kBlockHeaderLength)
@@ -51,20 +60,31 @@ std::string CheckSnapshot(std::span<const std::uint8_t> image)
         for (auto c : header.subspan(4, 6))
             size = size * 10 + (c - '0');
         const std::size_t dataOffset = at + kBlockHeaderLength;
+        const std::string name = BlockName(header);
         if (size > image.size() - dataOffset)
-            return "the snapshot is cut short inside block " + BlockName(header);
-        if (BlockName(header) == "RAM") {
+            return "the snapshot is cut short inside block " + name;
+        if (name == "RAM") {
+            if (ram)
+                return "the snapshot is damaged (it holds two RAM blocks)";
             if (size != kRamBlockSize)
                 return "the RAM block holds " + std::to_string(size) + " bytes instead of " +
                        std::to_string(kRamBlockSize);
-            if (dataOffset > std::size_t(Process::kPartyBlockOffset) ||
-                dataOffset + size < std::size_t(Process::kGoldEnd))
+            // RAM is larger than the party's offsets, so only a late start can miss them.
+            if (dataOffset > std::size_t(Process::kPartyBlockOffset))
                 return "the RAM block does not lie where this game keeps its party";
-            return {};
+            ram = true;
+        } else if (ram) {
+            if (const auto found = missing.find(" " + name); found != std::string::npos)
+                missing.erase(found, 4);
         }
         at = dataOffset + size;
     }
-    return "the snapshot has no RAM block";
+    if (!ram)
+        return "the snapshot has no RAM block";
+    if (!missing.empty())
+        return "the snapshot is cut short (it ends without block" +
+               std::string(missing.size() > 4 ? "s" : "") + missing + ")";
+    return {};
 }
 
 }  // namespace unvell

@@ -10,7 +10,8 @@ namespace unvell {
 // then blocks "XYZ:NNNNNN:" followed by NNNNNN bytes of data.
 inline constexpr std::size_t kRamBlockSize = 131072;
 
-// Walks the blocks to RAM and checks that it holds the party block and the gold.
+// Walks every block: each whole, RAM where it holds the party block and the gold, the blocks
+// that follow RAM in every state present, nothing after the last.
 // Returns an empty text when the image is a state the editor can edit, else the cause.
 std::string CheckSnapshot(std::span<const std::uint8_t> image);
 

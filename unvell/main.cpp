@@ -5,15 +5,15 @@
 // writes "newstate.dec" beside this program and then creates "flag.unv".
 
 #include "Decompress.h"
+#include "FileLock.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+#include <unistd.h>
 
 namespace {
 
@@ -29,21 +29,25 @@ constexpr const char* kUsage =
     "The words after -dec, joined by single spaces, form the path, so an unquoted\n"
     "path with spaces works too.\n";
 
+// The folder of the path this program was started by, as the editor names it: a link to the
+// program stays in the link's folder, which is where the editor waits for the files.
 std::filesystem::path ProgramFolder(const char* argv0)
 {
     std::error_code ec;
-#if defined(_WIN32)
-    wchar_t buffer[MAX_PATH * 4];
-    const DWORD n = GetModuleFileNameW(nullptr, buffer, DWORD(std::size(buffer)));
-    if (n > 0 && n < std::size(buffer))
-        return std::filesystem::path(buffer).parent_path();
-#else
+    if (std::strchr(argv0, '/')) {
+        auto started = std::filesystem::absolute(argv0, ec);
+        if (!ec)
+            return started.parent_path();
+    }
+    // Found on the search path: the real file's folder is the best answer there is.
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec)
         return self.parent_path();
-#endif
-    return std::filesystem::absolute(argv0, ec).parent_path();
+    return std::filesystem::current_path(ec);
 }
+
+// How long a run of its own waits for a load or save of an editor to finish with the folder.
+constexpr auto kLockWait = std::chrono::seconds(5);
 
 }  // namespace
 
@@ -53,7 +57,7 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stdout);
         return unvell::kExitOk;
     }
-    if (argc < 3 || std::strcmp(argv[1], "-dec") != 0) {
+    if (argc < 3 || argv[1] != protocol::kDecompressorSwitch) {
         std::fputs(kUsage, stderr);
         return unvell::kExitUsage;
     }
@@ -61,8 +65,29 @@ int main(int argc, char** argv)
     for (int i = 3; i < argc; ++i)
         path.append(" ").append(argv[i]);
 
-    const auto outcome = unvell::DecompressToFolder(path, ProgramFolder(argv[0]));
+    const auto folder = ProgramFolder(argv[0]);
+    // Started by an editor, it works under the editor's lock on the folder. Started on its own,
+    // it takes that lock itself, so it never writes its image into an editor's frame.
+    const std::string lockPath = (folder / protocol::kFolderLockName).string();
+    protocol::FileLock lock;
+    if (!protocol::FolderLockHeldBy(lockPath, long(::getppid()))) {
+        const protocol::LockResult locked = lock.lockFolderFile(lockPath, kLockWait);
+        if (locked.status != protocol::LockStatus::Locked) {
+            const std::string cause =
+                locked.status == protocol::LockStatus::Busy
+                    ? "the folder " + folder.string() + " is in use by a load or save; try again"
+                : locked.status == protocol::LockStatus::NotRegular
+                    ? "the lock file " + lockPath + " is " + locked.what + "; remove it"
+                    : "cannot create the lock file " + lockPath + ": " + std::strerror(locked.error);
+            std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
+                         protocol::kErrorPrefix.data(), path.c_str(), cause.c_str());
+            return unvell::kExitFailure;
+        }
+    }
+
+    const auto outcome = unvell::DecompressToFolder(path, folder);
     if (outcome.exitCode != unvell::kExitOk)
-        std::fprintf(stderr, "Unvell: %s: %s\n", path.c_str(), outcome.cause.c_str());
+        std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
+                     protocol::kErrorPrefix.data(), path.c_str(), outcome.cause.c_str());
     return outcome.exitCode;
 }

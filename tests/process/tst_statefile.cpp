@@ -189,6 +189,13 @@ private slots:
         const QByteArray gz = Pack(MakeImage(StateRecipe()), Packing::Gzip);
         QTest::newRow("not a state") << "" << QByteArray("just some text\n") << ErrorKind::NotAState << "not a save state";
         QTest::newRow("cut short") << "" << gz.left(gz.size() / 2) << ErrorKind::NotAState << "cut short";
+        // Damage that leaves the party readable must still be refused: saving would make it whole.
+        const QByteArray image = MakeImage(StateRecipe());
+        const qsizetype ramEnd = image.indexOf("RAM:131072:") + 11 + 131072;
+        QTest::newRow("plain cut after RAM") << "" << image.left(ramEnd) << ErrorKind::NotAState << "ends without blocks SRA FIL SND";
+        const QByteArray members = Pack(image, Packing::GzipNamedMembers);
+        const qsizetype second = members.indexOf(QByteArray("\x1f\x8b", 2), 10);
+        QTest::newRow("gzip cut at its member boundary") << "" << members.left(second) << ErrorKind::NotAState << "cut short inside block";
         QTest::newRow("exits without flag") << "fail" << gz << ErrorKind::DecompressorFailed << "simulated failure";
         QTest::newRow("crashes") << "crash" << gz << ErrorKind::DecompressorFailed << "stopped unexpectedly";
         QTest::newRow("image but no flag") << "noflag" << gz << ErrorKind::DecompressorFailed << "exit code 0";

@@ -80,6 +80,13 @@ private slots:
         QTest::newRow("rzip total mismatch") << rzTotal << "instead of";
         QTest::newRow("rzip chunk cut") << rz.left(rz.size() - 10) << "cut short";
         QTest::newRow("rzip header cut") << rz.left(12) << "header is cut short";
+        const qsizetype firstChunk = qsizetype(quint8(rz[20])) | qsizetype(quint8(rz[21])) << 8 |
+                                     qsizetype(quint8(rz[22])) << 16;
+        QByteArray rzTrailing = rz.left(24 + firstChunk) + "abc" + rz.mid(24 + firstChunk);
+        rzTrailing[20] = char((firstChunk + 3) & 0xFF);
+        rzTrailing[21] = char(((firstChunk + 3) >> 8) & 0xFF);
+        rzTrailing[22] = char((firstChunk + 3) >> 16);
+        QTest::newRow("rzip chunk with bytes after its stream") << rzTrailing << "after a compressed chunk";
         QByteArray rzVersion = rz;
         rzVersion[6] = 2;
         QTest::newRow("rzip version 2") << rzVersion << "unsupported RZIP version";
@@ -104,20 +111,27 @@ private slots:
     {
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<QString>("cause");
-        const QPair<QByteArray, int> vra{"VRA", 65536}, ram{"RAM", 131072};
-        QTest::newRow("good") << Snapshot({{"NAM", 8}, vra, ram}) << "";
-        QTest::newRow("old header") << Snapshot({{"NAM", 8}, vra, ram}, "#!snes9x:0001\n") << "";
-        QTest::newRow("wrong header") << Snapshot({{"NAM", 8}, vra, ram}, "#!zsnes:0001\n") << "not an emulator snapshot";
+        const QPair<QByteArray, int> vra{"VRA", 65536}, ram{"RAM", 131072}, sra{"SRA", 4096},
+            fil{"FIL", 64}, snd{"SND", 512}, tim{"TIM", 52};
+        const QByteArray good = Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd});
+        QTest::newRow("good") << good << "";
+        QTest::newRow("more blocks after SND") << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd, tim, {"SHO", 0}}) << "";
+        QTest::newRow("old header") << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!snes9x:0001\n") << "";
+        QTest::newRow("wrong header") << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!zsnes:0001\n") << "not an emulator snapshot";
         QTest::newRow("no newline") << Snapshot({{"NAM", 8}, vra, ram}, "#!s9xsnp:0011") << "not an emulator snapshot";
-        QTest::newRow("no RAM") << Snapshot({{"NAM", 8}, vra}) << "no RAM block";
+        QTest::newRow("no RAM") << Snapshot({{"NAM", 8}, vra, sra, fil, snd}) << "no RAM block";
+        QTest::newRow("two RAM blocks") << Snapshot({{"NAM", 8}, vra, ram, ram, sra, fil, snd}) << "two RAM blocks";
         QTest::newRow("RAM of wrong size") << Snapshot({{"NAM", 8}, vra, {"RAM", 65536}}) << "instead of 131072";
         QTest::newRow("RAM after the party offset") << Snapshot({{"NAM", 8000}, vra, ram}) << "does not lie where";
-        QTest::newRow("RAM too early for the gold")
-            << Snapshot({{"RAM", 131072}}).replace(0, 0, QByteArray()).left(14 + 11 + 131072)
-            << "";  // data from 25 covers 72832..89186, which is fine
-        QByteArray cut = Snapshot({{"NAM", 8}, vra, ram});
-        QTest::newRow("cut inside RAM") << cut.left(cut.size() - 1) << "cut short inside block RAM";
-        QByteArray badLength = Snapshot({{"NAM", 8}, vra, ram});
+        // A state cut exactly between two blocks (as at a gzip member's end) lacks the later ones.
+        QTest::newRow("ends after RAM") << Snapshot({{"NAM", 8}, vra, ram}) << "ends without blocks SRA FIL SND";
+        QTest::newRow("ends before SND") << Snapshot({{"NAM", 8}, vra, ram, sra, fil}) << "ends without block SND";
+        QTest::newRow("SND before RAM only") << Snapshot({{"NAM", 8}, snd, vra, ram, sra, fil}) << "without block SND";
+        QTest::newRow("cut inside the last block") << good.left(good.size() - 1) << "cut short inside block SND";
+        QTest::newRow("cut inside RAM") << good.left(14 + 19 + 65547 + 11 + 1000) << "cut short inside block RAM";
+        QTest::newRow("a stray byte at the end") << good + "x" << "inside a block header";
+        QTest::newRow("garbage after the last block") << good + QByteArray(64, '\xff') << "no proper name";
+        QByteArray badLength = good;
         badLength[14 + 4] = 'x';
         QTest::newRow("bad length digits") << badLength << "no proper length";
         QTest::newRow("cut inside a header") << Snapshot({{"NAM", 8}}) + "VRA:00" << "inside a block header";

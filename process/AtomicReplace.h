@@ -1,0 +1,18 @@
+#pragma once
+
+// Replacing a file's bytes so that it is at every moment either the old file or the new one.
+
+#include "Outcome.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace Process {
+
+// Writes `bytes` beside the file at `path` (following a link to its target), flushes them to
+// the disk and renames them over the file. The new file keeps the old one's mode, owner, group
+// (where this process may set them) and extended attributes. On failure the file is left as it
+// was and the message names it and the cause.
+Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes);
+
+}  // namespace Process

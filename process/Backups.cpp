@@ -1,0 +1,140 @@
+#include "Backups.h"
+
+#include "StatePath.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTimeZone>
+
+#include <cerrno>
+
+#include <unistd.h>
+
+namespace Process {
+namespace {
+
+// A backup's name: the time it was taken (UTC), a counter for two in one millisecond, the state
+// file's own name, so that a backup can be opened as a state as it is.
+const QString kStampFormat = QStringLiteral("yyyyMMdd-HHmmss-zzz");
+const QRegularExpression kBackupName(QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})(\\.\\d+)?-"));
+
+// The state's full path with links resolved, so a link and its target share their backups.
+QString ResolvedStatePath(const QString& statePath)
+{
+    const QFileInfo info(statePath);
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty())
+        return canonical;
+    const QString folder = QDir(info.absolutePath()).canonicalPath();
+    return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
+}
+
+QStringList BackupNames(const QString& group)
+{
+    QStringList names = QDir(group).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
+    names.removeIf([](const QString& name) { return !kBackupName.match(name).hasMatch(); });
+    return names;
+}
+
+// Copies for a file system where a hard link cannot go (another disk, or links refused).
+bool CopyWhole(const QString& from, const QString& to, QString& cause)
+{
+    QFile source(from);
+    QFile target(to);
+    if (!source.open(QIODevice::ReadOnly)) {
+        cause = source.errorString();
+        return false;
+    }
+    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        cause = target.errorString();
+        return false;
+    }
+    const QByteArray bytes = source.read(source.size());
+    const bool written = bytes.size() == source.size() && target.write(bytes) == bytes.size() &&
+                         target.flush() && ::fdatasync(target.handle()) == 0;
+    if (!written) {
+        const int error = errno;
+        cause = error == ENOSPC ? SystemCause(error) : target.errorString();
+        target.close();
+        target.remove();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString DefaultBackupFolder()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QDir(data).filePath(QStringLiteral("cindral-editor/backups"));
+}
+
+QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
+{
+    const QString resolved = ResolvedStatePath(statePath);
+    const QByteArray hash =
+        QCryptographicHash::hash(QFile::encodeName(resolved), QCryptographicHash::Sha256).toHex();
+    return QDir(backupFolder).filePath(QFileInfo(resolved).fileName() + QLatin1Char('-') +
+                                       QString::fromLatin1(hash.left(16)));
+}
+
+Result<QString> BackUpStateFile(const QString& backupFolder, const QString& statePath)
+{
+    const QString group = BackupGroupFolder(backupFolder, statePath);
+    auto failed = [&](const QString& cause) {
+        return Outcome::Failure(ErrorKind::BackupFailed,
+                                QStringLiteral("No backup of the state file %1 could be kept in "
+                                               "%2 (%3), so the file was left as it was.")
+                                    .arg(ShownPath(statePath), ShownPath(group), cause));
+    };
+    if (!QDir().mkpath(group) || !QFileInfo(group).isDir())
+        return failed(QStringLiteral("the folder cannot be created"));
+
+    const QString source = ResolvedStatePath(statePath);
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(kStampFormat);
+    const QString stateName = QFileInfo(source).fileName();
+    QString target;
+    for (int n = 0;; ++n) {
+        target = QDir(group).filePath(stamp + (n ? QStringLiteral(".%1").arg(n) : QString()) +
+                                      QLatin1Char('-') + stateName);
+        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
+            break;
+        if (errno == EEXIST)
+            continue;  // two backups within one millisecond
+        if (QFileInfo::exists(target))
+            continue;
+        QString cause;
+        if (!CopyWhole(source, target, cause))
+            return failed(cause);
+        break;
+    }
+
+    const QStringList names = BackupNames(group);
+    for (qsizetype i = kKeptBackups; i < names.size(); ++i)
+        QFile::remove(QDir(group).filePath(names[i]));
+    return target;
+}
+
+QList<Backup> ListBackups(const QString& backupFolder, const QString& statePath)
+{
+    const QString group = BackupGroupFolder(backupFolder, statePath);
+    QList<Backup> backups;
+    for (const QString& name : BackupNames(group)) {
+        Backup backup;
+        backup.number = int(backups.size()) + 1;
+        backup.path = QDir(group).filePath(name);
+        QDateTime time = QDateTime::fromString(kBackupName.match(name).captured(1), kStampFormat);
+        time.setTimeSpec(Qt::UTC);
+        backup.time = time.toLocalTime();
+        backup.size = QFileInfo(backup.path).size();
+        backups.append(backup);
+    }
+    return backups;
+}
+
+}  // namespace Process

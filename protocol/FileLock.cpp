@@ -1,0 +1,213 @@
+#include "FileLock.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace protocol {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Between tries while another process holds a lock: short enough to notice a release soon,
+// long enough to cost no measurable CPU.
+constexpr auto kRetryPause = std::chrono::milliseconds(10);
+
+const char* KindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISLNK(mode))
+        return "a symbolic link";
+    if (S_ISFIFO(mode))
+        return "a named pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a plain file";
+}
+
+LockResult Failed(LockStatus status, int error, std::string what = {})
+{
+    return {status, error, std::move(what)};
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Waits a little if the deadline allows another try.
+bool PauseBefore(Clock::time_point deadline)
+{
+    if (Clock::now() >= deadline)
+        return false;
+    std::this_thread::sleep_for(kRetryPause);
+    return true;
+}
+
+}  // namespace
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : m_fd(other.m_fd), m_removeOnRelease(std::move(other.m_removeOnRelease))
+{
+    other.m_fd = -1;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_fd = other.m_fd;
+        m_removeOnRelease = std::move(other.m_removeOnRelease);
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::milliseconds wait)
+{
+    release();
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+        // No links followed and no blocking open: a pipe or a link to a device put in the
+        // lock's place must give an answer, not a hang.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                              0644);
+        if (fd < 0) {
+            const int error = errno;
+            if (error == ELOOP)
+                return Failed(LockStatus::NotRegular, error, "a symbolic link");
+            if (error == EISDIR)
+                return Failed(LockStatus::NotRegular, error, "a folder");
+            if (error != EACCES && error != EPERM)
+                return Failed(LockStatus::CannotCreate, error);
+            // Perhaps a lock file of another user's that we may read but not write.
+            const int readOnly = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (readOnly < 0)
+                return Failed(LockStatus::CannotCreate, error);
+            struct stat st {};
+            if (::fstat(readOnly, &st) != 0 || !S_ISREG(st.st_mode)) {
+                ::close(readOnly);
+                return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
+            }
+            if (::flock(readOnly, LOCK_EX | LOCK_NB) == 0) {
+                // Nobody holds it: left by a program that has ended. Ours to clear.
+                const bool removed = ::unlink(path.c_str()) == 0;
+                const int unlinkError = errno;
+                ::close(readOnly);
+                if (!removed)
+                    return Failed(LockStatus::CannotClear, unlinkError);
+                continue;
+            }
+            ::close(readOnly);
+            if (!PauseBefore(deadline))
+                return Failed(LockStatus::Busy, 0);
+            continue;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            if (error != EWOULDBLOCK)
+                return Failed(LockStatus::CannotCreate, error);
+            if (!PauseBefore(deadline))
+                return Failed(LockStatus::Busy, 0);
+            continue;
+        }
+        // The holder before us may have removed the file while we waited for it: then the lock
+        // we got is on a file nobody else will look at, and the path needs locking afresh.
+        struct stat now {};
+        if (::lstat(path.c_str(), &now) != 0 || !SameFile(st, now)) {
+            ::close(fd);
+            continue;
+        }
+        char pid[32];
+        const int length = std::snprintf(pid, sizeof pid, "%ld\n", long(::getpid()));
+        if (::ftruncate(fd, 0) != 0 || ::write(fd, pid, size_t(length)) != length) {
+            // The folder's disk may be full; the lock holds all the same.
+        }
+        m_fd = fd;
+        m_removeOnRelease = path;
+        return {};
+    }
+}
+
+LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::milliseconds wait)
+{
+    release();
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return Failed(LockStatus::Unreadable, errno);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            if (error != EWOULDBLOCK)
+                return Failed(LockStatus::Unreadable, error);
+            if (!PauseBefore(deadline))
+                return Failed(LockStatus::Busy, 0);
+            continue;
+        }
+        // A save replaces a file by renaming a new one over it: the lock on the old one then
+        // guards nothing.
+        struct stat now {};
+        if (::stat(path.c_str(), &now) != 0 || !SameFile(st, now)) {
+            ::close(fd);
+            if (!PauseBefore(deadline))
+                return Failed(LockStatus::Busy, 0);
+            continue;
+        }
+        m_fd = fd;
+        m_removeOnRelease.clear();
+        return {};
+    }
+}
+
+void FileLock::release()
+{
+    if (m_fd < 0)
+        return;
+    // Removed while still held, so nobody can lock the file between the two steps.
+    if (!m_removeOnRelease.empty())
+        ::unlink(m_removeOnRelease.c_str());
+    ::close(m_fd);
+    m_fd = -1;
+    m_removeOnRelease.clear();
+}
+
+bool FolderLockHeldBy(const std::string& path, long pid)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    char text[32] = {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const ssize_t length = regular ? ::read(fd, text, sizeof text - 1) : -1;
+    bool held = false;
+    if (length > 0 && std::strtol(text, nullptr, 10) == pid)
+        held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+}  // namespace protocol

@@ -1,0 +1,59 @@
+#pragma once
+
+// Advisory locks that the kernel drops when their holder dies, so no lock is ever left stale:
+// a lock file in a folder (created on demand, removed on release) and a lock on an existing
+// file. Plain POSIX with no Qt, shared by the editor and the decompressor.
+
+#include <chrono>
+#include <string>
+
+namespace protocol {
+
+enum class LockStatus {
+    Locked,
+    Busy,         // another live process holds it for longer than the wait
+    NotRegular,   // the path is a folder, a link, a pipe or a device: not a lock of ours
+    CannotCreate, // the folder refuses the lock file
+    CannotClear,  // a lock file left by an ended program cannot be removed
+    Unreadable,   // the file to lock cannot be opened
+};
+
+struct LockResult {
+    LockStatus status = LockStatus::Locked;
+    int error = 0;     // errno of the failing call, where there is one
+    std::string what;  // for NotRegular: "a folder", "a symbolic link", ...
+};
+
+class FileLock
+{
+public:
+    FileLock() = default;
+    ~FileLock() { release(); }
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Creates `path` if need be and locks it, waiting up to `wait`. The holder's process id
+    // goes into the file, for a person looking and for the decompressor's check below. A lock
+    // file that a dead process left is simply taken over.
+    LockResult lockFolderFile(const std::string& path, std::chrono::milliseconds wait);
+
+    // Locks the file at `path` as it is now (following links), waiting up to `wait`. A file
+    // replaced by a rename while we waited is locked afresh, so the lock always covers the file
+    // the path names.
+    LockResult lockExistingFile(const std::string& path, std::chrono::milliseconds wait);
+
+    bool locked() const { return m_fd >= 0; }
+    // Removes a lock file made by lockFolderFile, then unlocks.
+    void release();
+
+private:
+    int m_fd = -1;
+    std::string m_removeOnRelease;
+};
+
+// True when the folder lock at `path` is held by process `pid`, alive and locking it now.
+bool FolderLockHeldBy(const std::string& path, long pid);
+
+}  // namespace protocol
