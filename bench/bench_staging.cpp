@@ -1,6 +1,7 @@
 // Load and save of a real-size state through the real decompressor, beside the floor: what any
 // program must spend to read the gzip file, inflate it, write it out and start a process.
 
+#include "Backups.h"
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
 #include "StateFile.h"
@@ -98,8 +99,22 @@ void BM_Floor(benchmark::State& state)
     Report(state);
 }
 
+// What a save adds for its backup of the 430 KB state: a hard link into the state's backup
+// folder and the clean-up that keeps the newest twenty (steady state: the folder is full).
+void BM_Backup(benchmark::State& state)
+{
+    WriteBytes(F().path, F().image);
+    const QString backups = F().states.filePath("backups");
+    for (auto _ : state) {
+        if (!Process::BackUpStateFile(backups, F().path))
+            state.SkipWithError("backup failed");
+    }
+    Report(state);
+}
+
 }  // namespace
 
+BENCHMARK(BM_Backup)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(0.5);
 BENCHMARK_CAPTURE(BM_Load, gzip, Packing::Gzip)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Load, plain, Packing::Plain)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Save, gzip, Packing::Gzip)->Unit(benchmark::kMillisecond)->UseRealTime();

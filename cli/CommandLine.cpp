@@ -1,6 +1,9 @@
 #include "CommandLine.h"
 
+#include "Backups.h"
 #include "NameCodec.h"
+
+#include <QDir>
 
 namespace cli {
 namespace {
@@ -47,6 +50,8 @@ Parsed ParseSet(Request request, const QStringList& words)
         const QString& word = words[i];
         if (word == QLatin1String("--max-gold")) {
             request.maxGold = true;
+        } else if (word == QLatin1String("--no-backup")) {
+            request.backup = false;
         } else if (word == QLatin1String("--slot")) {
             if (i + 1 >= words.size())
                 return Error(QStringLiteral("--slot needs a number from 1 to 4"));
@@ -83,6 +88,9 @@ QString UsageText()
         "Usage:\n"
         "  cindral-party show STATE [--json]\n"
         "  cindral-party set STATE --slot N FIELD=VALUE... [--slot N FIELD=VALUE...] [--max-gold]\n"
+        "                    [--no-backup]\n"
+        "  cindral-party backups STATE\n"
+        "  cindral-party restore STATE [N] [--no-backup]\n"
         "  cindral-party --help | --version\n"
         "\n"
         "show prints the four party members and the gold; the state file is not changed.\n"
@@ -90,12 +98,17 @@ QString UsageText()
         "goes through the editor's own rules (held inside 0..limit, halves rounded to\n"
         "even, names of at most four characters). --max-gold also sets the gold to 999999.\n"
         "\n"
+        "Before set or restore replaces a state file, the bytes it held are kept as a\n"
+        "backup in %2 (the newest %3 of each\n"
+        "state; --no-backup keeps none). backups lists them, newest first, numbered from 1;\n"
+        "restore puts backup N (default 1, the newest) back in the state's place.\n"
+        "\n"
         "Fields: %1\n"
         "  noailments=1 clears the member's ailments, noailments=0 sets an ailment.\n"
         "\n"
         "Exit status: 0 done, 1 the state could not be read or saved, 2 wrong words.\n"
         "The decompressor Unvell must stand beside this program, in a writable folder.\n")
-        .arg(FieldList());
+        .arg(FieldList(), QDir::toNativeSeparators(DefaultBackupFolder()), QString::number(kKeptBackups));
 }
 
 Parsed ParseCommandLine(const QStringList& args)
@@ -110,7 +123,8 @@ Parsed ParseCommandLine(const QStringList& args)
         version.verb = Verb::Version;
         return {version, {}};
     }
-    if (verb != QLatin1String("show") && verb != QLatin1String("set"))
+    const QStringList verbs{"show", "set", "backups", "restore"};
+    if (!verbs.contains(verb))
         return Error(QStringLiteral("unknown command \"%1\"").arg(verb));
     if (args.size() < 2 || args[1].startsWith(QLatin1String("--")))
         return Error(QStringLiteral("%1 needs the path of a state file").arg(verb));
@@ -121,6 +135,28 @@ Parsed ParseCommandLine(const QStringList& args)
     if (verb == QLatin1String("set")) {
         request.verb = Verb::Set;
         return ParseSet(request, rest);
+    }
+    if (verb == QLatin1String("backups")) {
+        request.verb = Verb::Backups;
+        if (!rest.isEmpty())
+            return Error(QStringLiteral("unexpected \"%1\"").arg(rest.first()));
+        return {request, {}};
+    }
+    if (verb == QLatin1String("restore")) {
+        request.verb = Verb::Restore;
+        bool numbered = false;
+        for (const QString& word : rest) {
+            bool isNumber = false;
+            const int number = word.toInt(&isNumber);
+            if (word == QLatin1String("--no-backup"))
+                request.backup = false;
+            else if (isNumber && number >= 1 && !numbered)
+                request.backupNumber = number, numbered = true;
+            else
+                return Error(QStringLiteral("unexpected \"%1\"; restore takes a backup number "
+                                            "from 1 up").arg(word));
+        }
+        return {request, {}};
     }
     request.verb = Verb::Show;
     for (const QString& word : rest) {

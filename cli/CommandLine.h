@@ -12,7 +12,7 @@
 
 namespace cli {
 
-enum class Verb { Help, Version, Show, Set };
+enum class Verb { Help, Version, Show, Set, Backups, Restore };
 
 // One FIELD=VALUE for a slot. `field` is empty for "name" and "noailments".
 struct FieldEdit {
@@ -31,6 +31,8 @@ struct Request {
     QString statePath;
     bool json = false;
     bool maxGold = false;
+    bool backup = true;  // keep a backup of what set or restore replaces
+    int backupNumber = 1;  // for restore: 1 is the newest
     QList<SlotEdits> groups;
 };
 

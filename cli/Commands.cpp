@@ -1,11 +1,13 @@
 #include "Commands.h"
 
+#include "Backups.h"
 #include "CommandLine.h"
 #include "NameCodec.h"
 #include "NumericText.h"
 #include "PartyImage.h"
 #include "StateFile.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -104,21 +106,47 @@ QString ApplyEdit(PartyState& party, Slot slot, const FieldEdit& edit)
 
 int Set(const Request& request, const StagingContext& context, QTextStream& out, QTextStream& err)
 {
-    const Result<StateContents> state = InspectState(request.statePath, context);
-    if (!state)
-        return Fail(err, state.failure().message());
-    PartyState party = state.value().party;
     QStringList changes;
-    for (const SlotEdits& group : request.groups)
-        for (const FieldEdit& edit : group.edits)
-            changes << ApplyEdit(party, group.slot, edit);
-    if (Outcome saved = SaveState(request.statePath, context, party, request.maxGold); !saved)
-        return Fail(err, saved.message());
+    // Read, edit and write in one frame: another program's save cannot slip in between.
+    const Result<StateContents> before = EditState(
+        request.statePath, context, request.maxGold, [&](const StateContents&, PartyState& party) {
+            for (const SlotEdits& group : request.groups)
+                for (const FieldEdit& edit : group.edits)
+                    changes << ApplyEdit(party, group.slot, edit);
+        });
+    if (!before)
+        return Fail(err, before.failure().message());
     for (const QString& change : changes)
         out << change << '\n';
     if (request.maxGold)
-        out << "gold: " << state.value().gold << " -> " << kMaxGold << '\n';
+        out << "gold: " << before.value().gold << " -> " << kMaxGold << '\n';
     out << "Saved " << request.statePath << '\n';
+    return kExitOk;
+}
+
+int ListBackupsOf(const Request& request, const StagingContext& context, QTextStream& out)
+{
+    const QList<Backup> backups = ListBackups(context.backupFolder, request.statePath);
+    if (backups.isEmpty()) {
+        out << "No backups of " << request.statePath << " yet.\n";
+        return kExitOk;
+    }
+    for (const Backup& backup : backups)
+        out << qSetFieldWidth(3) << Qt::right << backup.number << qSetFieldWidth(0) << "  "
+            << backup.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "  "
+            << qSetFieldWidth(10) << backup.size << qSetFieldWidth(0) << " bytes  "
+            << QDir::toNativeSeparators(backup.path) << '\n';
+    return kExitOk;
+}
+
+int Restore(const Request& request, const StagingContext& context, const QString& backupFolder,
+            QTextStream& out, QTextStream& err)
+{
+    if (Outcome restored =
+            RestoreState(request.statePath, context, backupFolder, request.backupNumber);
+        !restored)
+        return Fail(err, restored.message());
+    out << "Restored backup " << request.backupNumber << " to " << request.statePath << '\n';
     return kExitOk;
 }
 
@@ -134,12 +162,24 @@ int Run(const QStringList& args, const QString& programFolder, QTextStream& out,
     }
     StagingContext context;
     context.programFolder = programFolder;
+    context.backupFolder = DefaultBackupFolder();
+    // Listing and restoring need the folder even under --no-backup; only new backups stop.
+    const QString backupFolder = context.backupFolder;
+    if (!parsed.request->backup)
+        context.backupFolder.clear();
     int status = kExitOk;
     switch (parsed.request->verb) {
     case Verb::Help: out << UsageText(); break;
     case Verb::Version: out << "cindral-party " << CINDRAL_VERSION << '\n'; break;
     case Verb::Show: status = Show(*parsed.request, context, out, err); break;
     case Verb::Set: status = Set(*parsed.request, context, out, err); break;
+    case Verb::Backups: {
+        StagingContext listing = context;
+        listing.backupFolder = backupFolder;
+        status = ListBackupsOf(*parsed.request, listing, out);
+        break;
+    }
+    case Verb::Restore: status = Restore(*parsed.request, context, backupFolder, out, err); break;
     }
     out.flush();
     err.flush();

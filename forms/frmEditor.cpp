@@ -1,5 +1,6 @@
 #include "frmEditor.h"
 
+#include "Backups.h"
 #include "GoldOption.h"
 #include "Look.h"
 #include "NameCodec.h"
@@ -115,6 +116,7 @@ frmEditor::frmEditor(PartyState& party, const QString& programFolder, EditorSeam
     setFont(WindowFont());
     m_context.programFolder = programFolder;
     m_context.busy = m_waitCursor.get();
+    m_context.backupFolder = DefaultBackupFolder();
 
     auto* client = new QWidget(this);
     client->setFixedSize(Px(4845), Px(3765));

@@ -1,5 +1,6 @@
 // The snapshot block walk: any bytes, no crash; an accepted image really has its RAM block
-// where the party and the gold are.
+// where the party and the gold are. A state is at least 131 KB, above libFuzzer's default
+// input size: run it with -max_len=262144 (the seeds named seed-accepted-* are accepted ones).
 
 #include "ImageLayout.h"
 #include "Snapshot.h"

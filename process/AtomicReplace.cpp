@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include <climits>
+
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -49,7 +51,44 @@ void KeepOwnership(const QByteArray& from, int to)
     CopyExtendedAttributes(from, to);
 }
 
+// QSaveFile names its new file after the target plus a dot and six characters.
+constexpr qsizetype kTemporarySuffix = 7;
+
+bool HasAnyWriteBit(QFileDevice::Permissions p)
+{
+    // WriteUser is left out: it says what this process may do, not how the file is marked.
+    return p & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+}
+
 }  // namespace
+
+Outcome CheckReplaceable(const QString& path)
+{
+    const QString shown = ShownPath(path);
+    const QFileInfo state(path);
+    if (!state.exists())
+        return Outcome::Failure(ErrorKind::NotFound,
+                                QStringLiteral("The state file %1 no longer exists.").arg(shown));
+    if (state.isDir())
+        return Outcome::Failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is a folder, not a state file.").arg(shown));
+    if (!state.isWritable() || !HasAnyWriteBit(state.permissions()))
+        return Outcome::Failure(ErrorKind::PermissionDenied,
+                                QStringLiteral("The state file %1 is read-only; it was left as "
+                                               "it was.")
+                                    .arg(shown));
+    // The new file is written beside the old one under a longer, temporary name, which the
+    // system must still accept as a path.
+    const QString target = state.canonicalFilePath();
+    if (QFile::encodeName(target.isEmpty() ? path : target).size() + kTemporarySuffix >= PATH_MAX)
+        return Outcome::Failure(ErrorKind::Io,
+                                QStringLiteral("The state file %1 could not be replaced: its path "
+                                               "is too long to write a new file beside it. Move "
+                                               "it to a folder with a shorter path. It was left "
+                                               "as it was.")
+                                    .arg(shown));
+    return Outcome::Success();
+}
 
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)
 {

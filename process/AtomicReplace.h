@@ -9,6 +9,11 @@
 
 namespace Process {
 
+// The file exists, is no folder, and is not marked read-only. Renaming over a file would bypass
+// its read-only mark, so the mark is honoured here; the owner's permission bits count even for
+// a user (root) whom the system would let write.
+Outcome CheckReplaceable(const QString& path);
+
 // Writes `bytes` beside the file at `path` (following a link to its target), flushes them to
 // the disk and renames them over the file. The new file keeps the old one's mode, owner, group
 // (where this process may set them) and extended attributes. On failure the file is left as it

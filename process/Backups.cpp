@@ -33,6 +33,14 @@ QString ResolvedStatePath(const QString& statePath)
     return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
 }
 
+// A file name may hold 255 bytes; the backup's adds 24 to the state's. The end is kept, as
+// the part that tells states apart (slot number, extension).
+QString NameForBackup(const QString& stateName)
+{
+    constexpr qsizetype kKept = 60;  // characters; 240 bytes even where each takes four
+    return stateName.size() > kKept ? stateName.right(kKept) : stateName;
+}
+
 QStringList BackupNames(const QString& group)
 {
     QStringList names = QDir(group).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
@@ -79,7 +87,7 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
     const QString resolved = ResolvedStatePath(statePath);
     const QByteArray hash =
         QCryptographicHash::hash(QFile::encodeName(resolved), QCryptographicHash::Sha256).toHex();
-    return QDir(backupFolder).filePath(QFileInfo(resolved).fileName() + QLatin1Char('-') +
+    return QDir(backupFolder).filePath(NameForBackup(QFileInfo(resolved).fileName()) + QLatin1Char('-') +
                                        QString::fromLatin1(hash.left(16)));
 }
 
@@ -97,7 +105,7 @@ Result<QString> BackUpStateFile(const QString& backupFolder, const QString& stat
 
     const QString source = ResolvedStatePath(statePath);
     const QString stamp = QDateTime::currentDateTimeUtc().toString(kStampFormat);
-    const QString stateName = QFileInfo(source).fileName();
+    const QString stateName = NameForBackup(QFileInfo(source).fileName());
     QString target;
     for (int n = 0;; ++n) {
         target = QDir(group).filePath(stamp + (n ? QStringLiteral(".%1").arg(n) : QString()) +

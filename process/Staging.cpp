@@ -38,12 +38,6 @@ QString LastLine(const QByteArray& output)
     return {};
 }
 
-bool HasAnyWriteBit(QFileDevice::Permissions p)
-{
-    // WriteUser is left out: it says what this process may do, not how the file is marked.
-    return p & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
-}
-
 bool HoldsImage(const QString& path, const QByteArray& image)
 {
     QFile file(path);
@@ -316,22 +310,8 @@ Outcome StagingFrame::readWorkingCopy(const QString& statePath)
 
 Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
 {
-    const QString shown = ShownPath(statePath);
-    const QFileInfo state(statePath);
-    if (!state.exists())
-        return Outcome::Failure(ErrorKind::NotFound,
-                                QStringLiteral("The state file %1 no longer exists.").arg(shown));
-    if (state.isDir())
-        return Outcome::Failure(ErrorKind::NotAState,
-                                QStringLiteral("%1 is a folder, not a state file.").arg(shown));
-    // Renaming over a file would bypass its read-only mark, so honour the mark here; the
-    // owner's permission bits count even for a user (root) whom the system would let write.
-    if (!state.isWritable() || !HasAnyWriteBit(state.permissions()))
-        return Outcome::Failure(ErrorKind::PermissionDenied,
-                                QStringLiteral("The state file %1 is read-only; it was left as "
-                                               "it was.")
-                                    .arg(shown));
-
+    if (Outcome writable = CheckReplaceable(statePath); !writable)
+        return writable;
     if (HoldsImage(statePath, m_image))
         return Outcome::Success();  // already the plain image: nothing to write
 

@@ -5,6 +5,7 @@
 #include "Staging.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace Process {
 
@@ -25,5 +26,18 @@ struct StateContents {
     std::uint32_t gold = 0;
 };
 Result<StateContents> InspectState(const QString& statePath, const StagingContext& context);
+
+// Reads the state, lets `edit` change the party (given what the state held), and writes the
+// party, and the gold when goldMaxOut, back: one frame, one decompressor run, so no other
+// program can change the state between the read and the write. Returns what the state held.
+using PartyEdit = std::function<void(const StateContents& before, PartyState& party)>;
+Result<StateContents> EditState(const QString& statePath, const StagingContext& context,
+                                bool goldMaxOut, const PartyEdit& edit);
+
+// Puts backup `number` (1 is the newest) of the state file, from `backupFolder`, in its place,
+// atomically, after a backup of what it replaces (into the context's backup folder, when it
+// names one). Nothing is written when the state holds those bytes already.
+Outcome RestoreState(const QString& statePath, const StagingContext& context,
+                     const QString& backupFolder, int number);
 
 }  // namespace Process

@@ -27,7 +27,10 @@ constexpr const char* kUsage =
     "file and the cause, and exits with 1 (cannot read or write) or 3 (not a state).\n"
     "\n"
     "The words after -dec, joined by single spaces, form the path, so an unquoted\n"
-    "path with spaces works too.\n";
+    "path with spaces works too.\n"
+    "\n"
+    "Run on its own, it first takes the folder's lock \"cindral-editor.lock\" (waiting up\n"
+    "to five seconds), so it never writes into a load or save of the editor.\n";
 
 // The folder of the path this program was started by, as the editor names it: a link to the
 // program stays in the link's folder, which is where the editor waits for the files.

@@ -34,6 +34,7 @@ class TestCli : public QObject
     Q_OBJECT
 
     QTemporaryDir m_states;
+    QTemporaryDir m_userData;  // backups land here, not in the user's own data folder
     std::unique_ptr<ProgramFolder> m_folder;
     QString m_party;
 
@@ -57,6 +58,7 @@ class TestCli : public QObject
 private slots:
     void initTestCase()
     {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_userData.path()));
         m_folder = std::make_unique<ProgramFolder>();
         m_party = m_folder->addProgram(QStringLiteral(CINDRAL_PARTY_BINARY));
     }
@@ -202,6 +204,33 @@ private slots:
         QVERIFY(result.out.isEmpty());
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
         QVERIFY(!m_folder->hasLeftovers());
+    }
+
+    void backupsListAndRestore()
+    {
+        const QString path = writeState("kept.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        const QByteArray original = ReadBytes(path);
+        QCOMPARE(run({"backups", path}).out, "No backups of " + path + " yet.\n");
+        QCOMPARE(run({"set", path, "--slot", "1", "str=1"}).exitCode, 0);
+        QCOMPARE(run({"set", path, "--slot", "1", "str=2", "--no-backup"}).exitCode, 0);
+        QCOMPARE(run({"set", path, "--slot", "1", "str=3"}).exitCode, 0);
+
+        const QStringList lines = run({"backups", path}).out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);  // the set with --no-backup kept none
+        QVERIFY2(lines[0].startsWith("  1  ") && lines[1].startsWith("  2  "), qPrintable(lines.join('\n')));
+        QVERIFY(lines[1].contains(QString::number(original.size()) + " bytes"));
+        QVERIFY(lines[1].contains(m_userData.path() + "/cindral-editor/backups/kept.000-"));
+
+        const Run restored = run({"restore", path, "2"});
+        QVERIFY2(restored.exitCode == 0, qPrintable(restored.err));
+        QCOMPARE(ReadBytes(path), original);
+        QCOMPARE(run({"backups", path}).out.count('\n'), 3);  // what it replaced is kept too
+        QCOMPARE(run({"restore", path, "--no-backup"}).exitCode, 0);
+        QCOMPARE(ReadBytes(path).at(72832 + 23), char(3));  // the newest: what the restore replaced
+        QCOMPARE(run({"backups", path}).out.count('\n'), 3);
+        const Run missing = run({"restore", path, "9"});
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY2(missing.err.contains("no backup 9"), qPrintable(missing.err));
     }
 
     void helpAndVersion()

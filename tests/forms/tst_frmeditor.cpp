@@ -107,6 +107,7 @@ private slots:
             m_errors << message;
         };
         m_editor = std::make_unique<frmEditor>(*m_party, m_folder->path(), seams);
+        m_editor->stagingContext().backupFolder = m_folder->backupFolder();
         m_editor->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_editor.get()));
         activateEditor();
@@ -407,6 +408,23 @@ private slots:
         action("mnuFileSave")->trigger();
         QCOMPARE(m_errors.size(), 1);
         QCOMPARE(std::uint8_t(ReadBytes(path).at(72832 + 23)), 199);
+    }
+
+    void failedBackupKeepsEditsAndTheFile()
+    {
+        const QString path = writeState("nobackup.000");
+        load(path);
+        retype(box("txtStr"), "188");
+        const QByteArray before = ReadBytes(path);
+        WriteBytes(m_states.filePath("plain file"), "x");
+        m_editor->stagingContext().backupFolder = m_states.filePath("plain file/backups");
+        action("mnuFileSave")->trigger();
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY2(m_errors.first().contains("No backup") && m_errors.first().contains("nothing was lost"),
+                 qPrintable(m_errors.first()));
+        QCOMPARE(ReadBytes(path), before);
+        QCOMPARE(m_party->block[S(1)].Str, 188);
+        QCOMPARE(box("txtStr")->text(), QStringLiteral("188"));
     }
 
     void endToEndThroughTheRealDecompressor()

@@ -69,8 +69,42 @@ class TestFaults : public QObject
 
     QByteArray m_image = MakeImage(StateRecipe());
     QByteArray m_gzip = Pack(m_image, Packing::Gzip);
+    QTemporaryDir m_userData;  // the command line's backups go here, not into the user's own
 
 private slots:
+    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(m_userData.path())); }
+
+    void concurrentSetsKeepEveryEdit_data()
+    {
+        QTest::addColumn<bool>("twoFolders");
+        QTest::newRow("one program folder") << false;
+        QTest::newRow("two program folders") << true;
+    }
+    void concurrentSetsKeepEveryEdit()
+    {
+        // Each set reads, edits and writes in one frame under a lock on the state itself, so
+        // neither can write back a party read before the other's save.
+        QFETCH(bool, twoFolders);
+        ProgramFolder first, second;
+        const QString party1 = first.addProgram(QStringLiteral(CINDRAL_PARTY_BINARY));
+        const QString party2 = twoFolders ? second.addProgram(QStringLiteral(CINDRAL_PARTY_BINARY)) : party1;
+        QTemporaryDir states;
+        const QString path = states.filePath("both.000");
+        QByteArray expected = m_image;
+        expected[72832 + 28] = char(11);
+        expected[72992 + 28] = char(22);
+        for (int round = 0; round < 12; ++round) {
+            WriteBytes(path, m_gzip);
+            QProcess a, b;
+            a.start(party1, {"set", path, "--slot", "1", "luck=11"});
+            b.start(party2, {"set", path, "--slot", "2", "luck=22"});
+            QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
+            QCOMPARE(a.exitCode(), 0);
+            QCOMPARE(b.exitCode(), 0);
+            QVERIFY2(ReadBytes(path) == expected, qPrintable(QString("round %1 lost an edit").arg(round)));
+        }
+    }
+
     void unwritableFolder_data()
     {
         QTest::addColumn<bool>("programFolder");  // else the state's own folder

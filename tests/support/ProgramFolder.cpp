@@ -39,6 +39,7 @@ Process::StagingContext ProgramFolder::context(Process::BusyIndicator* busy) con
     Process::StagingContext context;
     context.programFolder = m_dir.path();
     context.busy = busy;
+    context.backupFolder = m_backups.path();
     return context;
 }
 

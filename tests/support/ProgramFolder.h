@@ -20,6 +20,8 @@ public:
     // Copies another program in beside the decompressor; returns its new path.
     QString addProgram(const QString& program);
     QString file(const QString& name) const { return m_dir.filePath(name); }
+    // Where this folder's frames keep their backups (a temporary folder of its own).
+    QString backupFolder() const { return m_backups.path(); }
     Process::StagingContext context(Process::BusyIndicator* busy = nullptr) const;
 
     // The working files or the lock were left behind by a frame.
@@ -27,6 +29,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_backups;
 };
 
 // Counts the busy calls and checks they pair up.

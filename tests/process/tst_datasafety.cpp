@@ -1,0 +1,402 @@
+// The edges where a user's data could be lost or silently undone: states named like working
+// files, a decompressor run on its own, odd lock files, paths that are not text, ownership,
+// and the backups kept before every replacement.
+
+#include "Backups.h"
+#include "FileLock.h"
+#include "ProgramFolder.h"
+#include "SnapshotGenerator.h"
+#include "StateFile.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace Process;
+using namespace testsupport;
+
+Q_DECLARE_METATYPE(Process::ErrorKind)
+
+namespace {
+
+struct stat StatOf(const QString& path)
+{
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+double CpuMs()
+{
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 +
+           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
+}
+
+}  // namespace
+
+class TestDataSafety : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_states;
+    QByteArray m_image = MakeImage(StateRecipe());
+    QByteArray m_gzip = Pack(m_image, Packing::Gzip);
+
+    QString writeState(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_states.filePath(name);
+        WriteBytes(path, bytes);
+        return path;
+    }
+
+private slots:
+    void ownFilesAreRefusedBeforeAnythingIsRemoved_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("throughLink");
+        for (const char* name : {"newstate.dec", "newstate.dec.part", "flag.unv",
+                                 "cindral-editor.lock", "Unvell"}) {
+            QTest::newRow(name) << QString(name) << false;
+            QTest::newRow(qPrintable(QString(name) + " by a link")) << QString(name) << true;
+        }
+    }
+    void ownFilesAreRefusedBeforeAnythingIsRemoved()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, throughLink);
+        ProgramFolder folder;
+        const QString own = folder.file(name);
+        if (name != "Unvell")
+            WriteBytes(own, m_gzip);  // what a killed run leaves, and a user may open
+        const QByteArray before = ReadBytes(own);
+        QString path = own;
+        if (throughLink) {
+            path = m_states.filePath(name + ".000");
+            QFile::remove(path);
+            QVERIFY(QFile::link(own, path));
+        }
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QCOMPARE(loaded.kind(), ErrorKind::NotAState);
+        QVERIFY2(loaded.message().contains("editor's own file " + name), qPrintable(loaded.message()));
+        QVERIFY(ReadBytes(own) == before);
+    }
+
+    void standaloneDecompressorWaitsForTheFrame()
+    {
+        // A frame holds the folder; a decompressor that a person runs there (its parent is a
+        // shell, not the frame's program) must not write into it until the frame is over.
+        ProgramFolder folder;
+        const QString other = writeState("other.000", Pack(MakeImage({.seed = 9}), Packing::Gzip));
+        protocol::FileLock frame;
+        QCOMPARE(frame.lockFolderFile(QFile::encodeName(folder.file(kFolderLockName)).toStdString(),
+                                      std::chrono::milliseconds(0)).status,
+                 protocol::LockStatus::Locked);
+        QProcess shell;
+        shell.start("/bin/sh", {"-c", "\"$0\" -dec \"$1\"; exit $?", folder.file("Unvell"), other});
+        QVERIFY(shell.waitForStarted());
+        QTest::qWait(500);
+        QVERIFY(!QFile::exists(folder.file(kWorkingCopyName)));
+        QVERIFY(!QFile::exists(folder.file(kCompletionFlagName)));
+        frame.release();
+        QVERIFY(shell.waitForFinished(60000));
+        QCOMPARE(shell.exitCode(), 0);  // then it does its work, as asked
+        QVERIFY(QFile::exists(folder.file(kCompletionFlagName)));
+    }
+
+    void standaloneDecompressorNeverFeedsAnotherState()
+    {
+        ProgramFolder folder;
+        const QString other = writeState("x.000", Pack(MakeImage({.seed = 9}), Packing::Gzip));
+        const QString mine = writeState("y.000", m_gzip);
+        for (int round = 0; round < 15; ++round) {
+            QProcess shell;
+            shell.start("/bin/sh", {"-c", "\"$0\" -dec \"$1\"", folder.file("Unvell"), other});
+            QVERIFY(shell.waitForStarted());
+            const Result<StateContents> edited = EditState(
+                mine, folder.context(), false,
+                [](const StateContents&, PartyState& party) { party.block[S(1)].Luck = 77; });
+            // (The frame's event loop may already have seen the shell end.)
+            QVERIFY(shell.state() == QProcess::NotRunning || shell.waitForFinished(60000));
+            QVERIFY2(edited.ok(), qPrintable(edited.failure().message()));
+            QByteArray expected = m_image;
+            expected[72832 + 28] = 77;
+            QVERIFY2(ReadBytes(mine) == expected, qPrintable(QString("round %1").arg(round)));
+        }
+    }
+
+    void decompressorReachedByALinkWritesBesideTheLink()
+    {
+        ProgramFolder real;
+        QTemporaryDir linked;
+        QVERIFY(QFile::link(real.file("Unvell"), QDir(linked.path()).filePath("Unvell")));
+        StagingContext context = real.context();
+        context.programFolder = linked.path();
+        context.waitBound = std::chrono::milliseconds(20000);
+        PartyState party;
+        const Outcome loaded = LoadState(writeState("linked.000", m_gzip), context, party);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        QCOMPARE(party.block[S(3)].Str, 23);
+        QVERIFY(!real.hasLeftovers());
+    }
+
+    void oddLockFilesGetAnAnswerInTime_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("cleared");  // else refused with a message naming the lock file
+        QTest::newRow("named pipe") << "fifo" << false;
+        QTest::newRow("link to /dev/zero") << "zero" << false;
+        QTest::newRow("folder") << "folder" << false;
+        QTest::newRow("dangling link") << "dangling" << false;
+        QTest::newRow("stale lock of another user") << "foreign" << true;
+    }
+    void oddLockFilesGetAnAnswerInTime()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, cleared);
+        ProgramFolder folder;
+        const QString lock = folder.file(kFolderLockName);
+        const QByteArray encoded = QFile::encodeName(lock);
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(encoded.constData(), 0644), 0);
+        else if (kind == "zero")
+            QVERIFY(QFile::link("/dev/zero", lock));
+        else if (kind == "folder")
+            QVERIFY(QDir().mkdir(lock));
+        else if (kind == "dangling")
+            QVERIFY(QFile::link(folder.file("nowhere"), lock));
+        else {
+            WriteBytes(lock, "4000000\nsomeone\n");
+            QFile::setPermissions(lock, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            (void)::chown(encoded.constData(), 65534, 65534);
+        }
+        const QString path = writeState("lock.000", m_gzip);
+        PartyState party;
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuBefore = CpuMs();
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        const double cpu = CpuMs() - cpuBefore;
+        QVERIFY2(wall.elapsed() < 20000, "no answer within four times the lock's bound");
+        QVERIFY2(cpu < 0.5 * double(wall.elapsed()) + 200, qPrintable(QString::number(cpu)));
+        if (cleared) {
+            QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        } else {
+            QCOMPARE(loaded.kind(), ErrorKind::Busy);
+            QVERIFY2(loaded.message().contains(lock) && loaded.message().contains("remove it"),
+                     qPrintable(loaded.message()));
+            QCOMPARE(ReadBytes(path), m_gzip);
+        }
+    }
+
+    void pathsThatAreNotTextAreRefused()
+    {
+        // "caf\xe9.000" is Latin-1, not UTF-8: its name reads back with a replacement character,
+        // and a file whose name really holds that character must not be edited instead.
+        const QByteArray raw = QFile::encodeName(m_states.path()) + "/caf\xe9.000";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, m_gzip.constData(), size_t(m_gzip.size())), ssize_t(m_gzip.size()));
+        ::close(fd);
+        const QString decoded = QFile::decodeName(raw);
+        const QString twin = writeState(QString::fromUtf8("caf\uFFFD.000"), m_gzip);
+        QCOMPARE(decoded, twin);
+        ProgramFolder folder;
+        PartyState party;
+        const Outcome loaded = LoadState(decoded, folder.context(), party);
+        ::unlink(raw.constData());  // a name the temporary folder's clean-up cannot spell
+        QVERIFY2(loaded.message().contains("rename the file"), qPrintable(loaded.message()));
+        QCOMPARE(ReadBytes(twin), m_gzip);
+    }
+
+    void messagesStayOnOneLine()
+    {
+        ProgramFolder folder;
+        const QString path = writeState("two\nlines.000", "no state at all");
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QCOMPARE(loaded.kind(), ErrorKind::NotAState);
+        QVERIFY2(!loaded.message().contains('\n'), qPrintable(loaded.message()));
+        QVERIFY(loaded.message().contains("two\\nlines.000"));
+    }
+
+    void overlongPathGetsAPlainMessage()
+    {
+        // A state whose path is near the system's limit can be read, but no new file can be
+        // written beside it under a longer name.
+        QString folder = m_states.path();
+        while (folder.size() < 3800)
+            folder += QLatin1Char('/') + QString(200, QLatin1Char('d'));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QLatin1Char('/') +
+                             QString(4095 - folder.size() - 5, QLatin1Char('s')) + ".000";
+        QCOMPARE(path.size(), 4095);
+        WriteBytes(path, m_gzip);
+        ProgramFolder programs;
+        PartyState party;
+        const Outcome loaded = LoadState(path, programs.context(), party);
+        QVERIFY2(loaded.message().contains("path is too long"), qPrintable(loaded.message()));
+        QCOMPARE(ReadBytes(path), m_gzip);
+        QCOMPARE(ListBackups(programs.backupFolder(), path).size(), 0);
+    }
+
+    void folderWithoutSearchPermissionIsNamedSo()
+    {
+        if (geteuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("running as another user needs root and setpriv");
+        QTemporaryDir closed;  // made 0700 for root: nobody may not search it
+        const QString path = QDir(closed.path()).filePath("inside.000");
+        WriteBytes(path, m_gzip);
+        QProcess asNobody;
+        asNobody.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                   QStringLiteral(CINDRAL_PARTY_BINARY), "show", path});
+        QVERIFY(asNobody.waitForFinished(60000));
+        const QString err = QString::fromUtf8(asNobody.readAllStandardError());
+        if (asNobody.exitCode() != 1 || !err.startsWith("cindral-party:"))
+            QSKIP(qPrintable("nobody cannot run the program here: " + err));
+        QVERIFY2(err.contains("cannot be reached") && err.contains("permission denied"), qPrintable(err));
+    }
+
+    void replaceKeepsOwnerGroupAndAttributes()
+    {
+        if (geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        const QString path = writeState("owned.000", m_gzip);
+        const QByteArray encoded = QFile::encodeName(path);
+        QCOMPARE(::chown(encoded.constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(encoded.constData(), 0600), 0);
+        const bool attributes = ::setxattr(encoded.constData(), "user.note", "mine", 4, 0) == 0;
+        ProgramFolder folder;
+        PartyState party;
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        QCOMPARE(ReadBytes(path), m_image);  // it was replaced
+        const struct stat st = StatOf(path);
+        QCOMPARE(st.st_uid, uid_t(65534));
+        QCOMPARE(st.st_gid, gid_t(65534));
+        QCOMPARE(st.st_mode & 07777, mode_t(0600));
+        if (attributes) {
+            char value[8] = {};
+            QCOMPARE(::getxattr(encoded.constData(), "user.note", value, sizeof value), ssize_t(4));
+            QCOMPARE(QByteArray(value), QByteArray("mine"));
+        }
+    }
+
+    void backupIsAHardLinkOnTheSameDisk()
+    {
+        ProgramFolder folder;
+        StagingContext context = folder.context();
+        context.backupFolder = m_states.filePath("backups");
+        const QString path = writeState("linked.000", m_gzip);
+        const ino_t original = StatOf(path).st_ino;
+        PartyState party;
+        QVERIFY(LoadState(path, context, party).ok());
+        const QList<Backup> backups = ListBackups(context.backupFolder, path);
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(ReadBytes(backups[0].path), m_gzip);
+        QCOMPARE(StatOf(backups[0].path).st_ino, original);  // the old file itself, no copy
+        QVERIFY(backups[0].path.endsWith("-linked.000"));
+        // A load of the plain image changes nothing, so it keeps no backup.
+        QVERIFY(LoadState(path, context, party).ok());
+        QCOMPARE(ListBackups(context.backupFolder, path).size(), 1);
+    }
+
+    void backupIsACopyOnAnotherDisk()
+    {
+        if (StatOf("/dev/shm").st_dev == StatOf(m_states.path()).st_dev)
+            QSKIP("no second file system to copy to");
+        QTemporaryDir elsewhere(QStringLiteral("/dev/shm/cindral-backups-XXXXXX"));
+        QVERIFY(elsewhere.isValid());
+        ProgramFolder folder;
+        StagingContext context = folder.context();
+        context.backupFolder = elsewhere.path();
+        const QString path = writeState("copied.000", m_gzip);
+        PartyState party;
+        QVERIFY(LoadState(path, context, party).ok());
+        const QList<Backup> backups = ListBackups(context.backupFolder, path);
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(ReadBytes(backups[0].path), m_gzip);
+        QCOMPARE(StatOf(backups[0].path).st_nlink, nlink_t(1));
+    }
+
+    void newestTwentyAreKeptAndRestoreBringsOneBack()
+    {
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        const QString path = writeState("many.000", m_gzip);
+        QList<QByteArray> states{m_gzip};
+        for (int i = 0; i < 24; ++i) {
+            const Result<StateContents> edited = EditState(
+                path, context, false,
+                [i](const StateContents&, PartyState& party) { party.block[S(2)].Luck = std::uint8_t(i); });
+            QVERIFY(edited.ok());
+            states << ReadBytes(path);
+        }
+        const QList<Backup> backups = ListBackups(context.backupFolder, path);
+        QCOMPARE(backups.size(), kKeptBackups);
+        for (int n = 1; n <= kKeptBackups; ++n) {
+            QCOMPARE(backups[n - 1].number, n);
+            QVERIFY(ReadBytes(backups[n - 1].path) == states[states.size() - 1 - n]);
+        }
+        QVERIFY(backups.first().time >= backups.last().time);
+
+        QVERIFY(RestoreState(path, context, context.backupFolder, 3).ok());
+        QVERIFY(ReadBytes(path) == states[states.size() - 4]);
+        // What the restore replaced became the newest backup.
+        QVERIFY(ReadBytes(ListBackups(context.backupFolder, path).first().path) == states.last());
+        QCOMPARE(RestoreState(path, context, context.backupFolder, 21).kind(), ErrorKind::NotFound);
+    }
+
+    void noBackupNoReplacement_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("folder cannot be created") << "under a file";
+        QTest::newRow("disk full") << "tiny disk";
+    }
+    void noBackupNoReplacement()
+    {
+        QFETCH(QString, where);
+        ProgramFolder folder;
+        StagingContext context = folder.context();
+        QTemporaryDir mountPoint;
+        bool mounted = false;
+        if (where == "under a file") {
+            WriteBytes(m_states.filePath("a file"), "x");
+            context.backupFolder = m_states.filePath("a file/backups");
+        } else {
+            if (geteuid() != 0)
+                QSKIP("mounting a small file system needs root");
+            QProcess mount;
+            mount.start("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint.path()});
+            mounted = mount.waitForFinished() && mount.exitCode() == 0;
+            if (!mounted)
+                QSKIP("this machine does not allow mounting a tmpfs");
+            context.backupFolder = mountPoint.path();
+        }
+        const QString path = writeState("kept.000", m_gzip);
+        PartyState party = {};
+        const Outcome loaded = LoadState(path, context, party);
+        if (mounted)
+            QProcess::execute("umount", {mountPoint.path()});
+        QCOMPARE(loaded.kind(), ErrorKind::BackupFailed);
+        QVERIFY2(loaded.message().contains(path) && loaded.message().contains("left as it was"),
+                 qPrintable(loaded.message()));
+        QVERIFY(party.block == PartyBlock());
+        QCOMPARE(ReadBytes(path), m_gzip);
+        QVERIFY(!folder.hasLeftovers());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDataSafety)
+#include "tst_datasafety.moc"
