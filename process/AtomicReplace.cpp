@@ -2,15 +2,20 @@
 
 #include "StatePath.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QStorageInfo>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
 
 #include <cstring>
 #include <vector>
 
 #include <climits>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -51,8 +56,8 @@ void KeepOwnership(const QByteArray& from, int to)
     CopyExtendedAttributes(from, to);
 }
 
-// QSaveFile names its new file after the target plus a dot and six characters.
-constexpr qsizetype kTemporarySuffix = 7;
+// The new file is named after the target plus a dot and up to seven characters.
+constexpr qsizetype kTemporarySuffix = 8;
 
 bool HasAnyWriteBit(QFileDevice::Permissions p)
 {
@@ -90,23 +95,117 @@ Outcome CheckReplaceable(const QString& path)
     return Outcome::Success();
 }
 
-Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)
+namespace {
+
+// Writes the new contents into the descriptor; false with errno set when it cannot.
+using Fill = std::function<bool(int fd)>;
+
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+bool CopyRange(int from, int to, qint64 size)
+{
+    loff_t offset = 0;
+    while (offset < size) {
+        const ssize_t n = ::copy_file_range(from, &offset, to, nullptr, std::size_t(size - offset), 0);
+        if (n > 0)
+            continue;
+        if (n == 0) {
+            errno = EIO;  // the source is shorter than it was
+            return false;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return false;
+        // No copy in the kernel between these files: through a buffer, then.
+        std::vector<char> buffer(256 * 1024);
+        while (offset < size) {
+            const ssize_t got = ::pread(from, buffer.data(), std::min<std::size_t>(buffer.size(), std::size_t(size - offset)), offset);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0 || !WriteAll(to, buffer.data(), std::size_t(got))) {
+                if (got == 0)
+                    errno = EIO;
+                return false;
+            }
+            offset += got;
+        }
+    }
+    return true;
+}
+
+// A new file in the target's folder: unnamed where the file system allows it, so a program
+// killed before the rename leaves nothing behind.
+int OpenBeside(const QByteArray& target, QByteArray& tempName, bool& unnamed)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
+    int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    unnamed = fd >= 0;
+    if (fd < 0) {
+        tempName = target + ".XXXXXX";
+        fd = ::mkostemp(tempName.data(), O_CLOEXEC);
+    }
+    return fd;
+}
+
+// Gives the unnamed file a name beside the target, for the rename.
+bool NameUnnamed(int fd, const QByteArray& target, QByteArray& tempName)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, tempName.constData(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+Outcome Replace(const QString& path, const Fill& fill)
 {
     const QString shown = ShownPath(path);
-    QSaveFile file(path);  // follows a symbolic link and keeps the file's permissions
-    if (!file.open(QIODevice::WriteOnly))
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const bool exists = !canonical.isEmpty();
+    const QByteArray target = QFile::encodeName(exists ? canonical : QFileInfo(path).absoluteFilePath());
+    QByteArray tempName;
+    bool unnamed = false;
+    const int fd = OpenBeside(target, tempName, unnamed);
+    if (fd < 0)
         return Outcome::Failure(ErrorKind::PermissionDenied,
-                                QStringLiteral("The state file %1 cannot be replaced: %2")
-                                    .arg(shown, file.errorString()));
-    KeepOwnership(QFile::encodeName(QFileInfo(path).canonicalFilePath()), file.handle());
-    const bool written = file.write(bytes) == bytes.size();
-    if (written && file.commit())
+                                QStringLiteral("The state file %1 cannot be replaced: %2.")
+                                    .arg(shown, SystemCause(errno)));
+    if (exists) {
+        KeepOwnership(target, fd);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        (void)::fchmod(fd, 0666 & ~mask);
+    }
+    bool done = fill(fd) && ::fdatasync(fd) == 0;
+    if (done && unnamed)
+        done = NameUnnamed(fd, target, tempName);
+    if (done)
+        done = ::rename(tempName.constData(), target.constData()) == 0;
+    const int error = errno;
+    if (!done && !tempName.isEmpty())
+        ::unlink(tempName.constData());
+    ::close(fd);
+    if (done)
         return Outcome::Success();
-
-    const QString cause = file.errorString();
-    file.cancelWriting();
-    const QStorageInfo storage(QFileInfo(path).absolutePath());
-    if (storage.isValid() && storage.bytesAvailable() < bytes.size())
+    if (error == ENOSPC || error == EDQUOT)
         return Outcome::Failure(ErrorKind::DiskFull,
                                 QStringLiteral("The state file %1 could not be replaced: the disk "
                                                "is full. It was left as it was.")
@@ -114,7 +213,21 @@ Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)
     return Outcome::Failure(ErrorKind::Io,
                             QStringLiteral("The state file %1 could not be replaced: %2. It was "
                                            "left as it was.")
-                                .arg(shown, cause));
+                                .arg(shown, SystemCause(error)));
+}
+
+}  // namespace
+
+Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)
+{
+    return Replace(path, [&](int fd) {
+        return WriteAll(fd, bytes.constData(), std::size_t(bytes.size()));
+    });
+}
+
+Outcome ReplaceFileFrom(const QString& path, int source, qint64 size)
+{
+    return Replace(path, [&](int fd) { return CopyRange(source, fd, size); });
 }
 
 }  // namespace Process

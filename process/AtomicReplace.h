@@ -17,7 +17,11 @@ Outcome CheckReplaceable(const QString& path);
 // Writes `bytes` beside the file at `path` (following a link to its target), flushes them to
 // the disk and renames them over the file. The new file keeps the old one's mode, owner, group
 // (where this process may set them) and extended attributes. On failure the file is left as it
-// was and the message names it and the cause.
+// was and the message names it and the cause. A file that does not exist yet is created.
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes);
+
+// The same with the first `size` bytes of the open file `source` as the new contents, copied
+// by the kernel where it can (no pass through this process's memory).
+Outcome ReplaceFileFrom(const QString& path, int source, qint64 size);
 
 }  // namespace Process

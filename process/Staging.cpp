@@ -38,19 +38,6 @@ QString LastLine(const QByteArray& output)
     return {};
 }
 
-bool HoldsImage(const QString& path, const QByteArray& image)
-{
-    QFile file(path);
-    if (file.size() != image.size() || !file.open(QIODevice::ReadOnly))
-        return false;
-    // A save changes the party block or the gold: one small read there tells most files apart
-    // before the whole image is read.
-    const qint64 length = kGoldEnd - kPartyBlockOffset;
-    if (!file.seek(kPartyBlockOffset) || file.read(length) != image.mid(kPartyBlockOffset, length))
-        return false;
-    return file.seek(0) && file.read(file.size()) == image;
-}
-
 }  // namespace
 
 QString DecompressorPath(const QString& programFolder)
@@ -66,6 +53,7 @@ StagingFrame::StagingFrame(const StagingContext& context) : m_context(context) {
 
 StagingFrame::~StagingFrame()
 {
+    m_workingCopy.close();
     if (m_folderLock.locked()) {
         (void)removeWorkingFiles();
         m_folderLock.release();
@@ -178,7 +166,7 @@ Outcome StagingFrame::StageStateFile(const QString& statePath)
         return cleaned;
     if (Outcome ran = runDecompressor(statePath); !ran)
         return ran;
-    return readWorkingCopy(statePath);
+    return m_workingCopy.open(inFolder(kWorkingCopyName), statePath);
 }
 
 Outcome StagingFrame::runDecompressor(const QString& statePath)
@@ -275,44 +263,13 @@ Outcome StagingFrame::runDecompressor(const QString& statePath)
     return Outcome::Success();
 }
 
-Outcome StagingFrame::readWorkingCopy(const QString& statePath)
-{
-    QFile workingCopy(inFolder(kWorkingCopyName));
-    if (!workingCopy.open(QIODevice::ReadOnly)) {
-        return Outcome::Failure(
-            workingCopy.exists() ? ErrorKind::Io : ErrorKind::NotAState,
-            QStringLiteral("%1 is not a state this editor can edit: the decompressor wrote no "
-                           "image (%2).")
-                .arg(ShownPath(statePath), workingCopy.errorString()));
-    }
-    m_image = workingCopy.read(workingCopy.size());  // one read, not readAll's chunks
-    // A decompressor that wrote something else must not get its output over the user's state.
-    bool snapshot = false;
-    for (std::string_view signature : protocol::kSnapshotSignatures)
-        snapshot = snapshot || m_image.startsWith(QByteArrayView(signature.data(), qsizetype(signature.size())));
-    if (!snapshot) {
-        return Outcome::Failure(ErrorKind::NotAState,
-                                QStringLiteral("%1 is not a state this editor can edit: the "
-                                               "decompressor's image is not an emulator "
-                                               "snapshot.")
-                                    .arg(ShownPath(statePath)));
-    }
-    if (m_image.size() < kMinimumImageSize) {
-        return Outcome::Failure(ErrorKind::NotAState,
-                                QStringLiteral("%1 is not a state this editor can edit: its plain "
-                                               "image holds %2 bytes, fewer than the %3 the "
-                                               "party data needs.")
-                                    .arg(ShownPath(statePath), QString::number(m_image.size()),
-                                         QString::number(kMinimumImageSize)));
-    }
-    return Outcome::Success();
-}
-
 Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
 {
     if (Outcome writable = CheckReplaceable(statePath); !writable)
         return writable;
-    if (HoldsImage(statePath, m_image))
+    if (Outcome written = m_workingCopy.writeBack(); !written)
+        return written;
+    if (m_workingCopy.sameAs(statePath))
         return Outcome::Success();  // already the plain image: nothing to write
 
     QString backup;
@@ -322,7 +279,7 @@ Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
             return kept.failure();
         backup = kept.value();
     }
-    Outcome replaced = ReplaceFileContents(statePath, m_image);
+    Outcome replaced = ReplaceFileFrom(statePath, m_workingCopy.descriptor(), m_workingCopy.size());
     // A backup of a file that stays as it was is no backup; a hard link would even change with
     // the file.
     if (!replaced && !backup.isEmpty())

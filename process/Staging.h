@@ -7,6 +7,7 @@
 #include "FileLock.h"
 #include "Outcome.h"
 #include "StagingProtocol.h"
+#include "WorkingCopy.h"
 
 #include <QByteArray>
 #include <QString>
@@ -76,9 +77,10 @@ public:
     StagingFrame(const StagingFrame&) = delete;
     StagingFrame& operator=(const StagingFrame&) = delete;
 
-    // Has the decompressor write the state's plain image and reads it into image().
+    // Has the decompressor write the state's plain image and reads the party data of it into
+    // image() (see WorkingCopy: the bytes the editor does not use stay in the file).
     Outcome StageStateFile(const QString& statePath);
-    QByteArray& image() { return m_image; }
+    QByteArray& image() { return m_workingCopy.image(); }
 
     // Puts image() in the state file's place atomically: written beside it and renamed over
     // it, keeping its permissions and owner, after a backup of the bytes it replaces (when the
@@ -91,13 +93,12 @@ private:
     Outcome lockFolder();
     Outcome removeWorkingFiles();
     Outcome runDecompressor(const QString& statePath);
-    Outcome readWorkingCopy(const QString& statePath);
     QString inFolder(const QString& name) const;
 
     StagingContext m_context;
     protocol::FileLock m_stateLock;
     protocol::FileLock m_folderLock;
-    QByteArray m_image;
+    WorkingCopy m_workingCopy;
 };
 
 }  // namespace Process

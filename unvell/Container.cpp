@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace unvell {
 namespace {
@@ -13,6 +14,8 @@ constexpr std::uint8_t kGzipMagic[] = {0x1f, 0x8b};
 constexpr char kRzipMagic[] = "#RZIPv";
 constexpr std::size_t kRzipHeaderSize = 20;
 constexpr std::uint8_t kRzipVersion = 1;
+// Input is read, and the image handed on, in pieces of this size.
+constexpr std::size_t kPiece = 256 * 1024;
 
 bool StartsWith(std::span<const std::uint8_t> data, const void* prefix, std::size_t size)
 {
@@ -36,114 +39,201 @@ std::string TooLarge(std::size_t cap)
            " MiB, which no state can be";
 }
 
-// Inflates one zlib or gzip stream, and for gzip every member that follows it, appending to
-// `out`. `windowBits` selects the wrapper as zlib's inflateInit2 does.
-std::string InflateStream(std::span<const std::uint8_t> in, int windowBits, bool gzipMembers,
-                          std::vector<std::uint8_t>& out, std::size_t cap)
+// The input, buffered: what has been read and not yet used lies in [m_begin, m_end).
+class Reader
 {
-    if (in.size() > std::numeric_limits<uInt>::max())
-        return "the compressed data is too large";
+public:
+    explicit Reader(const ByteSource& source) : m_source(source), m_buffer(kPiece) {}
+
+    // At least n bytes where the input holds them, fewer only at its end.
+    std::span<const std::uint8_t> peek(std::size_t n)
+    {
+        while (m_end - m_begin < n && !m_atEnd && !m_failed) {
+            if (m_begin > 0) {
+                std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+                m_end -= m_begin;
+                m_begin = 0;
+            }
+            if (m_buffer.size() < n)
+                m_buffer.resize(n);
+            const std::ptrdiff_t got = m_source({m_buffer.data() + m_end, m_buffer.size() - m_end});
+            if (got < 0)
+                m_failed = true;
+            else if (got == 0)
+                m_atEnd = true;
+            else
+                m_end += std::size_t(got);
+        }
+        return {m_buffer.data() + m_begin, std::min(n, m_end - m_begin)};
+    }
+    // Whatever is buffered, reading more first when nothing is.
+    std::span<const std::uint8_t> some() { return peek(1).empty() ? peek(0) : buffered(); }
+    void consume(std::size_t n) { m_begin += n; }
+    bool failed() const { return m_failed; }
+
+private:
+    std::span<const std::uint8_t> buffered() const
+    {
+        return {m_buffer.data() + m_begin, m_end - m_begin};
+    }
+
+    const ByteSource& m_source;
+    std::vector<std::uint8_t> m_buffer;
+    std::size_t m_begin = 0, m_end = 0;
+    bool m_atEnd = false, m_failed = false;
+};
+
+constexpr const char* kReadError = "the file could not be read to its end";
+
+// Counts what goes to the sink against the cap.
+struct Output {
+    const ByteSink& sink;
+    std::size_t cap;
+    std::size_t produced = 0;
+    bool sinkFailed = false;
+};
+
+// Inflates one zlib or gzip stream from the reader, and for gzip every member that follows it.
+// `windowBits` selects the wrapper as zlib's inflateInit2 does.
+std::string InflateStream(Reader& in, int windowBits, bool gzipMembers, Output& out)
+{
     z_stream zs{};
     if (inflateInit2(&zs, windowBits) != Z_OK)
         return "zlib could not be initialised";
-    zs.next_in = const_cast<Bytef*>(in.data());
-    zs.avail_in = static_cast<uInt>(in.size());
+    // Left uninitialised: zlib writes every byte before it is handed on.
+    const std::unique_ptr<std::uint8_t[]> piece(new std::uint8_t[kPiece]);
 
     std::string error;
     for (;;) {
+        const std::span<const std::uint8_t> input = in.some();
+        if (in.failed()) {
+            error = kReadError;
+            break;
+        }
+        zs.next_in = const_cast<Bytef*>(input.data());
+        zs.avail_in = static_cast<uInt>(std::min<std::size_t>(input.size(), std::numeric_limits<uInt>::max()));
         // Room for one byte past the cap, so that overflowing it is seen rather than clipped.
-        const std::size_t room = std::min<std::size_t>(256 * 1024, cap + 1 - out.size());
-        const std::size_t before = out.size();
-        out.resize(before + room);
-        zs.next_out = out.data() + before;
+        const std::size_t room = std::min(kPiece, out.cap + 1 - out.produced);
+        zs.next_out = piece.get();
         zs.avail_out = static_cast<uInt>(room);
         const int rc = inflate(&zs, Z_NO_FLUSH);
-        out.resize(before + (room - zs.avail_out));
-        if (out.size() > cap) {
-            error = TooLarge(cap);
+        const std::size_t used = input.size() - zs.avail_in;
+        const std::size_t made = room - zs.avail_out;
+        in.consume(used);
+        out.produced += made;
+        if (out.produced > out.cap) {
+            error = TooLarge(out.cap);
+            break;
+        }
+        if (made > 0 && !out.sink({piece.get(), made})) {
+            out.sinkFailed = true;
+            error = "the image could not be written";
             break;
         }
         if (rc == Z_STREAM_END) {
-            if (zs.avail_in == 0)
+            const std::span<const std::uint8_t> rest = in.peek(sizeof kGzipMagic);
+            if (rest.empty())
                 break;
             if (!gzipMembers) {
                 error = "unexpected data after a compressed chunk";
                 break;
             }
-            std::span<const std::uint8_t> rest(zs.next_in, zs.avail_in);
             if (StartsWith(rest, kGzipMagic, sizeof kGzipMagic)) {
                 inflateReset(&zs);
                 continue;
             }
             // Some writers pad a gzip file with zero bytes; anything else is damage.
-            if (std::all_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b == 0; }))
-                break;
-            error = "unexpected data after the compressed stream";
+            bool zeros = true;
+            for (auto more = in.some(); !more.empty() && zeros; more = in.some()) {
+                zeros = std::all_of(more.begin(), more.end(), [](std::uint8_t b) { return b == 0; });
+                in.consume(more.size());
+            }
+            if (!zeros)
+                error = "unexpected data after the compressed stream";
             break;
         }
         if (rc == Z_OK)
             continue;
-        if (rc == Z_BUF_ERROR && zs.avail_in == 0) {
+        if (rc == Z_BUF_ERROR && input.empty()) {
             error = "the compressed data ends early (the file is cut short)";
             break;
         }
-        error = std::string("the compressed data is damaged") + (zs.msg ? std::string(" (") + zs.msg + ")" : "");
+        error = std::string("the compressed data is damaged") +
+                (zs.msg ? std::string(" (") + zs.msg + ")" : "");
         break;
     }
     inflateEnd(&zs);
     return error;
 }
 
-InflateResult InflateRzip(std::span<const std::uint8_t> in, std::size_t cap)
+std::string InflateRzip(Reader& in, Output& out)
 {
-    InflateResult result;
-    if (in.size() < kRzipHeaderSize) {
-        result.error = "the RZIP header is cut short";
-        return result;
+    const auto header = in.peek(kRzipHeaderSize);
+    if (header.size() < kRzipHeaderSize)
+        return "the RZIP header is cut short";
+    if (header[6] != kRzipVersion || header[7] != '#')
+        return "unsupported RZIP version " + std::to_string(header[6]);
+    const std::uint32_t chunkSize = ReadU32(header, 8);
+    const std::uint64_t total = ReadU64(header, 12);
+    if (total > out.cap)
+        return TooLarge(out.cap);
+    if (chunkSize == 0)
+        return "the RZIP header gives a chunk size of 0";
+    in.consume(kRzipHeaderSize);
+    out.cap = static_cast<std::size_t>(total);
+
+    for (;;) {
+        const auto lengthBytes = in.peek(4);
+        if (lengthBytes.empty())
+            break;
+        if (lengthBytes.size() < 4)
+            return "an RZIP chunk header is cut short";
+        const std::uint32_t length = ReadU32(lengthBytes, 0);
+        in.consume(4);
+        // A chunk of compressed data is never much larger than the chunk it inflates to.
+        if (length > std::size_t(chunkSize) + chunkSize / 8 + 1024)
+            return "an RZIP chunk is larger than its data can be";
+        const auto chunk = in.peek(length);
+        if (in.failed())
+            return kReadError;
+        if (chunk.size() < length)
+            return "an RZIP chunk is cut short";
+        std::size_t offered = 0;
+        const ByteSource chunkSource = [&](std::span<std::uint8_t> buffer) -> std::ptrdiff_t {
+            const std::size_t n = std::min(buffer.size(), chunk.size() - offered);
+            std::memcpy(buffer.data(), chunk.data() + offered, n);
+            offered += n;
+            return std::ptrdiff_t(n);
+        };
+        Reader chunkReader(chunkSource);
+        const std::size_t before = out.produced;
+        if (std::string error = InflateStream(chunkReader, MAX_WBITS, false, out); !error.empty())
+            return error;
+        if (out.produced - before > chunkSize)
+            return "an RZIP chunk inflates past the chunk size";
+        in.consume(length);
     }
-    if (in[6] != kRzipVersion || in[7] != '#') {
-        result.error = "unsupported RZIP version " + std::to_string(in[6]);
-        return result;
-    }
-    const std::uint32_t chunkSize = ReadU32(in, 8);
-    const std::uint64_t total = ReadU64(in, 12);
-    if (total > cap) {
-        result.error = TooLarge(cap);
-        return result;
-    }
-    if (chunkSize == 0) {
-        result.error = "the RZIP header gives a chunk size of 0";
-        return result;
-    }
-    result.image.reserve(static_cast<std::size_t>(total));
-    std::size_t at = kRzipHeaderSize;
-    while (at < in.size()) {
-        if (in.size() - at < 4) {
-            result.error = "an RZIP chunk header is cut short";
-            return result;
+    if (in.failed())
+        return kReadError;
+    if (out.produced != total)
+        return "the RZIP data holds " + std::to_string(out.produced) + " bytes instead of the " +
+               std::to_string(total) + " its header gives";
+    return {};
+}
+
+std::string CopyPlain(Reader& in, Output& out)
+{
+    for (auto piece = in.some(); !piece.empty(); piece = in.some()) {
+        out.produced += piece.size();
+        if (out.produced > out.cap)
+            return TooLarge(out.cap);
+        if (!out.sink(piece)) {
+            out.sinkFailed = true;
+            return "the image could not be written";
         }
-        const std::uint32_t length = ReadU32(in, at);
-        at += 4;
-        if (length > in.size() - at) {
-            result.error = "an RZIP chunk is cut short";
-            return result;
-        }
-        const std::size_t before = result.image.size();
-        result.error = InflateStream(in.subspan(at, length), MAX_WBITS, false, result.image,
-                                     static_cast<std::size_t>(total));
-        if (!result.ok())
-            return result;
-        if (result.image.size() - before > chunkSize) {
-            result.error = "an RZIP chunk inflates past the chunk size";
-            return result;
-        }
-        at += length;
+        in.consume(piece.size());
     }
-    if (result.image.size() != total) {
-        result.error = "the RZIP data holds " + std::to_string(result.image.size()) +
-                       " bytes instead of the " + std::to_string(total) + " its header gives";
-    }
-    return result;
+    return in.failed() ? kReadError : std::string();
 }
 
 }  // namespace
@@ -159,29 +249,35 @@ ContainerKind DetectContainer(std::span<const std::uint8_t> input)
     return ContainerKind::Unknown;
 }
 
+std::string InflateInto(const ByteSource& source, const ByteSink& sink, std::size_t cap)
+{
+    Reader in(source);
+    Output out{sink, cap};
+    switch (DetectContainer(in.peek(sizeof kRzipMagic - 1))) {
+    case ContainerKind::Gzip: return InflateStream(in, MAX_WBITS + 16, true, out);
+    case ContainerKind::Rzip: return InflateRzip(in, out);
+    case ContainerKind::Plain: return CopyPlain(in, out);
+    case ContainerKind::Unknown: break;
+    }
+    return in.failed() ? kReadError
+                       : "not a save state (neither gzip, RZIP nor a plain snapshot)";
+}
+
 InflateResult InflateContainer(std::span<const std::uint8_t> input, std::size_t cap)
 {
     InflateResult result;
-    switch (DetectContainer(input)) {
-    case ContainerKind::Gzip:
-        // The last member's trailer gives its plain size; a good first guess for the whole.
-        if (input.size() >= 18)
-            result.image.reserve(std::min<std::size_t>(ReadU32(input, input.size() - 4), cap));
-        result.error = InflateStream(input, MAX_WBITS + 16, true, result.image, cap);
-        break;
-    case ContainerKind::Rzip:
-        result = InflateRzip(input, cap);
-        break;
-    case ContainerKind::Plain:
-        if (input.size() > cap)
-            result.error = TooLarge(cap);
-        else
-            result.image.assign(input.begin(), input.end());
-        break;
-    case ContainerKind::Unknown:
-        result.error = "not a save state (neither gzip, RZIP nor a plain snapshot)";
-        break;
-    }
+    std::size_t offered = 0;
+    const ByteSource source = [&](std::span<std::uint8_t> buffer) -> std::ptrdiff_t {
+        const std::size_t n = std::min(buffer.size(), input.size() - offered);
+        std::memcpy(buffer.data(), input.data() + offered, n);
+        offered += n;
+        return std::ptrdiff_t(n);
+    };
+    const ByteSink sink = [&](std::span<const std::uint8_t> piece) {
+        result.image.insert(result.image.end(), piece.begin(), piece.end());
+        return true;
+    };
+    result.error = InflateInto(source, sink, cap);
     if (!result.ok())
         result.image.clear();
     return result;

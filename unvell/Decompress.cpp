@@ -4,11 +4,11 @@
 #include "Snapshot.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <system_error>
-#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace unvell {
 namespace {
@@ -23,80 +23,127 @@ DecompressOutcome Fail(int code, std::string cause)
     return {code, std::move(cause)};
 }
 
-std::string SystemCause(const std::error_code& ec)
-{
-    return ec.message();
-}
-
-bool WriteWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes, std::string& cause)
-{
-    std::FILE* f = std::fopen(path.string().c_str(), "wb");
-    if (!f) {
-        cause = "cannot create " + path.string() + ": " + std::strerror(errno);
-        return false;
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
     }
-    const bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const int writeErrno = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        cause = "cannot write " + path.string() + ": " +
-                std::strerror(written ? errno : writeErrno);
-        return false;
+    int release()
+    {
+        const int kept = fd;
+        fd = -1;
+        return kept;
+    }
+};
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes = bytes.subspan(std::size_t(n));
     }
     return true;
+}
+
+bool ReadAll(int fd, std::size_t offset, std::span<std::uint8_t> out)
+{
+    while (!out.empty()) {
+        const ssize_t n = ::pread(fd, out.data(), out.size(), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        out = out.subspan(std::size_t(n));
+        offset += std::size_t(n);
+    }
+    return true;
+}
+
+// Streams the state into `partial`, then walks the written image. Returns the exit code.
+DecompressOutcome WriteCheckedImage(int input, const fs::path& partial)
+{
+    Descriptor output{::open(partial.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
+    if (output.fd < 0)
+        return Fail(kExitFailure, "cannot create " + partial.string() + ": " + std::strerror(errno));
+    int writeErrno = 0;
+    std::size_t written = 0;
+    const ByteSource source = [&](std::span<std::uint8_t> buffer) -> std::ptrdiff_t {
+        for (;;) {
+            const ssize_t n = ::read(input, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n;
+        }
+    };
+    const ByteSink sink = [&](std::span<const std::uint8_t> piece) {
+        if (!WriteAll(output.fd, piece)) {
+            writeErrno = errno;
+            return false;
+        }
+        written += piece.size();
+        return true;
+    };
+    if (std::string error = InflateInto(source, sink); !error.empty()) {
+        if (writeErrno != 0)
+            return Fail(kExitFailure, "cannot write " + partial.string() + ": " + std::strerror(writeErrno));
+        return Fail(kExitNotAState, error);
+    }
+    // The image is checked as it lies in the file: only the block headers are read back.
+    const std::string why = CheckSnapshot(written, [&](std::size_t at, std::span<std::uint8_t> out) {
+        return ReadAll(output.fd, at, out);
+    });
+    if (!why.empty())
+        return Fail(kExitNotAState, why);
+    if (::close(output.release()) != 0)
+        return Fail(kExitFailure, "cannot write " + partial.string() + ": " + std::strerror(errno));
+    return {};
 }
 
 }  // namespace
 
 DecompressOutcome DecompressToFolder(const fs::path& statePath, const fs::path& folder)
 {
-    std::error_code ec;
-    const auto status = fs::status(statePath, ec);
-    if (ec || !fs::exists(status))
-        return Fail(kExitFailure, "the file does not exist");
-    if (fs::is_directory(status))
+    Descriptor input{::open(statePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (input.fd < 0)
+        return Fail(kExitFailure, errno == ENOENT ? std::string("the file does not exist")
+                                                  : std::string("cannot open the file: ") + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(input.fd, &st) != 0)
+        return Fail(kExitFailure, std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
         return Fail(kExitFailure, "this is a folder, not a state file");
-    const auto size = fs::file_size(statePath, ec);
-    if (ec)
-        return Fail(kExitFailure, SystemCause(ec));
-    if (size > kMaxInputBytes)
+    if (!S_ISREG(st.st_mode))
+        return Fail(kExitNotAState, "this is not a plain file, so no save state");
+    if (std::uintmax_t(st.st_size) > kMaxInputBytes)
         return Fail(kExitNotAState, "the file is far too large to be a save state");
-
-    std::vector<std::uint8_t> input(static_cast<std::size_t>(size));
-    {
-        std::ifstream in(statePath, std::ios::binary);
-        if (!in)
-            return Fail(kExitFailure, std::string("cannot open the file: ") + std::strerror(errno));
-        in.read(reinterpret_cast<char*>(input.data()), std::streamsize(input.size()));
-        if (in.gcount() != std::streamsize(input.size()))
-            return Fail(kExitFailure, "cannot read the whole file");
-    }
-
-    InflateResult inflated = InflateContainer(input);
-    if (!inflated.ok())
-        return Fail(kExitNotAState, inflated.error);
-    if (std::string why = CheckSnapshot(inflated.image); !why.empty())
-        return Fail(kExitNotAState, why);
 
     // Written under a temporary name and renamed, so "newstate.dec" is either whole or absent.
     const fs::path partial =
         folder / (std::string(kWorkingCopyName) + std::string(protocol::kPartialSuffix));
     const fs::path workingCopy = folder / kWorkingCopyName;
     const fs::path flag = folder / kCompletionFlagName;
-    std::string cause;
-    if (!WriteWhole(partial, inflated.image, cause)) {
+    std::error_code ec;
+    if (DecompressOutcome written = WriteCheckedImage(input.fd, partial); written.exitCode != kExitOk) {
         fs::remove(partial, ec);
-        return Fail(kExitFailure, cause);
+        return written;
     }
     fs::rename(partial, workingCopy, ec);
     if (ec) {
         fs::remove(partial, ec);
-        return Fail(kExitFailure, "cannot write " + workingCopy.string() + ": " + SystemCause(ec));
+        return Fail(kExitFailure, "cannot write " + workingCopy.string() + ": " + ec.message());
     }
-    if (!WriteWhole(flag, {}, cause)) {
+    Descriptor created{::open(flag.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
+    if (created.fd < 0) {
+        const int error = errno;
         fs::remove(workingCopy, ec);
-        return Fail(kExitFailure, cause);
+        return Fail(kExitFailure, "cannot create " + flag.string() + ": " + std::strerror(error));
     }
     return {};
 }

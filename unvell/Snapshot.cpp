@@ -31,14 +31,16 @@ std::string BlockName(std::span<const std::uint8_t> header)
 
 }  // namespace
 
-std::string CheckSnapshot(std::span<const std::uint8_t> image)
+std::string CheckSnapshot(std::size_t size, const ReadAt& read)
 {
-    const bool headed = image.size() >= kSignatureLength + 1 && IsDigits(image.subspan(9, 4)) &&
-                   image[kSignatureLength] == '\n';
+    std::uint8_t first[kSignatureLength + 1];
+    if (size < sizeof first || !read(0, first))
+        return "not an emulator snapshot (no \"#!snes9x:\" or \"#!s9xsnp:\" first line)";
+    const std::span<const std::uint8_t> image(first);
+    const bool headed = IsDigits(image.subspan(9, 4)) && image[kSignatureLength] == '\n';
     bool known = false;
     for (std::string_view signature : protocol::kSnapshotSignatures)
-        known = known || (image.size() >= signature.size() &&
-                          std::memcmp(image.data(), signature.data(), signature.size()) == 0);
+        known = known || std::memcmp(image.data(), signature.data(), signature.size()) == 0;
     if (!headed || !known)
         return "not an emulator snapshot (no \"#!snes9x:\" or \"#!s9xsnp:\" first line)";
 
@@ -47,27 +49,30 @@ std::string CheckSnapshot(std::span<const std::uint8_t> image)
     bool ram = false;
     std::string missing = " SRA FIL SND";  // written after RAM in every layout of the emulator
     std::size_t at = kSignatureLength + 1;
-    while (at < image.size()) {
-        if (image.size() - at < kBlockHeaderLength)
+    std::uint8_t headerBytes[kBlockHeaderLength];
+    const std::span<const std::uint8_t> header(headerBytes);
+    while (at < size) {
+        if (size - at < kBlockHeaderLength)
             return "the snapshot is cut short inside a block header";
-        auto header = image.subspan(at, kBlockHeaderLength);
+        if (!read(at, headerBytes))
+            return "the image could not be read back";
         for (auto c : header.first(3))
             if (!std::isalnum(c))
                 return "the snapshot is damaged (a block has no proper name)";
         if (header[3] != ':' || !IsDigits(header.subspan(4, 6)) || header[10] != ':')
             return "the snapshot is damaged (block " + BlockName(header) + " has no proper length)";
-        std::size_t size = 0;
+        std::size_t length = 0;
         for (auto c : header.subspan(4, 6))
-            size = size * 10 + (c - '0');
+            length = length * 10 + (c - '0');
         const std::size_t dataOffset = at + kBlockHeaderLength;
         const std::string name = BlockName(header);
-        if (size > image.size() - dataOffset)
+        if (length > size - dataOffset)
             return "the snapshot is cut short inside block " + name;
         if (name == "RAM") {
             if (ram)
                 return "the snapshot is damaged (it holds two RAM blocks)";
-            if (size != kRamBlockSize)
-                return "the RAM block holds " + std::to_string(size) + " bytes instead of " +
+            if (length != kRamBlockSize)
+                return "the RAM block holds " + std::to_string(length) + " bytes instead of " +
                        std::to_string(kRamBlockSize);
             // RAM is larger than the party's offsets, so only a late start can miss them.
             if (dataOffset > std::size_t(Process::kPartyBlockOffset))
@@ -77,7 +82,7 @@ std::string CheckSnapshot(std::span<const std::uint8_t> image)
             if (const auto found = missing.find(" " + name); found != std::string::npos)
                 missing.erase(found, 4);
         }
-        at = dataOffset + size;
+        at = dataOffset + length;
     }
     if (!ram)
         return "the snapshot has no RAM block";
@@ -85,6 +90,16 @@ std::string CheckSnapshot(std::span<const std::uint8_t> image)
         return "the snapshot is cut short (it ends without block" +
                std::string(missing.size() > 4 ? "s" : "") + missing + ")";
     return {};
+}
+
+std::string CheckSnapshot(std::span<const std::uint8_t> image)
+{
+    return CheckSnapshot(image.size(), [&](std::size_t offset, std::span<std::uint8_t> out) {
+        if (offset > image.size() || out.size() > image.size() - offset)
+            return false;
+        std::memcpy(out.data(), image.data() + offset, out.size());
+        return true;
+    });
 }
 
 }  // namespace unvell
