@@ -244,8 +244,8 @@ void frmEditor::showEvent(QShowEvent* event)
 
 void frmEditor::tbsOptions_Click()
 {
-    // Nothing is loaded until Save is enabled; a tab then only moves the strip's selection.
-    if (!mnuFileSave->isEnabled())
+    // Before the first load a tab only moves the strip's selection.
+    if (!m_loaded)
         return;
     m_party.SelectedSlot = std::uint8_t(tbsOptions->currentIndex() + 1);
     const Result<Slot> slot = m_party.selected();
@@ -297,6 +297,7 @@ void frmEditor::mnuFileLoad_Click()
         return;
     }
     m_stateFileName = chosen;
+    m_loaded = true;
     mnuFileSave->setEnabled(true);
     picOptions->setEnabled(true);
     tbsOptions_Click();

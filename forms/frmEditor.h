@@ -40,20 +40,23 @@ public:
     Process::StagingContext& stagingContext() { return m_context; }
     const QString& stateFileName() const { return m_stateFileName; }
 
-    void tbsOptions_Click();
+    // The commands, as the menu and the buttons run them.
     void mnuFileLoad_Click();
     void mnuFileSave_Click();
     void mnuFileExit_Click();
     void mnuFileAbout_Click();
-    void cmdGold_Click();
-    void txtName_Change();
-    void txtNumeric_Change(QLineEdit* box, const Process::NumericFieldInfo& info);
-    void chkAilments_Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Reached only through the controls' signals.
+    void tbsOptions_Click();
+    void cmdGold_Click();
+    void txtName_Change();
+    void txtNumeric_Change(QLineEdit* box, const Process::NumericFieldInfo& info);
+    void chkAilments_Click();
+
     void buildMenus();
     void buildPanel(QWidget* client);
     void setTabOrder();
@@ -65,6 +68,7 @@ private:
     std::unique_ptr<Process::BusyIndicator> m_waitCursor;
     QString m_stateFileName;  // the state Save writes; set only by a successful load
     QString m_dialogPath;     // where the open dialog starts
+    bool m_loaded = false;    // a state has been loaded: the panel shows a member
     bool m_centred = false;
 
     QTabWidget* tbsOptions = nullptr;

@@ -89,10 +89,7 @@ public:
     Outcome ReplaceStateFile(const QString& statePath);
 
 private:
-    Outcome lockState(const QString& statePath);
-    Outcome lockFolder();
     Outcome removeWorkingFiles();
-    Outcome runDecompressor(const QString& statePath);
     QString inFolder(const QString& name) const;
 
     StagingContext m_context;

@@ -7,6 +7,8 @@
 //   noflag  writes a full-size image, exits 0, but never creates the flag
 //   lateexit creates a full image and the flag, then lingers before exiting
 
+#include "StagingProtocol.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,13 +20,16 @@
 
 namespace fs = std::filesystem;
 
+static const fs::path kWorkingCopy{std::string(protocol::kWorkingCopyName)};
+static const fs::path kFlag{std::string(protocol::kCompletionFlagName)};
+
 // A snapshot header padded with 'x', or only 'x' for garbage.
 static void WriteImage(const fs::path& folder, std::size_t size, bool snapshot = true)
 {
     std::string image(size, 'x');
     if (snapshot)
         image.replace(0, 14, "#!s9xsnp:0011\n");
-    std::ofstream(folder / "newstate.dec", std::ios::binary) << image;
+    std::ofstream(folder / kWorkingCopy, std::ios::binary) << image;
 }
 
 int main(int argc, char** argv)
@@ -40,12 +45,12 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::hours(1));
     if (mode == "short") {
         WriteImage(folder, 1000);
-        std::ofstream(folder / "flag.unv");
+        std::ofstream(folder / kFlag);
         return 0;
     }
     if (mode == "garbage") {
         WriteImage(folder, 100000, false);
-        std::ofstream(folder / "flag.unv");
+        std::ofstream(folder / kFlag);
         return 0;
     }
     if (mode == "noflag") {
@@ -54,10 +59,11 @@ int main(int argc, char** argv)
     }
     if (mode == "lateexit") {
         WriteImage(folder, 100000);
-        std::ofstream(folder / "flag.unv");
+        std::ofstream(folder / kFlag);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return 0;
     }
-    std::fprintf(stderr, "Unvell: %s: simulated failure\n", path.c_str());
-    return 1;
+    std::fprintf(stderr, "%s%s: simulated failure\n", std::string(protocol::kErrorPrefix).c_str(),
+                 path.c_str());
+    return protocol::kExitFailure;
 }

@@ -229,6 +229,50 @@ private slots:
         QVERIFY(m_party->experience == expected.experience);
     }
 
+    // Written out by hand, not through the field table, so that a table that ties a box to the
+    // wrong field fails here.
+    void everyBoxWritesItsOwnBytes_data()
+    {
+        QTest::addColumn<QString>("boxName");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("offset");  // within the record
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("level") << "txtLevel" << "200" << 10 << QByteArray("\xC8");
+        QTest::newRow("hp right") << "txtHPR" << "777" << 12 << QByteArray("\x09\x03");
+        QTest::newRow("hp left") << "txtHPL" << "778" << 14 << QByteArray("\x0A\x03");
+        QTest::newRow("ap right") << "txtAPR" << "779" << 16 << QByteArray("\x0B\x03");
+        QTest::newRow("ap left") << "txtAPL" << "780" << 18 << QByteArray("\x0C\x03");
+        QTest::newRow("exp") << "txtExp" << "70000" << 20 << QByteArray("\x70\x11\x01");
+        QTest::newRow("str") << "txtStr" << "201" << 23 << QByteArray("\xC9");
+        QTest::newRow("vig") << "txtVig" << "202" << 24 << QByteArray("\xCA");
+        QTest::newRow("wis") << "txtWis" << "203" << 25 << QByteArray("\xCB");
+        QTest::newRow("agl") << "txtAgl" << "204" << 26 << QByteArray("\xCC");
+        QTest::newRow("mag") << "txtMag" << "205" << 27 << QByteArray("\xCD");
+        QTest::newRow("luck") << "txtLuck" << "206" << 28 << QByteArray("\xCE");
+        QTest::newRow("atk") << "txtAtk" << "781" << 29 << QByteArray("\x0D\x03");
+        QTest::newRow("def") << "txtDef" << "782" << 31 << QByteArray("\x0E\x03");
+        QTest::newRow("int") << "txtInt" << "207" << 33 << QByteArray("\xCF");
+        QTest::newRow("act") << "txtAct" << "208" << 34 << QByteArray("\xD0");
+        QTest::newRow("fate") << "txtFate" << "209" << 35 << QByteArray("\xD1");
+    }
+    void everyBoxWritesItsOwnBytes()
+    {
+        QFETCH(QString, boxName);
+        QFETCH(QString, keys);
+        QFETCH(int, offset);
+        QFETCH(QByteArray, bytes);
+        const QByteArray image = MakeImage(StateRecipe());
+        const QString path = writeState("box.000");
+        load(path);
+        selectTab(1);
+        retype(box(boxName), keys);
+        action("mnuFileSave")->trigger();
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+        QByteArray expected = image;
+        expected.replace(72992 + offset, bytes.size(), bytes);
+        QVERIFY(ReadBytes(path) == expected);
+    }
+
     void levelStoresKeystrokeByKeystroke()
     {
         load(writeState("keys.000"));

@@ -1,0 +1,134 @@
+#include "DecompressorRun.h"
+
+#include "Staging.h"
+#include "StagingProtocol.h"
+#include "StatePath.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QProcess>
+#include <QTimer>
+
+#if defined(Q_OS_LINUX)
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
+namespace Process {
+namespace {
+
+// A decompressor that has created the flag gets this long to exit before it is stopped.
+constexpr int kExitGraceMs = 2000;
+// Fallback for file systems that do not report changes to a folder.
+constexpr int kFlagPollMs = 50;
+
+QString LastLine(const QByteArray& output)
+{
+    const auto lines = QString::fromLocal8Bit(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+        if (!it->trimmed().isEmpty())
+            return it->trimmed();
+    return {};
+}
+
+}  // namespace
+
+Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
+                        std::chrono::milliseconds waitBound)
+{
+    const QString flag = QDir(programFolder).filePath(kCompletionFlagName);
+    const QString decompressor = DecompressorPath(programFolder);
+
+    QProcess process;
+    process.setProgram(decompressor);
+    // One argument, no shell: spaces, quotes and any other character reach it intact.
+    process.setArguments({QStringLiteral("-dec"), statePath});
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+#if defined(Q_OS_LINUX)
+    // If the editor dies mid-frame, its decompressor dies too instead of writing into the
+    // folder while a later frame runs.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
+
+    QEventLoop loop;
+    bool flagSeen = false;
+    auto checkFlag = [&] {
+        if (!flagSeen && QFileInfo::exists(flag)) {
+            flagSeen = true;
+            loop.quit();
+        }
+    };
+    QFileSystemWatcher watcher({programFolder});
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, checkFlag);
+    QObject::connect(&process, &QProcess::finished, &loop, [&] {
+        checkFlag();
+        loop.quit();
+    });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, checkFlag);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+
+    process.start();
+    if (!process.waitForStarted())
+        return Outcome::Failure(ErrorKind::DecompressorMissing,
+                                QStringLiteral("The decompressor %1 could not be started: %2")
+                                    .arg(ShownPath(decompressor), process.errorString()));
+    poll.start(kFlagPollMs);
+    deadline.start(waitBound);
+    checkFlag();
+    // The window repaints meanwhile but takes no input until the frame is done.
+    if (!flagSeen && process.state() != QProcess::NotRunning)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    checkFlag();
+
+    if (flagSeen) {
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(kExitGraceMs)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    } else if (process.state() == QProcess::NotRunning) {
+        const QString line = LastLine(process.readAllStandardError());
+        const QString prefix = FromProtocol(protocol::kErrorPrefix) + statePath + QStringLiteral(": ");
+        const QString cause = line.startsWith(prefix) ? line.mid(prefix.size()) : line;
+        if (process.exitStatus() == QProcess::CrashExit)
+            return Outcome::Failure(ErrorKind::DecompressorFailed,
+                                    QStringLiteral("The decompressor stopped unexpectedly while "
+                                                   "reading %1.")
+                                        .arg(ShownPath(statePath)));
+        if (process.exitCode() == protocol::kExitNotAState)
+            return Outcome::Failure(ErrorKind::NotAState,
+                                    QStringLiteral("%1 is not a state this editor can edit: %2")
+                                        .arg(ShownPath(statePath), cause));
+        return Outcome::Failure(
+            ErrorKind::DecompressorFailed,
+            cause.isEmpty()
+                ? QStringLiteral("The decompressor ended without an image of %1 (exit code %2).")
+                      .arg(ShownPath(statePath), QString::number(process.exitCode()))
+                : QStringLiteral("The decompressor could not read %1: %2")
+                      .arg(ShownPath(statePath), cause));
+    } else {
+        process.kill();
+        process.waitForFinished();
+        return Outcome::Failure(
+            ErrorKind::DecompressorTimedOut,
+            QStringLiteral("The decompressor did not finish with %1 within %2 seconds and was "
+                           "stopped.")
+                .arg(ShownPath(statePath),
+                     QString::number(double(waitBound.count()) / 1000.0)));
+    }
+
+    QFile flagFile(flag);
+    if (!flagFile.remove())
+        return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                QStringLiteral("The working file %1 cannot be removed: %2")
+                                    .arg(ShownPath(flag), flagFile.errorString()));
+    return Outcome::Success();
+}
+
+}  // namespace Process

@@ -1,0 +1,69 @@
+#include "StagingLocks.h"
+
+#include "Staging.h"
+#include "StatePath.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace Process {
+
+Outcome LockStateFile(protocol::FileLock& lock, const QString& statePath,
+                      std::chrono::milliseconds wait)
+{
+    const protocol::LockResult locked =
+        lock.lockExistingFile(QFile::encodeName(statePath).toStdString(), wait);
+    switch (locked.status) {
+    case protocol::LockStatus::Locked: return Outcome::Success();
+    case protocol::LockStatus::Busy:
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("Another program is loading or saving the state "
+                                               "file %1. Try again when it has finished.")
+                                    .arg(ShownPath(statePath)));
+    case protocol::LockStatus::NotRegular:
+        return Outcome::Failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is %2, not a state file.")
+                                    .arg(ShownPath(statePath), QString::fromStdString(locked.what)));
+    default:
+        return Outcome::Failure(ErrorKind::PermissionDenied,
+                                QStringLiteral("The state file %1 cannot be opened: %2.")
+                                    .arg(ShownPath(statePath), SystemCause(locked.error)));
+    }
+}
+
+Outcome LockProgramFolder(protocol::FileLock& lock, const QString& programFolder,
+                          std::chrono::milliseconds wait)
+{
+    const QString folder = ShownPath(programFolder);
+    const QString lockPath = QDir(programFolder).filePath(kFolderLockName);
+    const protocol::LockResult locked =
+        lock.lockFolderFile(QFile::encodeName(lockPath).toStdString(), wait);
+    switch (locked.status) {
+    case protocol::LockStatus::Locked: return Outcome::Success();
+    case protocol::LockStatus::Busy:
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("Another load or save is using the program folder "
+                                               "%1. Try again when it has finished.")
+                                    .arg(folder));
+    case protocol::LockStatus::NotRegular:
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("The lock file %1 is %2, which no load or save of "
+                                               "this editor makes; remove it and try again.")
+                                    .arg(ShownPath(lockPath), QString::fromStdString(locked.what)));
+    case protocol::LockStatus::CannotClear:
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("The lock file %1 was left by a program that has "
+                                               "ended and cannot be removed (%2); remove it and "
+                                               "try again.")
+                                    .arg(ShownPath(lockPath), SystemCause(locked.error)));
+    default:
+        // Permission bits, an immutable folder or a read-only file system all end here.
+        return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                QStringLiteral("The program folder %1 is not writable (its lock "
+                                               "file cannot be created: %2); the editor keeps "
+                                               "its working files there.")
+                                    .arg(folder, SystemCause(locked.error)));
+    }
+}
+
+}  // namespace Process

@@ -1,0 +1,21 @@
+#pragma once
+
+// The two locks of a frame, with the messages a person reads when one cannot be had: the state
+// file's (two programs never edit one state at once) and the program folder's (one frame at a
+// time uses its working files). Every program takes them in that order.
+
+#include "FileLock.h"
+#include "Outcome.h"
+
+#include <QString>
+
+#include <chrono>
+
+namespace Process {
+
+Outcome LockStateFile(protocol::FileLock& lock, const QString& statePath,
+                      std::chrono::milliseconds wait);
+Outcome LockProgramFolder(protocol::FileLock& lock, const QString& programFolder,
+                          std::chrono::milliseconds wait);
+
+}  // namespace Process
