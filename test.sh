@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-scripts/setup-debian.sh
+# Beyond the build: a bare X server for the window test, clang-format for the format check.
+scripts/setup-debian.sh xvfb xauth clang-format
+scripts/check-format.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default

@@ -20,12 +20,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cstring>
 #include <functional>
 
+#include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -153,8 +152,12 @@ void BM_Unvell(benchmark::State& state, Packing packing)
     const QString flag = F().folder.file(Process::kCompletionFlagName);
     Compare(
         state, [&] { QFile::remove(flag); },
-        [&] { return Spawn({QStringLiteral(CINDRAL_FLOOR_BINARY), F().path, out}); },
-        [&] { return Spawn({F().folder.file("Unvell"), "-dec", F().path}); });
+        [&] {
+            return Spawn({QStringLiteral(CINDRAL_FLOOR_BINARY), F().path, out});
+        },
+        [&] {
+            return Spawn({F().folder.file("Unvell"), "-dec", F().path});
+        });
     state.counters["plain_MB"] = double(sample.image.size()) / 1e6;
 }
 
@@ -192,7 +195,9 @@ void BM_Save(benchmark::State& state, Packing packing)
             WriteBytes(F().path, sample.input);
             WriteBytes(F().floorPath, sample.input);
         },
-        [&] { return Spawn({QStringLiteral(CINDRAL_FLOOR_BINARY), F().floorPath, "--replace"}); },
+        [&] {
+            return Spawn({QStringLiteral(CINDRAL_FLOOR_BINARY), F().floorPath, "--replace"});
+        },
         [&] { return Process::SaveState(F().path, F().folder.context(), party, true).ok(); });
     state.counters["plain_MB"] = double(sample.image.size()) / 1e6;
 }
@@ -207,8 +212,12 @@ void BM_PartySet(benchmark::State& state, Packing packing)
             WriteBytes(F().path, sample.input);
             WriteBytes(F().floorPath, sample.input);
         },
-        [&] { return Spawn({QStringLiteral(CINDRAL_FLOOR_QT_BINARY), F().floorPath, "--replace"}); },
-        [&] { return Spawn({F().party, "set", F().path, "--slot", "1", "str=99"}); });
+        [&] {
+            return Spawn({QStringLiteral(CINDRAL_FLOOR_QT_BINARY), F().floorPath, "--replace"});
+        },
+        [&] {
+            return Spawn({F().party, "set", F().path, "--slot", "1", "str=99"});
+        });
     state.counters["plain_MB"] = double(sample.image.size()) / 1e6;
 }
 

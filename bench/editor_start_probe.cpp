@@ -8,9 +8,9 @@
 #include <QApplication>
 #include <QTest>
 
-#include <sys/resource.h>
-
 #include <cstdio>
+
+#include <sys/resource.h>
 
 int main(int argc, char** argv)
 {

@@ -30,7 +30,8 @@ std::optional<QString> CheckEdit(FieldEdit& edit)
 {
     if (edit.key == QLatin1String("name")) {
         if (!IsLatin1(edit.value))
-            return QStringLiteral("name \"%1\" has characters the game cannot store").arg(edit.value);
+            return QStringLiteral("name \"%1\" has characters the game cannot store")
+                .arg(edit.value);
         return std::nullopt;
     }
     if (edit.key == QLatin1String("noailments")) {
@@ -40,7 +41,8 @@ std::optional<QString> CheckEdit(FieldEdit& edit)
     }
     edit.numeric = FindNumericField(edit.key);
     if (!edit.numeric)
-        return QStringLiteral("unknown field \"%1\"; the fields are: %2").arg(edit.key, FieldList());
+        return QStringLiteral("unknown field \"%1\"; the fields are: %2")
+            .arg(edit.key, FieldList());
     return std::nullopt;
 }
 
@@ -59,9 +61,11 @@ Parsed ParseSet(Request request, const QStringList& words)
             const int number = words[++i].toInt(&isNumber);
             const Result<Slot> slot = Slot::FromNumber(isNumber ? number : 0);
             if (!slot)
-                return Error(QStringLiteral("there is no slot \"%1\"; the slots are 1 to 4").arg(words[i]));
+                return Error(
+                    QStringLiteral("there is no slot \"%1\"; the slots are 1 to 4").arg(words[i]));
             request.groups.append({slot.value(), {}});
-        } else if (const auto eq = word.indexOf(QLatin1Char('=')); eq > 0 && !word.startsWith('-')) {
+        } else if (const auto eq = word.indexOf(QLatin1Char('='));
+                   eq > 0 && !word.startsWith('-')) {
             if (request.groups.isEmpty())
                 return Error(QStringLiteral("%1 comes before any --slot").arg(word));
             FieldEdit edit{word.left(eq).toLower(), word.mid(eq + 1)};
@@ -85,30 +89,33 @@ Parsed ParseSet(Request request, const QStringList& words)
 QString UsageText()
 {
     return QStringLiteral(
-        "Usage:\n"
-        "  cindral-party show STATE [--json]\n"
-        "  cindral-party set STATE --slot N FIELD=VALUE... [--slot N FIELD=VALUE...] [--max-gold]\n"
-        "                    [--no-backup]\n"
-        "  cindral-party backups STATE\n"
-        "  cindral-party restore STATE [N] [--no-backup]\n"
-        "  cindral-party --help | --version\n"
-        "\n"
-        "show prints the four party members and the gold; the state file is not changed.\n"
-        "set changes members' fields and saves the state as the editor does; each value\n"
-        "goes through the editor's own rules (held inside 0..limit, halves rounded to\n"
-        "even, names of at most four characters). --max-gold also sets the gold to 999999.\n"
-        "\n"
-        "Before set or restore replaces a state file, the bytes it held are kept as a\n"
-        "backup in %2 (the newest %3 of each\n"
-        "state; --no-backup keeps none). backups lists them, newest first, numbered from 1;\n"
-        "restore puts backup N (default 1, the newest) back in the state's place.\n"
-        "\n"
-        "Fields: %1\n"
-        "  noailments=1 clears the member's ailments, noailments=0 sets an ailment.\n"
-        "\n"
-        "Exit status: 0 done, 1 the state could not be read or saved, 2 wrong words.\n"
-        "The decompressor Unvell must stand beside this program, in a writable folder.\n")
-        .arg(FieldList(), QDir::toNativeSeparators(DefaultBackupFolder()), QString::number(kKeptBackups));
+               "Usage:\n"
+               "  cindral-party show STATE [--json]\n"
+               "  cindral-party set STATE --slot N FIELD=VALUE... [--slot N FIELD=VALUE...] "
+               "[--max-gold]\n"
+               "                    [--no-backup]\n"
+               "  cindral-party backups STATE\n"
+               "  cindral-party restore STATE [N] [--no-backup]\n"
+               "  cindral-party --help | --version\n"
+               "\n"
+               "show prints the four party members and the gold; the state file is not changed.\n"
+               "set changes members' fields and saves the state as the editor does; each value\n"
+               "goes through the editor's own rules (held inside 0..limit, halves rounded to\n"
+               "even, names of at most four characters). --max-gold also sets the gold to 999999.\n"
+               "\n"
+               "Before set or restore replaces a state file, the bytes it held are kept as a\n"
+               "backup in %2 (the newest %3 of each\n"
+               "state; --no-backup keeps none). backups lists them, newest first, numbered from "
+               "1;\n"
+               "restore puts backup N (default 1, the newest) back in the state's place.\n"
+               "\n"
+               "Fields: %1\n"
+               "  noailments=1 clears the member's ailments, noailments=0 sets an ailment.\n"
+               "\n"
+               "Exit status: 0 done, 1 the state could not be read or saved, 2 wrong words.\n"
+               "The decompressor Unvell must stand beside this program, in a writable folder.\n")
+        .arg(FieldList(), QDir::toNativeSeparators(DefaultBackupFolder()),
+             QString::number(kKeptBackups));
 }
 
 Parsed ParseCommandLine(const QStringList& args)
@@ -116,7 +123,8 @@ Parsed ParseCommandLine(const QStringList& args)
     if (args.isEmpty())
         return Error(QStringLiteral("no command given"));
     const QString& verb = args.first();
-    if (verb == QLatin1String("--help") || verb == QLatin1String("-h") || verb == QLatin1String("help"))
+    if (verb == QLatin1String("--help") || verb == QLatin1String("-h") ||
+        verb == QLatin1String("help"))
         return {Request{}, {}};  // Verb::Help
     if (verb == QLatin1String("--version")) {
         Request version;
@@ -154,7 +162,8 @@ Parsed ParseCommandLine(const QStringList& args)
                 request.backupNumber = number, numbered = true;
             else
                 return Error(QStringLiteral("unexpected \"%1\"; restore takes a backup number "
-                                            "from 1 up").arg(word));
+                                            "from 1 up")
+                                 .arg(word));
         }
         return {request, {}};
     }

@@ -31,7 +31,7 @@ struct Request {
     QString statePath;
     bool json = false;
     bool maxGold = false;
-    bool backup = true;  // keep a backup of what set or restore replaces
+    bool backup = true;    // keep a backup of what set or restore replaces
     int backupNumber = 1;  // for restore: 1 is the newest
     QList<SlotEdits> groups;
 };

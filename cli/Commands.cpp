@@ -41,7 +41,8 @@ void PrintMember(QTextStream& out, const QJsonObject& m)
     out << "Slot " << n("slot") << ": " << m.value("name").toString() << '\n'
         << "  Level " << n("level") << "  Exp " << n("exp") << "  Status " << n("status")
         << " (No Ailments: " << (m.value("noailments").toBool() ? "yes" : "no") << ")\n"
-        << "  HP " << n("hpl") << " / " << n("hpr") << "  AP " << n("apl") << " / " << n("apr") << '\n'
+        << "  HP " << n("hpl") << " / " << n("hpr") << "  AP " << n("apl") << " / " << n("apr")
+        << '\n'
         << "  Str " << n("str") << "  Vig " << n("vig") << "  Wis " << n("wis") << "  Agl "
         << n("agl") << "  Mag " << n("mag") << "  Luck " << n("luck") << '\n'
         << "  Atk " << n("atk") << "  Def " << n("def") << "  Int " << n("int") << "  Act "
@@ -80,9 +81,8 @@ QString ApplyEdit(PartyState& party, Slot slot, const FieldEdit& edit)
 {
     CharacterRecord& record = party.block[slot];
     auto line = [&](const QString& before, const QString& after, bool clamped) {
-        QString text = QStringLiteral("slot %1 %2: %3 -> %4")
-                           .arg(slot.number())
-                           .arg(edit.key, before, after);
+        QString text =
+            QStringLiteral("slot %1 %2: %3 -> %4").arg(slot.number()).arg(edit.key, before, after);
         if (clamped)
             text += QStringLiteral(" (clamped from \"%1\")").arg(edit.value);
         return text;

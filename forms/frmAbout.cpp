@@ -11,20 +11,19 @@ namespace forms {
 const QString& frmAbout::AboutText()
 {
     // Thirteen lines of at most 48 characters, each ending in CR LF.
-    static const QString text = QStringLiteral(
-        "Cindral I Editor Snes9x\r\n"
-        "\r\n"
-        "Code:    the Cindral I Editor project\r\n"
-        "Offsets: the Cindral I Editor project\r\n"
-        "Cindral save-state editors, number I\r\n"
-        "\r\n"
-        "Edits the party in Snes9x save states.\r\n"
-        "States are unpacked by Unvell, our own\r\n"
-        "decompressor; thanks to everyone who\r\n"
-        "keeps the emulator's state format open.\r\n"
-        "\r\n"
-        "The Cindral I Editor project\r\n"
-        "See README.md beside the program\r\n");
+    static const QString text = QStringLiteral("Cindral I Editor Snes9x\r\n"
+                                               "\r\n"
+                                               "Code:    the Cindral I Editor project\r\n"
+                                               "Offsets: the Cindral I Editor project\r\n"
+                                               "Cindral save-state editors, number I\r\n"
+                                               "\r\n"
+                                               "Edits the party in Snes9x save states.\r\n"
+                                               "States are unpacked by Unvell, our own\r\n"
+                                               "decompressor; thanks to everyone who\r\n"
+                                               "keeps the emulator's state format open.\r\n"
+                                               "\r\n"
+                                               "The Cindral I Editor project\r\n"
+                                               "See README.md beside the program\r\n");
     return text;
 }
 

@@ -61,11 +61,11 @@ struct BoxPlace {
 
 // Positions in twips inside the panel; every box is 255 high.
 constexpr BoxPlace kBoxPlaces[] = {
-    {"txtName", 600, 0, 735},    {"txtLevel", 2160, 0, 375},  {"txtHPL", 360, 600, 615},
-    {"txtHPR", 1080, 600, 615},  {"txtAPL", 2520, 600, 615},  {"txtAPR", 3240, 600, 615},
-    {"txtStr", 360, 1200, 375},  {"txtVig", 360, 1560, 375},  {"txtWis", 360, 1920, 375},
-    {"txtAgl", 1440, 1200, 375}, {"txtMag", 1440, 1560, 375}, {"txtLuck", 1440, 1920, 375},
-    {"txtAtk", 2520, 1200, 375}, {"txtDef", 2520, 1560, 375}, {"txtInt", 2520, 1920, 375},
+    {"txtName", 600, 0, 735},    {"txtLevel", 2160, 0, 375},   {"txtHPL", 360, 600, 615},
+    {"txtHPR", 1080, 600, 615},  {"txtAPL", 2520, 600, 615},   {"txtAPR", 3240, 600, 615},
+    {"txtStr", 360, 1200, 375},  {"txtVig", 360, 1560, 375},   {"txtWis", 360, 1920, 375},
+    {"txtAgl", 1440, 1200, 375}, {"txtMag", 1440, 1560, 375},  {"txtLuck", 1440, 1920, 375},
+    {"txtAtk", 2520, 1200, 375}, {"txtDef", 2520, 1560, 375},  {"txtInt", 2520, 1920, 375},
     {"txtAct", 3600, 1200, 375}, {"txtFate", 3600, 1560, 375}, {"txtExp", 3600, 1920, 615},
 };
 
@@ -76,17 +76,17 @@ struct LabelPlace {
 
 // Label1_0 .. Label1_15, in index order.
 constexpr LabelPlace kLabels[] = {
-    {"Level:", 1680, 0}, {"Name:", 0, 0},     {"HP:", 0, 600},     {"AP:", 2160, 600},
-    {"Str:", 0, 1200},   {"Vig:", 0, 1560},   {"Wis:", 0, 1920},   {"Agl:", 1080, 1200},
+    {"Level:", 1680, 0},  {"Name:", 0, 0},      {"HP:", 0, 600},      {"AP:", 2160, 600},
+    {"Str:", 0, 1200},    {"Vig:", 0, 1560},    {"Wis:", 0, 1920},    {"Agl:", 1080, 1200},
     {"Mag:", 1080, 1560}, {"Lck:", 1080, 1920}, {"Atk:", 2160, 1200}, {"Def:", 2160, 1560},
     {"Int:", 2160, 1920}, {"Act:", 3240, 1200}, {"Fte:", 3240, 1560}, {"Exp:", 3240, 1920},
 };
 
 // From tab index 1 upward (the panel itself, index 0, takes no focus), then the tab strip.
 constexpr const char* kTabOrder[] = {
-    "txtExp", "cmdGold", "txtFate", "txtAct", "txtInt", "txtDef", "txtAtk",
-    "txtLuck", "txtMag", "txtAgl", "txtWis", "txtVig", "txtStr", "txtAPR",
-    "txtAPL", "txtHPR", "txtHPL", "chkAilments", "txtName", "txtLevel", "tbsOptions",
+    "txtExp",  "cmdGold", "txtFate", "txtAct",      "txtInt",  "txtDef",   "txtAtk",
+    "txtLuck", "txtMag",  "txtAgl",  "txtWis",      "txtVig",  "txtStr",   "txtAPR",
+    "txtAPL",  "txtHPR",  "txtHPL",  "chkAilments", "txtName", "txtLevel", "tbsOptions",
 };
 
 }  // namespace
@@ -143,7 +143,8 @@ void frmEditor::buildMenus()
 {
     QMenu* mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    QAction* load = mnuFile->addAction(QStringLiteral("&Load"), this, &frmEditor::mnuFileLoad_Click);
+    QAction* load =
+        mnuFile->addAction(QStringLiteral("&Load"), this, &frmEditor::mnuFileLoad_Click);
     load->setObjectName(QStringLiteral("mnuFileLoad"));
     load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     mnuFileSave = mnuFile->addAction(QStringLiteral("&Save"), this, &frmEditor::mnuFileSave_Click);
@@ -151,7 +152,8 @@ void frmEditor::buildMenus()
     mnuFileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     mnuFileSave->setEnabled(false);
     mnuFile->addSeparator()->setObjectName(QStringLiteral("mnuFileSep2"));
-    QAction* exit = mnuFile->addAction(QStringLiteral("&Exit"), this, &frmEditor::mnuFileExit_Click);
+    QAction* exit =
+        mnuFile->addAction(QStringLiteral("&Exit"), this, &frmEditor::mnuFileExit_Click);
     exit->setObjectName(QStringLiteral("mnuFileExit"));
     // About sits on the menu bar itself and acts at once.
     QAction* about = menuBar()->addAction(QStringLiteral("&About"));
@@ -179,7 +181,8 @@ void frmEditor::buildPanel(QWidget* client)
     for (const NumericFieldInfo& info : NumericFields()) {
         QLineEdit* edit = box(info.boxName);
         m_numericBoxes.append({edit, &info});
-        connect(edit, &QLineEdit::textEdited, this, [this, edit, &info] { txtNumeric_Change(edit, info); });
+        connect(edit, &QLineEdit::textEdited, this,
+                [this, edit, &info] { txtNumeric_Change(edit, info); });
     }
 
     chkAilments = new QCheckBox(QStringLiteral("No Ailments"), picOptions);
@@ -305,7 +308,8 @@ void frmEditor::mnuFileLoad_Click()
 
 void frmEditor::mnuFileSave_Click()
 {
-    const Outcome saved = SaveState(m_stateFileName, m_context, m_party, GoldMaxOut(cmdGold->text()));
+    const Outcome saved =
+        SaveState(m_stateFileName, m_context, m_party, GoldMaxOut(cmdGold->text()));
     if (!saved)
         m_seams.showError(this, tr("Cannot save the state"),
                           saved.message() + tr("\n\nYour edits are still here; nothing was lost."));

@@ -8,7 +8,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QString stored = QString::fromLatin1(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QString stored =
+        QString::fromLatin1(reinterpret_cast<const char*>(data), qsizetype(size));
     const QString shown = Process::DecodeName(stored);
     if (shown.size() != stored.size())
         std::abort();

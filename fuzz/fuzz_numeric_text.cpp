@@ -16,9 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::int32_t limits[] = {255, 999, 99999, 0, 1};
     const std::int32_t limit = limits[data[0] % 5];
     // Half the inputs as Latin-1, half as UTF-16, so any character reaches the parser.
-    const QString text = (data[0] & 0x80)
-        ? QString::fromUtf16(reinterpret_cast<const char16_t*>(data + 1), qsizetype((size - 1) / 2))
-        : QString::fromLatin1(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+    const QString text =
+        (data[0] & 0x80)
+            ? QString::fromUtf16(reinterpret_cast<const char16_t*>(data + 1),
+                                 qsizetype((size - 1) / 2))
+            : QString::fromLatin1(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
 
     const double value = Process::TextValue(text);
     if (std::isnan(value))

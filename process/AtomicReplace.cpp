@@ -8,12 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <functional>
-
-#include <cstring>
-#include <vector>
-
 #include <climits>
+#include <cstring>
+#include <functional>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,7 +45,8 @@ void CopyExtendedAttributes(const QByteArray& from, int to)
 // The owner and group first (a change of owner clears some mode bits), then the mode again.
 void KeepOwnership(const QByteArray& from, int to)
 {
-    struct stat old {};
+    struct stat old {
+    };
     if (::stat(from.constData(), &old) != 0)
         return;
     if (::fchown(to, old.st_uid, old.st_gid) != 0)
@@ -118,7 +117,8 @@ bool CopyRange(int from, int to, qint64 size)
 {
     loff_t offset = 0;
     while (offset < size) {
-        const ssize_t n = ::copy_file_range(from, &offset, to, nullptr, std::size_t(size - offset), 0);
+        const ssize_t n =
+            ::copy_file_range(from, &offset, to, nullptr, std::size_t(size - offset), 0);
         if (n > 0)
             continue;
         if (n == 0) {
@@ -132,7 +132,9 @@ bool CopyRange(int from, int to, qint64 size)
         // No copy in the kernel between these files: through a buffer, then.
         std::vector<char> buffer(256 * 1024);
         while (offset < size) {
-            const ssize_t got = ::pread(from, buffer.data(), std::min<std::size_t>(buffer.size(), std::size_t(size - offset)), offset);
+            const ssize_t got =
+                ::pread(from, buffer.data(),
+                        std::min<std::size_t>(buffer.size(), std::size_t(size - offset)), offset);
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0 || !WriteAll(to, buffer.data(), std::size_t(got))) {
@@ -150,7 +152,8 @@ bool CopyRange(int from, int to, qint64 size)
 // killed before the rename leaves nothing behind.
 int OpenBeside(const QByteArray& target, QByteArray& tempName, bool& unnamed)
 {
-    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
+    const QByteArray folder =
+        QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
     int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     unnamed = fd >= 0;
     if (fd < 0) {
@@ -166,7 +169,8 @@ bool NameUnnamed(int fd, const QByteArray& target, QByteArray& tempName)
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempName = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, tempName.constData(), AT_SYMLINK_FOLLOW) == 0)
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, tempName.constData(),
+                     AT_SYMLINK_FOLLOW) == 0)
             return true;
         if (errno != EEXIST)
             return false;
@@ -179,7 +183,8 @@ Outcome Replace(const QString& path, const Fill& fill)
     const QString shown = ShownPath(path);
     const QString canonical = QFileInfo(path).canonicalFilePath();
     const bool exists = !canonical.isEmpty();
-    const QByteArray target = QFile::encodeName(exists ? canonical : QFileInfo(path).absoluteFilePath());
+    const QByteArray target =
+        QFile::encodeName(exists ? canonical : QFileInfo(path).absoluteFilePath());
     QByteArray tempName;
     bool unnamed = false;
     const int fd = OpenBeside(target, tempName, unnamed);
@@ -220,9 +225,8 @@ Outcome Replace(const QString& path, const Fill& fill)
 
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)
 {
-    return Replace(path, [&](int fd) {
-        return WriteAll(fd, bytes.constData(), std::size_t(bytes.size()));
-    });
+    return Replace(
+        path, [&](int fd) { return WriteAll(fd, bytes.constData(), std::size_t(bytes.size())); });
 }
 
 Outcome ReplaceFileFrom(const QString& path, int source, qint64 size)

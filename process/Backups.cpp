@@ -43,7 +43,8 @@ QString NameForBackup(const QString& stateName)
 
 QStringList BackupNames(const QString& group)
 {
-    QStringList names = QDir(group).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
+    QStringList names =
+        QDir(group).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
     names.removeIf([](const QString& name) { return !kBackupName.match(name).hasMatch(); });
     return names;
 }
@@ -87,8 +88,9 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
     const QString resolved = ResolvedStatePath(statePath);
     const QByteArray hash =
         QCryptographicHash::hash(QFile::encodeName(resolved), QCryptographicHash::Sha256).toHex();
-    return QDir(backupFolder).filePath(NameForBackup(QFileInfo(resolved).fileName()) + QLatin1Char('-') +
-                                       QString::fromLatin1(hash.left(16)));
+    return QDir(backupFolder)
+        .filePath(NameForBackup(QFileInfo(resolved).fileName()) + QLatin1Char('-') +
+                  QString::fromLatin1(hash.left(16)));
 }
 
 Result<QString> BackUpStateFile(const QString& backupFolder, const QString& statePath)
@@ -110,7 +112,8 @@ Result<QString> BackUpStateFile(const QString& backupFolder, const QString& stat
     for (int n = 0;; ++n) {
         target = QDir(group).filePath(stamp + (n ? QStringLiteral(".%1").arg(n) : QString()) +
                                       QLatin1Char('-') + stateName);
-        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
+        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) ==
+            0)
             break;
         if (errno == EEXIST)
             continue;  // two backups within one millisecond

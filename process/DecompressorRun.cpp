@@ -14,6 +14,7 @@
 
 #if defined(Q_OS_LINUX)
 #include <csignal>
+
 #include <sys/prctl.h>
 #endif
 
@@ -94,7 +95,8 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
         }
     } else if (process.state() == QProcess::NotRunning) {
         const QString line = LastLine(process.readAllStandardError());
-        const QString prefix = FromProtocol(protocol::kErrorPrefix) + statePath + QStringLiteral(": ");
+        const QString prefix =
+            FromProtocol(protocol::kErrorPrefix) + statePath + QStringLiteral(": ");
         const QString cause = line.startsWith(prefix) ? line.mid(prefix.size()) : line;
         if (process.exitStatus() == QProcess::CrashExit)
             return Outcome::Failure(ErrorKind::DecompressorFailed,
@@ -119,8 +121,7 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
             ErrorKind::DecompressorTimedOut,
             QStringLiteral("The decompressor did not finish with %1 within %2 seconds and was "
                            "stopped.")
-                .arg(ShownPath(statePath),
-                     QString::number(double(waitBound.count()) / 1000.0)));
+                .arg(ShownPath(statePath), QString::number(double(waitBound.count()) / 1000.0)));
     }
 
     QFile flagFile(flag);

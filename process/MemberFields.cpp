@@ -28,8 +28,7 @@ constexpr std::array<NumericFieldInfo, 17> kFields{{
 }};
 
 // The record member a field lives in; Exp has none (it lives in PartyExperience).
-template <class Record, class Visit>
-void WithMember(Record& r, NumericField field, Visit&& visit)
+template <class Record, class Visit> void WithMember(Record& r, NumericField field, Visit&& visit)
 {
     switch (field) {
     case NumericField::Exp: break;

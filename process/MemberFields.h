@@ -12,8 +12,23 @@
 namespace Process {
 
 enum class NumericField {
-    Exp, Level, HpLeft, HpRight, ApLeft, ApRight,
-    Str, Vig, Wis, Agl, Mag, Luck, Atk, Def, Int, Act, Fate,
+    Exp,
+    Level,
+    HpLeft,
+    HpRight,
+    ApLeft,
+    ApRight,
+    Str,
+    Vig,
+    Wis,
+    Agl,
+    Mag,
+    Luck,
+    Atk,
+    Def,
+    Int,
+    Act,
+    Fate,
 };
 
 struct NumericFieldInfo {
@@ -38,7 +53,10 @@ void SetFieldValue(PartyState& party, Slot slot, NumericField field, std::int32_
 
 // "No Ailments": checked when Status is 0; checking stores 0, unchecking stores 32.
 inline constexpr std::uint8_t kAilingStatus = 32;
-inline bool HasNoAilments(const CharacterRecord& r) { return r.Status == 0; }
+inline bool HasNoAilments(const CharacterRecord& r)
+{
+    return r.Status == 0;
+}
 inline void SetNoAilments(CharacterRecord& r, bool noAilments)
 {
     r.Status = noAilments ? 0 : kAilingStatus;

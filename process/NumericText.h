@@ -22,9 +22,9 @@ QString ClampText(const QString& text, std::int32_t limit);
 std::int32_t RoundHalfEven(double value);
 
 struct NumericEdit {
-    QString text;         // what the box holds after the clamp rule
-    std::int32_t value;   // what is stored, 0..limit
-    bool clamped;         // the clamp rule replaced the text
+    QString text;        // what the box holds after the clamp rule
+    std::int32_t value;  // what is stored, 0..limit
+    bool clamped;        // the clamp rule replaced the text
 };
 
 // One keystroke's worth of a numeric box: clamp, then the stored value.

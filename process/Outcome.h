@@ -50,8 +50,7 @@ private:
 };
 
 // A value or the Outcome that explains why there is none.
-template <class T>
-class [[nodiscard]] Result
+template <class T> class [[nodiscard]] Result
 {
 public:
     Result(T value) : m_value(std::move(value)) {}

@@ -23,7 +23,10 @@ public:
                                         .arg(kSlotCount));
         return Slot(number);
     }
-    static constexpr std::array<Slot, kSlotCount> All() { return {Slot(1), Slot(2), Slot(3), Slot(4)}; }
+    static constexpr std::array<Slot, kSlotCount> All()
+    {
+        return {Slot(1), Slot(2), Slot(3), Slot(4)};
+    }
 
     constexpr int number() const { return m_number; }
     constexpr std::size_t index() const { return std::size_t(m_number - 1); }
@@ -35,8 +38,7 @@ private:
 };
 
 // Four entries indexed by Slot.
-template <class T>
-class SlotTable
+template <class T> class SlotTable
 {
 public:
     T& operator[](Slot s) { return m_items[s.index()]; }

@@ -13,5 +13,5 @@
 #include "Outcome.h"
 #include "PartyImage.h"
 #include "PartyState.h"
-#include "StateFile.h"
 #include "Staging.h"
+#include "StateFile.h"

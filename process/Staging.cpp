@@ -40,9 +40,8 @@ QString StagingFrame::inFolder(const QString& name) const
 
 Outcome StagingFrame::removeWorkingFiles()
 {
-    for (const QString& name :
-         {kCompletionFlagName, kWorkingCopyName,
-          kWorkingCopyName + FromProtocol(protocol::kPartialSuffix)}) {
+    for (const QString& name : {kCompletionFlagName, kWorkingCopyName,
+                                kWorkingCopyName + FromProtocol(protocol::kPartialSuffix)}) {
         QFile file(inFolder(name));
         if (file.exists() && !file.remove())
             return Outcome::Failure(ErrorKind::FolderNotWritable,
@@ -105,8 +104,7 @@ Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
             return kept.failure();
         backup = kept.value();
     }
-    Outcome replaced =
-        ReplaceFileFrom(statePath, m_workingCopy.descriptor(), m_workingCopy.size());
+    Outcome replaced = ReplaceFileFrom(statePath, m_workingCopy.descriptor(), m_workingCopy.size());
     // A backup of a file that stays as it was is no backup; a hard link would even change with
     // the file.
     if (!replaced && !backup.isEmpty())

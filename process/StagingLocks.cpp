@@ -21,9 +21,10 @@ Outcome LockStateFile(protocol::FileLock& lock, const QString& statePath,
                                                "file %1. Try again when it has finished.")
                                     .arg(ShownPath(statePath)));
     case protocol::LockStatus::NotRegular:
-        return Outcome::Failure(ErrorKind::NotAState,
-                                QStringLiteral("%1 is %2, not a state file.")
-                                    .arg(ShownPath(statePath), QString::fromStdString(locked.what)));
+        return Outcome::Failure(
+            ErrorKind::NotAState,
+            QStringLiteral("%1 is %2, not a state file.")
+                .arg(ShownPath(statePath), QString::fromStdString(locked.what)));
     default:
         return Outcome::Failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The state file %1 cannot be opened: %2.")

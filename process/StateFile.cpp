@@ -50,8 +50,8 @@ Outcome LoadState(const QString& statePath, const StagingContext& context, Party
     });
 }
 
-Outcome SaveState(const QString& statePath, const StagingContext& context,
-                  const PartyState& party, bool goldMaxOut)
+Outcome SaveState(const QString& statePath, const StagingContext& context, const PartyState& party,
+                  bool goldMaxOut)
 {
     return InFrame(statePath, context, [&](StagingFrame& frame) {
         ApplyParty(frame.image(), party.block, party.experience, goldMaxOut);
@@ -97,28 +97,29 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
     const QString shown = ShownPath(statePath);
     const QList<Backup> backups = ListBackups(backupFolder, statePath);
     if (backups.isEmpty())
-        return Outcome::Failure(ErrorKind::NotFound,
-                                QStringLiteral("There are no backups of %1 (they would be in %2).")
-                                    .arg(shown, ShownPath(BackupGroupFolder(backupFolder, statePath))));
+        return Outcome::Failure(
+            ErrorKind::NotFound,
+            QStringLiteral("There are no backups of %1 (they would be in %2).")
+                .arg(shown, ShownPath(BackupGroupFolder(backupFolder, statePath))));
     if (number < 1 || number > backups.size())
-        return Outcome::Failure(ErrorKind::NotFound,
-                                QStringLiteral("There is no backup %1 of %2; its backups are "
-                                               "numbered 1 to %3.")
-                                    .arg(QString::number(number), shown,
-                                         QString::number(backups.size())));
+        return Outcome::Failure(
+            ErrorKind::NotFound,
+            QStringLiteral("There is no backup %1 of %2; its backups are "
+                           "numbered 1 to %3.")
+                .arg(QString::number(number), shown, QString::number(backups.size())));
     QFile source(backups[number - 1].path);
     if (!source.open(QIODevice::ReadOnly))
-        return Outcome::Failure(ErrorKind::Io, QStringLiteral("The backup %1 cannot be read: %2")
-                                                   .arg(ShownPath(source.fileName()),
-                                                        source.errorString()));
+        return Outcome::Failure(ErrorKind::Io,
+                                QStringLiteral("The backup %1 cannot be read: %2")
+                                    .arg(ShownPath(source.fileName()), source.errorString()));
     const QByteArray bytes = source.read(source.size());
 
     BusyScope busy(context.busy);
     protocol::FileLock lock;  // a restore must not land in the middle of a save
     const bool exists = QFileInfo::exists(statePath);
     if (exists) {
-        const auto locked = lock.lockExistingFile(QFile::encodeName(statePath).toStdString(),
-                                                  context.lockWait);
+        const auto locked =
+            lock.lockExistingFile(QFile::encodeName(statePath).toStdString(), context.lockWait);
         if (locked.status != protocol::LockStatus::Locked)
             return Outcome::Failure(ErrorKind::Busy,
                                     QStringLiteral("The state file %1 is being loaded or saved by "

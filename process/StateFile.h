@@ -17,8 +17,8 @@ Outcome LoadState(const QString& statePath, const StagingContext& context, Party
 // Stages the state file afresh, writes the block, the gold (when goldMaxOut) and every
 // member's experience into the image, and puts the image in the state file's place. The party
 // is not changed. An empty path does nothing.
-Outcome SaveState(const QString& statePath, const StagingContext& context,
-                  const PartyState& party, bool goldMaxOut);
+Outcome SaveState(const QString& statePath, const StagingContext& context, const PartyState& party,
+                  bool goldMaxOut);
 
 // What a state holds, read through the decompressor without changing the state file.
 struct StateContents {

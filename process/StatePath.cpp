@@ -55,7 +55,8 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
                                                "the file and try again.")
                                     .arg(shown));
     const QByteArray encoded = QFile::encodeName(statePath);
-    struct stat state {};
+    struct stat state {
+    };
     if (::stat(encoded.constData(), &state) != 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
@@ -95,7 +96,8 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
           << QFileInfo(DecompressorPath(programFolder)).fileName();
     for (const QString& name : names) {
         // The same file by any name: a link, a hard link or the path itself.
-        struct stat other {};
+        struct stat other {
+        };
         if (::stat(QFile::encodeName(folder.filePath(name)).constData(), &other) == 0 &&
             other.st_dev == state.st_dev && other.st_ino == state.st_ino)
             return Outcome::Failure(ErrorKind::NotAState,

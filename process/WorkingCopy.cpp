@@ -70,7 +70,8 @@ Outcome WorkingCopy::open(const QString& path, const QString& statePath)
 {
     close();
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    struct stat st {};
+    struct stat st {
+    };
     if (m_fd < 0 || ::fstat(m_fd, &st) != 0) {
         const int error = errno;
         return Outcome::Failure(error == ENOENT ? ErrorKind::NotAState : ErrorKind::Io,
@@ -84,7 +85,8 @@ Outcome WorkingCopy::open(const QString& path, const QString& statePath)
     bool snapshot = m_size >= kFirstLine && ReadAt(m_fd, 0, m_image.data(), kFirstLine);
     bool known = false;
     for (std::string_view signature : protocol::kSnapshotSignatures)
-        known = known || m_image.startsWith(QByteArrayView(signature.data(), qsizetype(signature.size())));
+        known = known ||
+                m_image.startsWith(QByteArrayView(signature.data(), qsizetype(signature.size())));
     if (!snapshot || !known)
         return Outcome::Failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is not a state this editor can edit: the "
@@ -112,9 +114,9 @@ Outcome WorkingCopy::writeBack()
     if (m_image.mid(kRegionStart, length) == m_asRead.mid(kRegionStart, length))
         return Outcome::Success();
     if (!WriteAt(m_fd, kRegionStart, m_image.constData() + kRegionStart, length))
-        return Outcome::Failure(ErrorKind::Io,
-                                QStringLiteral("The working copy cannot be written: %1.")
-                                    .arg(SystemCause(errno)));
+        return Outcome::Failure(
+            ErrorKind::Io,
+            QStringLiteral("The working copy cannot be written: %1.").arg(SystemCause(errno)));
     m_asRead = m_image;
     return Outcome::Success();
 }
@@ -124,7 +126,8 @@ bool WorkingCopy::sameAs(const QString& path) const
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
-    struct stat st {};
+    struct stat st {
+    };
     bool same = ::fstat(fd, &st) == 0 && st.st_size == m_size;
     // A save changes the party block or the gold: one small read there tells most files apart
     // before the whole image is read.

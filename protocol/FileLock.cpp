@@ -80,8 +80,8 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
     for (;;) {
         // No links followed and no blocking open: a pipe or a link to a device put in the
         // lock's place must give an answer, not a hang.
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                              0644);
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         if (fd < 0) {
             const int error = errno;
             if (error == ELOOP)
@@ -91,10 +91,12 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
             if (error != EACCES && error != EPERM)
                 return Failed(LockStatus::CannotCreate, error);
             // Perhaps a lock file of another user's that we may read but not write.
-            const int readOnly = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            const int readOnly =
+                ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
             if (readOnly < 0)
                 return Failed(LockStatus::CannotCreate, error);
-            struct stat st {};
+            struct stat st {
+            };
             if (::fstat(readOnly, &st) != 0 || !S_ISREG(st.st_mode)) {
                 ::close(readOnly);
                 return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
@@ -113,7 +115,8 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
                 return Failed(LockStatus::Busy, 0);
             continue;
         }
-        struct stat st {};
+        struct stat st {
+        };
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
             return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
@@ -129,7 +132,8 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
         }
         // The holder before us may have removed the file while we waited for it: then the lock
         // we got is on a file nobody else will look at, and the path needs locking afresh.
-        struct stat now {};
+        struct stat now {
+        };
         if (::lstat(path.c_str(), &now) != 0 || !SameFile(st, now)) {
             ::close(fd);
             continue;
@@ -153,7 +157,8 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return Failed(LockStatus::Unreadable, errno);
-        struct stat st {};
+        struct stat st {
+        };
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
             return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
@@ -169,7 +174,8 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
         }
         // A save replaces a file by renaming a new one over it: the lock on the old one then
         // guards nothing.
-        struct stat now {};
+        struct stat now {
+        };
         if (::stat(path.c_str(), &now) != 0 || !SameFile(st, now)) {
             ::close(fd);
             if (!PauseBefore(deadline))
@@ -199,7 +205,8 @@ bool FolderLockHeldBy(const std::string& path, long pid)
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat st {};
+    struct stat st {
+    };
     char text[32] = {};
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     const ssize_t length = regular ? ::read(fd, text, sizeof text - 1) : -1;

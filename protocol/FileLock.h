@@ -11,11 +11,11 @@ namespace protocol {
 
 enum class LockStatus {
     Locked,
-    Busy,         // another live process holds it for longer than the wait
-    NotRegular,   // the path is a folder, a link, a pipe or a device: not a lock of ours
-    CannotCreate, // the folder refuses the lock file
-    CannotClear,  // a lock file left by an ended program cannot be removed
-    Unreadable,   // the file to lock cannot be opened
+    Busy,          // another live process holds it for longer than the wait
+    NotRegular,    // the path is a folder, a link, a pipe or a device: not a lock of ours
+    CannotCreate,  // the folder refuses the lock file
+    CannotClear,   // a lock file left by an ended program cannot be removed
+    Unreadable,    // the file to lock cannot be opened
 };
 
 struct LockResult {

@@ -20,7 +20,7 @@ inline constexpr std::string_view kDecompressorSwitch = "-dec";
 
 // The decompressor's exit statuses.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;   // the state could not be read, or the folder not written
+inline constexpr int kExitFailure = 1;  // the state could not be read, or the folder not written
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNotAState = 3;  // the file was read but is no state the editor can edit
 

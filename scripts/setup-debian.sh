@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins zlib1g-dev
-          fonts-liberation2 fonts-dejavu-extra libbenchmark-dev xvfb xauth)
+          fonts-liberation2 fonts-dejavu-extra libbenchmark-dev)
 packages+=("$@")
 
 missing=()

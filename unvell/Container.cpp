@@ -1,11 +1,11 @@
 #include "Container.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
+
+#include <zlib.h>
 
 namespace unvell {
 namespace {
@@ -111,7 +111,8 @@ std::string InflateStream(Reader& in, int windowBits, bool gzipMembers, Output& 
             break;
         }
         zs.next_in = const_cast<Bytef*>(input.data());
-        zs.avail_in = static_cast<uInt>(std::min<std::size_t>(input.size(), std::numeric_limits<uInt>::max()));
+        zs.avail_in = static_cast<uInt>(
+            std::min<std::size_t>(input.size(), std::numeric_limits<uInt>::max()));
         // Room for one byte past the cap, so that overflowing it is seen rather than clipped.
         const std::size_t room = std::min(kPiece, out.cap + 1 - out.produced);
         zs.next_out = piece.get();
@@ -145,7 +146,8 @@ std::string InflateStream(Reader& in, int windowBits, bool gzipMembers, Output& 
             // Some writers pad a gzip file with zero bytes; anything else is damage.
             bool zeros = true;
             for (auto more = in.some(); !more.empty() && zeros; more = in.some()) {
-                zeros = std::all_of(more.begin(), more.end(), [](std::uint8_t b) { return b == 0; });
+                zeros =
+                    std::all_of(more.begin(), more.end(), [](std::uint8_t b) { return b == 0; });
                 in.consume(more.size());
             }
             if (!zeros)
@@ -259,8 +261,7 @@ std::string InflateInto(const ByteSource& source, const ByteSink& sink, std::siz
     case ContainerKind::Plain: return CopyPlain(in, out);
     case ContainerKind::Unknown: break;
     }
-    return in.failed() ? kReadError
-                       : "not a save state (neither gzip, RZIP nor a plain snapshot)";
+    return in.failed() ? kReadError : "not a save state (neither gzip, RZIP nor a plain snapshot)";
 }
 
 InflateResult InflateContainer(std::span<const std::uint8_t> input, std::size_t cap)

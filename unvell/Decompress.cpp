@@ -71,7 +71,8 @@ DecompressOutcome WriteCheckedImage(int input, const fs::path& partial)
 {
     Descriptor output{::open(partial.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
     if (output.fd < 0)
-        return Fail(kExitFailure, "cannot create " + partial.string() + ": " + std::strerror(errno));
+        return Fail(kExitFailure,
+                    "cannot create " + partial.string() + ": " + std::strerror(errno));
     int writeErrno = 0;
     std::size_t written = 0;
     const ByteSource source = [&](std::span<std::uint8_t> buffer) -> std::ptrdiff_t {
@@ -92,13 +93,15 @@ DecompressOutcome WriteCheckedImage(int input, const fs::path& partial)
     };
     if (std::string error = InflateInto(source, sink); !error.empty()) {
         if (writeErrno != 0)
-            return Fail(kExitFailure, "cannot write " + partial.string() + ": " + std::strerror(writeErrno));
+            return Fail(kExitFailure,
+                        "cannot write " + partial.string() + ": " + std::strerror(writeErrno));
         return Fail(kExitNotAState, error);
     }
     // The image is checked as it lies in the file: only the block headers are read back.
-    const std::string why = CheckSnapshot(written, [&](std::size_t at, std::span<std::uint8_t> out) {
-        return ReadAll(output.fd, at, out);
-    });
+    const std::string why =
+        CheckSnapshot(written, [&](std::size_t at, std::span<std::uint8_t> out) {
+            return ReadAll(output.fd, at, out);
+        });
     if (!why.empty())
         return Fail(kExitNotAState, why);
     if (::close(output.release()) != 0)
@@ -112,9 +115,11 @@ DecompressOutcome DecompressToFolder(const fs::path& statePath, const fs::path& 
 {
     Descriptor input{::open(statePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (input.fd < 0)
-        return Fail(kExitFailure, errno == ENOENT ? std::string("the file does not exist")
-                                                  : std::string("cannot open the file: ") + std::strerror(errno));
-    struct stat st {};
+        return Fail(kExitFailure,
+                    errno == ENOENT ? std::string("the file does not exist")
+                                    : std::string("cannot open the file: ") + std::strerror(errno));
+    struct stat st {
+    };
     if (::fstat(input.fd, &st) != 0)
         return Fail(kExitFailure, std::strerror(errno));
     if (S_ISDIR(st.st_mode))
@@ -130,7 +135,8 @@ DecompressOutcome DecompressToFolder(const fs::path& statePath, const fs::path& 
     const fs::path workingCopy = folder / kWorkingCopyName;
     const fs::path flag = folder / kCompletionFlagName;
     std::error_code ec;
-    if (DecompressOutcome written = WriteCheckedImage(input.fd, partial); written.exitCode != kExitOk) {
+    if (DecompressOutcome written = WriteCheckedImage(input.fd, partial);
+        written.exitCode != kExitOk) {
         fs::remove(partial, ec);
         return written;
     }

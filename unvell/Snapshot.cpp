@@ -10,7 +10,7 @@
 namespace unvell {
 namespace {
 
-constexpr std::size_t kSignatureLength = 13;  // "#!s9xsnp:0011" without the newline
+constexpr std::size_t kSignatureLength = 13;    // "#!s9xsnp:0011" without the newline
 constexpr std::size_t kBlockHeaderLength = 11;  // "RAM:131072:"
 
 bool IsDigits(std::span<const std::uint8_t> s)

@@ -81,7 +81,8 @@ int main(int argc, char** argv)
                     ? "the folder " + folder.string() + " is in use by a load or save; try again"
                 : locked.status == protocol::LockStatus::NotRegular
                     ? "the lock file " + lockPath + " is " + locked.what + "; remove it"
-                    : "cannot create the lock file " + lockPath + ": " + std::strerror(locked.error);
+                    : "cannot create the lock file " + lockPath + ": " +
+                          std::strerror(locked.error);
             std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
                          protocol::kErrorPrefix.data(), path.c_str(), cause.c_str());
             return unvell::kExitFailure;

@@ -10,7 +10,6 @@
 
 using namespace testsupport;
 
-
 namespace {
 
 struct Run {
@@ -63,10 +62,7 @@ private slots:
         m_party = m_folder->addProgram(QStringLiteral(CINDRAL_PARTY_BINARY));
     }
 
-    void showLeavesTheStateAlone_data()
-    {
-        AddEveryLayoutAndPacking();
-    }
+    void showLeavesTheStateAlone_data() { AddEveryLayoutAndPacking(); }
     void showLeavesTheStateAlone()
     {
         QFETCH(Layout, layout);
@@ -109,35 +105,44 @@ private slots:
         QTest::addColumn<QStringList>("report");
         const qint64 r1 = 72832, r2 = 72992, r3 = 73152, r4 = 73312;
         QTest::newRow("in range") << QStringList{"--slot", "1", "level=42", "str=200", "hpl=999"}
-                                  << QList<Patch>{{r1 + 10, "\x2A"}, {r1 + 23, "\xC8"}, {r1 + 14, QByteArray("\xE7\x03", 2)}}
+                                  << QList<Patch>{{r1 + 10, "\x2A"},
+                                                  {r1 + 23, "\xC8"},
+                                                  {r1 + 14, QByteArray("\xE7\x03", 2)}}
                                   << QStringList{"slot 1 level: 17 -> 42", "slot 1 str: 21 -> 200"};
-        QTest::newRow("beyond limits") << QStringList{"--slot", "2", "level=300", "exp=100000", "atk=5000"}
-                                       << QList<Patch>{{r2 + 10, "\xFF"}, {r2 + 20, "\x9F\x86\x01"}, {r2 + 29, QByteArray("\xE7\x03", 2)}}
-                                       << QStringList{"slot 2 level: 24 -> 255 (clamped from \"300\")"};
+        QTest::newRow("beyond limits")
+            << QStringList{"--slot", "2", "level=300", "exp=100000", "atk=5000"}
+            << QList<Patch>{{r2 + 10, "\xFF"},
+                            {r2 + 20, "\x9F\x86\x01"},
+                            {r2 + 29, QByteArray("\xE7\x03", 2)}}
+            << QStringList{"slot 2 level: 24 -> 255 (clamped from \"300\")"};
         QTest::newRow("negative") << QStringList{"--slot", "3", "def=-5"}
                                   << QList<Patch>{{r3 + 31, QByteArray("\0\0", 2)}}
                                   << QStringList{"slot 3 def: 117 -> 0 (clamped from \"-5\")"};
-        QTest::newRow("fractions to even") << QStringList{"--slot", "4", "vig=2.5", "wis=3.5", "luck=254.5"}
-                                           << QList<Patch>{{r4 + 24, "\x02"}, {r4 + 25, "\x04"}, {r4 + 28, "\xFE"}}
-                                           << QStringList{"slot 4 wis: 26 -> 4"};
-        QTest::newRow("non-numeric") << QStringList{"--slot", "1", "mag=abc", "int=12abc"}
-                                     << QList<Patch>{{r1 + 27, QByteArray("\0", 1)}, {r1 + 33, "\x0C"}}
-                                     << QStringList{"slot 1 mag: 25 -> 0"};
-        QTest::newRow("lower case and slash") << QStringList{"--slot", "2", "name=al/x"}
-                                              << QList<Patch>{{r2, "\x81\x8C\xBE\x98"}}
-                                              << QStringList{"slot 2 name: Orin -> al/x"};
-        QTest::newRow("space and short") << QStringList{"--slot", "3", "name=A B"}
-                                         << QList<Patch>{{r3, QByteArray("\xC1\0\xC2\0", 4)}}
-                                         << QStringList{};
-        QTest::newRow("long name cut to four") << QStringList{"--slot", "1", "name=Zachary"}
-                                               << QList<Patch>{{r1, "\xDA\x81\x83\x88"}}
-                                               << QStringList{"(clamped from \"Zachary\")"};
-        QTest::newRow("ailments") << QStringList{"--slot", "3", "noailments=1", "--slot", "1", "noailments=0"}
+        QTest::newRow("fractions to even")
+            << QStringList{"--slot", "4", "vig=2.5", "wis=3.5", "luck=254.5"}
+            << QList<Patch>{{r4 + 24, "\x02"}, {r4 + 25, "\x04"}, {r4 + 28, "\xFE"}}
+            << QStringList{"slot 4 wis: 26 -> 4"};
+        QTest::newRow("non-numeric")
+            << QStringList{"--slot", "1", "mag=abc", "int=12abc"}
+            << QList<Patch>{{r1 + 27, QByteArray("\0", 1)}, {r1 + 33, "\x0C"}}
+            << QStringList{"slot 1 mag: 25 -> 0"};
+        QTest::newRow("lower case and slash")
+            << QStringList{"--slot", "2", "name=al/x"} << QList<Patch>{{r2, "\x81\x8C\xBE\x98"}}
+            << QStringList{"slot 2 name: Orin -> al/x"};
+        QTest::newRow("space and short")
+            << QStringList{"--slot", "3", "name=A B"}
+            << QList<Patch>{{r3, QByteArray("\xC1\0\xC2\0", 4)}} << QStringList{};
+        QTest::newRow("long name cut to four")
+            << QStringList{"--slot", "1", "name=Zachary"} << QList<Patch>{{r1, "\xDA\x81\x83\x88"}}
+            << QStringList{"(clamped from \"Zachary\")"};
+        QTest::newRow("ailments") << QStringList{"--slot", "3", "noailments=1",
+                                                 "--slot", "1", "noailments=0"}
                                   << QList<Patch>{{r3 + 9, QByteArray("\0", 1)}, {r1 + 9, "\x20"}}
                                   << QStringList{};
-        QTest::newRow("several slots and gold") << QStringList{"--slot", "1", "act=9", "--slot", "4", "fate=8", "--max-gold"}
-                                                << QList<Patch>{{r1 + 34, "\x09"}, {r4 + 35, "\x08"}, {89184, "\x3F\x42\x0F"}}
-                                                << QStringList{"gold: 12345 -> 999999"};
+        QTest::newRow("several slots and gold")
+            << QStringList{"--slot", "1", "act=9", "--slot", "4", "fate=8", "--max-gold"}
+            << QList<Patch>{{r1 + 34, "\x09"}, {r4 + 35, "\x08"}, {89184, "\x3F\x42\x0F"}}
+            << QStringList{"gold: 12345 -> 999999"};
     }
     void setWritesExactlyTheEdits()
     {
@@ -163,18 +168,27 @@ private slots:
         QTest::addColumn<QString>("file");  // "missing", "garbage", "readonly" or a normal state
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing file") << QStringList{"show", "@"} << "missing" << 1 << "does not exist";
+        QTest::newRow("missing file")
+            << QStringList{"show", "@"} << "missing" << 1 << "does not exist";
         QTest::newRow("not a state") << QStringList{"show", "@"} << "garbage" << 1 << "not a state";
-        QTest::newRow("unknown field") << QStringList{"set", "@", "--slot", "1", "gold=5"} << "" << 2 << "unknown field \"gold\"";
-        QTest::newRow("slot 0") << QStringList{"set", "@", "--slot", "0", "str=5"} << "" << 2 << "no slot \"0\"";
-        QTest::newRow("slot 5") << QStringList{"set", "@", "--slot", "5", "str=5"} << "" << 2 << "no slot \"5\"";
-        QTest::newRow("field before slot") << QStringList{"set", "@", "str=5"} << "" << 2 << "before any --slot";
+        QTest::newRow("unknown field") << QStringList{"set", "@", "--slot", "1", "gold=5"} << ""
+                                       << 2 << "unknown field \"gold\"";
+        QTest::newRow("slot 0") << QStringList{"set", "@", "--slot", "0", "str=5"} << "" << 2
+                                << "no slot \"0\"";
+        QTest::newRow("slot 5") << QStringList{"set", "@", "--slot", "5", "str=5"} << "" << 2
+                                << "no slot \"5\"";
+        QTest::newRow("field before slot")
+            << QStringList{"set", "@", "str=5"} << "" << 2 << "before any --slot";
         QTest::newRow("no edits") << QStringList{"set", "@"} << "" << 2 << "at least one --slot";
-        QTest::newRow("non-Latin-1 name") << QStringList{"set", "@", "--slot", "1", QString::fromUtf8("name=\u20AC")} << "" << 2 << "cannot store";
-        QTest::newRow("bad flag") << QStringList{"set", "@", "--slot", "1", "noailments=maybe"} << "" << 2 << "takes 1 or 0";
+        QTest::newRow("non-Latin-1 name")
+            << QStringList{"set", "@", "--slot", "1", QString::fromUtf8("name=\u20AC")} << "" << 2
+            << "cannot store";
+        QTest::newRow("bad flag") << QStringList{"set", "@", "--slot", "1", "noailments=maybe"}
+                                  << "" << 2 << "takes 1 or 0";
         QTest::newRow("no command") << QStringList{} << "" << 2 << "no command";
         QTest::newRow("unknown command") << QStringList{"frob"} << "" << 2 << "unknown command";
-        QTest::newRow("read-only state") << QStringList{"set", "@", "--slot", "1", "str=5"} << "readonly" << 1 << "read-only";
+        QTest::newRow("read-only state")
+            << QStringList{"set", "@", "--slot", "1", "str=5"} << "readonly" << 1 << "read-only";
     }
     void badInput()
     {
@@ -217,7 +231,8 @@ private slots:
 
         const QStringList lines = run({"backups", path}).out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);  // the set with --no-backup kept none
-        QVERIFY2(lines[0].startsWith("  1  ") && lines[1].startsWith("  2  "), qPrintable(lines.join('\n')));
+        QVERIFY2(lines[0].startsWith("  1  ") && lines[1].startsWith("  2  "),
+                 qPrintable(lines.join('\n')));
         QVERIFY(lines[1].contains(QString::number(original.size()) + " bytes"));
         QVERIFY(lines[1].contains(m_userData.path() + "/cindral-editor/backups/kept.000-"));
 

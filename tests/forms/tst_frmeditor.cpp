@@ -15,17 +15,16 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QScopeGuard>
 
 using namespace Process;
 using namespace testsupport;
 using forms::frmEditor;
-
 
 class TestEditor : public QObject
 {
@@ -39,8 +38,7 @@ class TestEditor : public QObject
     int m_dialogs = 0;
     QStringList m_errors;
 
-    template <class T>
-    T* w(const QString& name) const
+    template <class T> T* w(const QString& name) const
     {
         T* widget = m_editor->findChild<T*>(name);
         if (!widget)
@@ -192,19 +190,45 @@ private slots:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("stored");
-        QTest::newRow("300 level") << "txtLevel" << "300" << "255" << 255;
-        QTest::newRow("-5 level") << "txtLevel" << "-5" << "0" << 0;
-        QTest::newRow("lone minus") << "txtAtk" << "-" << "-" << 0;
-        QTest::newRow("12abc") << "txtStr" << "12abc" << "12abc" << 12;
-        QTest::newRow("letters only") << "txtVig" << "abc" << "abc" << 0;
-        QTest::newRow("254.5 to even") << "txtWis" << "254.5" << "254.5" << 254;
-        QTest::newRow("1.5 to even") << "txtAgl" << "1.5" << "1.5" << 2;
-        QTest::newRow("255.4") << "txtMag" << "255.4" << "255" << 255;
-        QTest::newRow("1000 hp") << "txtHPL" << "1000" << "999" << 999;
-        QTest::newRow("999 hp") << "txtHPR" << "999" << "999" << 999;
-        QTest::newRow("exp over limit") << "txtExp" << "100000" << "99999" << 99999;
-        QTest::newRow("cleared") << "txtDef" << "" << "" << 0;
-        QTest::newRow("fate") << "txtFate" << "77" << "77" << 77;
+        QTest::newRow("300 level") << "txtLevel"
+                                   << "300"
+                                   << "255" << 255;
+        QTest::newRow("-5 level") << "txtLevel"
+                                  << "-5"
+                                  << "0" << 0;
+        QTest::newRow("lone minus") << "txtAtk"
+                                    << "-"
+                                    << "-" << 0;
+        QTest::newRow("12abc") << "txtStr"
+                               << "12abc"
+                               << "12abc" << 12;
+        QTest::newRow("letters only") << "txtVig"
+                                      << "abc"
+                                      << "abc" << 0;
+        QTest::newRow("254.5 to even") << "txtWis"
+                                       << "254.5"
+                                       << "254.5" << 254;
+        QTest::newRow("1.5 to even") << "txtAgl"
+                                     << "1.5"
+                                     << "1.5" << 2;
+        QTest::newRow("255.4") << "txtMag"
+                               << "255.4"
+                               << "255" << 255;
+        QTest::newRow("1000 hp") << "txtHPL"
+                                 << "1000"
+                                 << "999" << 999;
+        QTest::newRow("999 hp") << "txtHPR"
+                                << "999"
+                                << "999" << 999;
+        QTest::newRow("exp over limit") << "txtExp"
+                                        << "100000"
+                                        << "99999" << 99999;
+        QTest::newRow("cleared") << "txtDef"
+                                 << ""
+                                 << "" << 0;
+        QTest::newRow("fate") << "txtFate"
+                              << "77"
+                              << "77" << 77;
     }
     void typingIsClampedAndStored()
     {
@@ -237,23 +261,40 @@ private slots:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<int>("offset");  // within the record
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("level") << "txtLevel" << "200" << 10 << QByteArray("\xC8");
-        QTest::newRow("hp right") << "txtHPR" << "777" << 12 << QByteArray("\x09\x03");
-        QTest::newRow("hp left") << "txtHPL" << "778" << 14 << QByteArray("\x0A\x03");
-        QTest::newRow("ap right") << "txtAPR" << "779" << 16 << QByteArray("\x0B\x03");
-        QTest::newRow("ap left") << "txtAPL" << "780" << 18 << QByteArray("\x0C\x03");
-        QTest::newRow("exp") << "txtExp" << "70000" << 20 << QByteArray("\x70\x11\x01");
-        QTest::newRow("str") << "txtStr" << "201" << 23 << QByteArray("\xC9");
-        QTest::newRow("vig") << "txtVig" << "202" << 24 << QByteArray("\xCA");
-        QTest::newRow("wis") << "txtWis" << "203" << 25 << QByteArray("\xCB");
-        QTest::newRow("agl") << "txtAgl" << "204" << 26 << QByteArray("\xCC");
-        QTest::newRow("mag") << "txtMag" << "205" << 27 << QByteArray("\xCD");
-        QTest::newRow("luck") << "txtLuck" << "206" << 28 << QByteArray("\xCE");
-        QTest::newRow("atk") << "txtAtk" << "781" << 29 << QByteArray("\x0D\x03");
-        QTest::newRow("def") << "txtDef" << "782" << 31 << QByteArray("\x0E\x03");
-        QTest::newRow("int") << "txtInt" << "207" << 33 << QByteArray("\xCF");
-        QTest::newRow("act") << "txtAct" << "208" << 34 << QByteArray("\xD0");
-        QTest::newRow("fate") << "txtFate" << "209" << 35 << QByteArray("\xD1");
+        QTest::newRow("level") << "txtLevel"
+                               << "200" << 10 << QByteArray("\xC8");
+        QTest::newRow("hp right") << "txtHPR"
+                                  << "777" << 12 << QByteArray("\x09\x03");
+        QTest::newRow("hp left") << "txtHPL"
+                                 << "778" << 14 << QByteArray("\x0A\x03");
+        QTest::newRow("ap right") << "txtAPR"
+                                  << "779" << 16 << QByteArray("\x0B\x03");
+        QTest::newRow("ap left") << "txtAPL"
+                                 << "780" << 18 << QByteArray("\x0C\x03");
+        QTest::newRow("exp") << "txtExp"
+                             << "70000" << 20 << QByteArray("\x70\x11\x01");
+        QTest::newRow("str") << "txtStr"
+                             << "201" << 23 << QByteArray("\xC9");
+        QTest::newRow("vig") << "txtVig"
+                             << "202" << 24 << QByteArray("\xCA");
+        QTest::newRow("wis") << "txtWis"
+                             << "203" << 25 << QByteArray("\xCB");
+        QTest::newRow("agl") << "txtAgl"
+                             << "204" << 26 << QByteArray("\xCC");
+        QTest::newRow("mag") << "txtMag"
+                             << "205" << 27 << QByteArray("\xCD");
+        QTest::newRow("luck") << "txtLuck"
+                              << "206" << 28 << QByteArray("\xCE");
+        QTest::newRow("atk") << "txtAtk"
+                             << "781" << 29 << QByteArray("\x0D\x03");
+        QTest::newRow("def") << "txtDef"
+                             << "782" << 31 << QByteArray("\x0E\x03");
+        QTest::newRow("int") << "txtInt"
+                             << "207" << 33 << QByteArray("\xCF");
+        QTest::newRow("act") << "txtAct"
+                             << "208" << 34 << QByteArray("\xD0");
+        QTest::newRow("fate") << "txtFate"
+                              << "209" << 35 << QByteArray("\xD1");
     }
     void everyBoxWritesItsOwnBytes()
     {
@@ -324,10 +365,10 @@ private slots:
     void fillingStoresNothing()
     {
         StateRecipe recipe;
-        recipe.party[S(2)].HpLeft = 1200;                      // beyond its box's limit
+        recipe.party[S(2)].HpLeft = 1200;                            // beyond its box's limit
         recipe.party[S(2)].ExpLow = std::uint16_t(150000 & 0xFFFF);  // experience 150000
         recipe.party[S(2)].ExpHigh = std::uint8_t(150000 >> 16);
-        recipe.party[S(2)].Name = {65, 32, 193, 255};          // shown "A A", stored otherwise
+        recipe.party[S(2)].Name = {65, 32, 193, 255};  // shown "A A", stored otherwise
         load(writeState("fill.000", recipe));
         const PartyState loaded = *m_party;
         for (int tab : {1, 0, 1, 1, 3, 1}) {
@@ -464,7 +505,8 @@ private slots:
         m_editor->stagingContext().backupFolder = m_states.filePath("plain file/backups");
         action("mnuFileSave")->trigger();
         QCOMPARE(m_errors.size(), 1);
-        QVERIFY2(m_errors.first().contains("No backup") && m_errors.first().contains("nothing was lost"),
+        QVERIFY2(m_errors.first().contains("No backup") &&
+                     m_errors.first().contains("nothing was lost"),
                  qPrintable(m_errors.first()));
         QCOMPARE(ReadBytes(path), before);
         QCOMPARE(m_party->block[S(1)].Str, 188);
@@ -493,11 +535,11 @@ private slots:
         QByteArray expected = image;
         expected.replace(72832, 4, QByteArray("\xDA\x85\x84\x00", 4));  // Zed
         expected[72832 + 10] = char(99);
-        expected.replace(72852, 3, QByteArray("\x9F\x86\x01", 3));      // 99999
-        expected[73152 + 9] = char(0);                                   // No Ailments
-        expected.replace(73152 + 31, 2, QByteArray("\x00\x02", 2));     // Def 512
-        expected.replace(73152 + 16, 2, QByteArray("\x02\x00", 2));     // ApRight 2
-        expected.replace(73312 + 14, 2, QByteArray("\x00\x00", 2));     // HpLeft 0
+        expected.replace(72852, 3, QByteArray("\x9F\x86\x01", 3));   // 99999
+        expected[73152 + 9] = char(0);                               // No Ailments
+        expected.replace(73152 + 31, 2, QByteArray("\x00\x02", 2));  // Def 512
+        expected.replace(73152 + 16, 2, QByteArray("\x02\x00", 2));  // ApRight 2
+        expected.replace(73312 + 14, 2, QByteArray("\x00\x00", 2));  // HpLeft 0
         expected.replace(89184, 3, QByteArray("\x3F\x42\x0F", 3));
         const QByteArray saved = ReadBytes(path);
         QCOMPARE(saved.size(), expected.size());
@@ -510,10 +552,10 @@ private slots:
     void tabOrderRunsFromExpToTheStrip()
     {
         load(writeState("tab.000"));
-        const QStringList order{"txtExp", "cmdGold", "txtFate", "txtAct", "txtInt", "txtDef",
-                                "txtAtk", "txtLuck", "txtMag", "txtAgl", "txtWis", "txtVig",
-                                "txtStr", "txtAPR", "txtAPL", "txtHPR", "txtHPL", "chkAilments",
-                                "txtName", "txtLevel"};
+        const QStringList order{"txtExp", "cmdGold", "txtFate",     "txtAct",  "txtInt",
+                                "txtDef", "txtAtk",  "txtLuck",     "txtMag",  "txtAgl",
+                                "txtWis", "txtVig",  "txtStr",      "txtAPR",  "txtAPL",
+                                "txtHPR", "txtHPL",  "chkAilments", "txtName", "txtLevel"};
         w<QWidget>("txtExp")->setFocus();
         for (qsizetype i = 1; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

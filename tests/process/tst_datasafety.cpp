@@ -31,7 +31,8 @@ namespace {
 
 struct stat StatOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     ::stat(QFile::encodeName(path).constData(), &st);
     return st;
 }
@@ -66,8 +67,8 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("throughLink");
-        for (const char* name : {"newstate.dec", "newstate.dec.part", "flag.unv",
-                                 "cindral-editor.lock", "Unvell"}) {
+        for (const char* name :
+             {"newstate.dec", "newstate.dec.part", "flag.unv", "cindral-editor.lock", "Unvell"}) {
             QTest::newRow(name) << QString(name) << false;
             QTest::newRow(qPrintable(QString(name) + " by a link")) << QString(name) << true;
         }
@@ -90,7 +91,8 @@ private slots:
         PartyState party;
         const Outcome loaded = LoadState(path, folder.context(), party);
         QCOMPARE(loaded.kind(), ErrorKind::NotAState);
-        QVERIFY2(loaded.message().contains("editor's own file " + name), qPrintable(loaded.message()));
+        QVERIFY2(loaded.message().contains("editor's own file " + name),
+                 qPrintable(loaded.message()));
         QVERIFY(ReadBytes(own) == before);
     }
 
@@ -101,8 +103,10 @@ private slots:
         ProgramFolder folder;
         const QString other = writeState("other.000", Pack(MakeImage({.seed = 9}), Packing::Gzip));
         protocol::FileLock frame;
-        QCOMPARE(frame.lockFolderFile(QFile::encodeName(folder.file(kFolderLockName)).toStdString(),
-                                      std::chrono::milliseconds(0)).status,
+        QCOMPARE(frame
+                     .lockFolderFile(QFile::encodeName(folder.file(kFolderLockName)).toStdString(),
+                                     std::chrono::milliseconds(0))
+                     .status,
                  protocol::LockStatus::Locked);
         QProcess shell;
         shell.start("/bin/sh", {"-c", "\"$0\" -dec \"$1\"; exit $?", folder.file("Unvell"), other});
@@ -266,7 +270,8 @@ private slots:
         const QString err = QString::fromUtf8(asNobody.readAllStandardError());
         if (asNobody.exitCode() != 1 || !err.startsWith("cindral-party:"))
             QSKIP(qPrintable("nobody cannot run the program here: " + err));
-        QVERIFY2(err.contains("cannot be reached") && err.contains("permission denied"), qPrintable(err));
+        QVERIFY2(err.contains("cannot be reached") && err.contains("permission denied"),
+                 qPrintable(err));
     }
 
     void replaceKeepsOwnerGroupAndAttributes()
@@ -337,9 +342,10 @@ private slots:
         const QString path = writeState("many.000", m_gzip);
         QList<QByteArray> states{m_gzip};
         for (int i = 0; i < 24; ++i) {
-            const Result<StateContents> edited = EditState(
-                path, context, false,
-                [i](const StateContents&, PartyState& party) { party.block[S(2)].Luck = std::uint8_t(i); });
+            const Result<StateContents> edited =
+                EditState(path, context, false, [i](const StateContents&, PartyState& party) {
+                    party.block[S(2)].Luck = std::uint8_t(i);
+                });
             QVERIFY(edited.ok());
             states << ReadBytes(path);
         }

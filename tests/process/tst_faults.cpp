@@ -87,7 +87,8 @@ private slots:
         QFETCH(bool, twoFolders);
         ProgramFolder first, second;
         const QString party1 = first.addProgram(QStringLiteral(CINDRAL_PARTY_BINARY));
-        const QString party2 = twoFolders ? second.addProgram(QStringLiteral(CINDRAL_PARTY_BINARY)) : party1;
+        const QString party2 =
+            twoFolders ? second.addProgram(QStringLiteral(CINDRAL_PARTY_BINARY)) : party1;
         QTemporaryDir states;
         const QString path = states.filePath("both.000");
         QByteArray expected = m_image;
@@ -101,7 +102,8 @@ private slots:
             QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
             QCOMPARE(a.exitCode(), 0);
             QCOMPARE(b.exitCode(), 0);
-            QVERIFY2(ReadBytes(path) == expected, qPrintable(QString("round %1 lost an edit").arg(round)));
+            QVERIFY2(ReadBytes(path) == expected,
+                     qPrintable(QString("round %1 lost an edit").arg(round)));
         }
     }
 

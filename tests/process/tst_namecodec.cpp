@@ -37,7 +37,8 @@ private slots:
         QTest::newRow("218 is Z") << Codes({218}) << "Z";
         QTest::newRow("129 is a") << Codes({129}) << "a";
         QTest::newRow("154 is z") << Codes({154}) << "z";
-        QTest::newRow("bounds outside stay") << Codes({192, 219, 128, 155}) << Codes({192, 219, 128, 155});
+        QTest::newRow("bounds outside stay")
+            << Codes({192, 219, 128, 155}) << Codes({192, 219, 128, 155});
         QTest::newRow("190 is slash") << Codes({190}) << "/";
         QTest::newRow("255 is char 0") << Codes({255}) << Codes({0});
         QTest::newRow("0 stays 0") << Codes({0}) << Codes({0});
@@ -67,8 +68,10 @@ private slots:
         QTest::newRow("char 0 stays") << Codes({0}) << Codes({0, 0, 0, 0, 0, 0, 0});
         QTest::newRow("193 typed stays") << Codes({193}) << Codes({193, 0, 0, 0, 0, 0, 0});
         QTest::newRow("five chars pad to seven") << "12345" << Codes({49, 50, 51, 52, 53, 0, 0});
-        QTest::newRow("six chars no padding") << "123456" << "123456";
-        QTest::newRow("seven chars no padding") << "1234567" << "1234567";
+        QTest::newRow("six chars no padding") << "123456"
+                                              << "123456";
+        QTest::newRow("seven chars no padding") << "1234567"
+                                                << "1234567";
     }
     void encode()
     {
@@ -106,7 +109,8 @@ private slots:
         QTest::newRow("long") << "Abcdefg" << QList<int>{193, 130, 131, 132};
         QTest::newRow("empty") << "" << QList<int>{0, 0, 0, 0};
         QTest::newRow("latin1 top") << Codes({0xFF, 0xE9}) << QList<int>{255, 233, 0, 0};
-        QTest::newRow("beyond latin1 is ?") << QString::fromUtf8("\u0100") << QList<int>{'?', 0, 0, 0};
+        QTest::newRow("beyond latin1 is ?")
+            << QString::fromUtf8("\u0100") << QList<int>{'?', 0, 0, 0};
     }
     void nameFieldTakesFirstFourEncoded()
     {
@@ -124,7 +128,9 @@ private slots:
         QTest::newRow("0 first") << QList<int>{0, 193, 194, 195} << "";
         QTest::newRow("space byte shown") << QList<int>{193, 32, 194, 0} << "A B";
         QTest::newRow("full") << QList<int>{211, 137, 134, 190} << "Sif/";
-        QTest::newRow("raw latin1") << QList<int>{0xE9, 0x41, 0, 0} << QString::fromLatin1("\xE9" "A");
+        QTest::newRow("raw latin1") << QList<int>{0xE9, 0x41, 0, 0}
+                                    << QString::fromLatin1("\xE9"
+                                                           "A");
     }
     void displayStopsAtFirstZero()
     {

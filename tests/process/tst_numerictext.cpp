@@ -110,7 +110,8 @@ private slots:
         QTest::newRow("initial") << kGoldCaptionInitial << false << kGoldCaptionOn;
         QTest::newRow("on") << kGoldCaptionOn << true << kGoldCaptionOff;
         QTest::newRow("off") << kGoldCaptionOff << false << kGoldCaptionOn;
-        QTest::newRow("lower-case ok does not count") << "Max Out Gold - ok" << false << kGoldCaptionOn;
+        QTest::newRow("lower-case ok does not count")
+            << "Max Out Gold - ok" << false << kGoldCaptionOn;
         QTest::newRow("empty") << "" << false << kGoldCaptionOn;
     }
     void goldCaptions()

@@ -35,7 +35,8 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::addColumn<QString>("field");
         QTest::newRow("HpRight FF FF is -1") << 12 << QByteArray("\xFF\xFF", 2) << -1 << "HpRight";
-        QTest::newRow("HpRight E7 03 is 999") << 12 << QByteArray("\xE7\x03", 2) << 999 << "HpRight";
+        QTest::newRow("HpRight E7 03 is 999")
+            << 12 << QByteArray("\xE7\x03", 2) << 999 << "HpRight";
         QTest::newRow("HpLeft 7FFF") << 14 << QByteArray("\xFF\x7F", 2) << 32767 << "HpLeft";
         QTest::newRow("ApLeft 8000") << 18 << QByteArray("\x00\x80", 2) << -32768 << "ApLeft";
         QTest::newRow("Atk at odd 29") << 29 << QByteArray("\x34\x12", 2) << 0x1234 << "Atk";
@@ -52,10 +53,9 @@ private slots:
         std::array<std::uint8_t, kRecordSize> raw{};
         std::copy(bytes.begin(), bytes.end(), raw.begin() + offset);
         const CharacterRecord r = CharacterRecord::FromBytes(raw);
-        const std::map<QString, int> values{{"HpRight", r.HpRight}, {"HpLeft", r.HpLeft},
-                                            {"ApLeft", r.ApLeft},   {"Atk", r.Atk},
-                                            {"Def", r.Def},         {"Level", r.Level},
-                                            {"Fate", r.Fate}};
+        const std::map<QString, int> values{
+            {"HpRight", r.HpRight}, {"HpLeft", r.HpLeft}, {"ApLeft", r.ApLeft}, {"Atk", r.Atk},
+            {"Def", r.Def},         {"Level", r.Level},   {"Fate", r.Fate}};
         QCOMPARE(values.at(field), expected);
     }
 
@@ -149,9 +149,11 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::addColumn<qint64>("offset");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("99999 slot 1") << 1 << 99999 << qint64(72852) << QByteArray("\x9F\x86\x01", 3);
+        QTest::newRow("99999 slot 1")
+            << 1 << 99999 << qint64(72852) << QByteArray("\x9F\x86\x01", 3);
         QTest::newRow("0 slot 4") << 4 << 0 << qint64(73332) << QByteArray("\0\0\0", 3);
-        QTest::newRow("max slot 4") << 4 << 16777215 << qint64(73332) << QByteArray("\xFF\xFF\xFF", 3);
+        QTest::newRow("max slot 4")
+            << 4 << 16777215 << qint64(73332) << QByteArray("\xFF\xFF\xFF", 3);
         QTest::newRow("slot 2") << 2 << 0x123456 << qint64(73012) << QByteArray("\x56\x34\x12", 3);
         QTest::newRow("slot 3") << 3 << 1 << qint64(73172) << QByteArray("\x01\0\0", 3);
     }
@@ -231,7 +233,8 @@ private slots:
             // Exactly one byte range of slot 2 changed, or only the experience entry.
             std::array<std::uint8_t, kRecordSize> bytes{};
             party.block[S(2)].ToBytes(bytes);
-            const auto nonZero = std::count_if(bytes.begin(), bytes.end(), [](auto b) { return b; });
+            const auto nonZero =
+                std::count_if(bytes.begin(), bytes.end(), [](auto b) { return b; });
             if (info.field == NumericField::Exp)
                 QCOMPARE(nonZero, 0);
             else

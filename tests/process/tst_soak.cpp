@@ -21,7 +21,9 @@ namespace {
 
 int OpenFiles()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                   .size());
 }
 
 qint64 ResidentKiB()
@@ -91,7 +93,8 @@ private slots:
             if (folder.hasLeftovers())
                 QFAIL(qPrintable(QStringLiteral("cycle %1 left working files").arg(cycle)));
         }
-        QCOMPARE(QDir(states.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"soak.000"});
+        QCOMPARE(QDir(states.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"soak.000"});
         const int filesAtEnd = OpenFiles();
         const qint64 memoryAtEnd = ResidentKiB();
         qInfo("open files %d -> %d, resident memory %lld -> %lld KiB", filesAtStart, filesAtEnd,

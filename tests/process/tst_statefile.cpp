@@ -58,10 +58,7 @@ class TestStateFile : public QObject
     }
 
 private slots:
-    void loadThenSaveGivesBackTheImage_data()
-    {
-        AddEveryLayoutAndPacking();
-    }
+    void loadThenSaveGivesBackTheImage_data() { AddEveryLayoutAndPacking(); }
     void loadThenSaveGivesBackTheImage()
     {
         QFETCH(Layout, layout);
@@ -83,7 +80,7 @@ private slots:
         QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
         QVERIFY(party.block == recipe.party);
         QCOMPARE(party.experience[S(2)], 24345);
-        QCOMPARE(party.SelectedSlot, 2);  // a load leaves the selection alone
+        QCOMPARE(party.SelectedSlot, 2);   // a load leaves the selection alone
         QCOMPARE(ReadBytes(path), image);  // the state file is now the plain image
         QVERIFY(!folder.hasLeftovers());
 
@@ -187,21 +184,30 @@ private slots:
         QTest::addColumn<ErrorKind>("kind");
         QTest::addColumn<QString>("cause");
         const QByteArray gz = Pack(MakeImage(StateRecipe()), Packing::Gzip);
-        QTest::newRow("not a state") << "" << QByteArray("just some text\n") << ErrorKind::NotAState << "not a save state";
-        QTest::newRow("cut short") << "" << gz.left(gz.size() / 2) << ErrorKind::NotAState << "cut short";
+        QTest::newRow("not a state")
+            << "" << QByteArray("just some text\n") << ErrorKind::NotAState << "not a save state";
+        QTest::newRow("cut short")
+            << "" << gz.left(gz.size() / 2) << ErrorKind::NotAState << "cut short";
         // Damage that leaves the party readable must still be refused: saving would make it whole.
         const QByteArray image = MakeImage(StateRecipe());
         const qsizetype ramEnd = image.indexOf("RAM:131072:") + 11 + 131072;
-        QTest::newRow("plain cut after RAM") << "" << image.left(ramEnd) << ErrorKind::NotAState << "ends without blocks SRA FIL SND";
+        QTest::newRow("plain cut after RAM") << "" << image.left(ramEnd) << ErrorKind::NotAState
+                                             << "ends without blocks SRA FIL SND";
         const QByteArray members = Pack(image, Packing::GzipNamedMembers);
         const qsizetype second = members.indexOf(QByteArray("\x1f\x8b", 2), 10);
-        QTest::newRow("gzip cut at its member boundary") << "" << members.left(second) << ErrorKind::NotAState << "cut short inside block";
-        QTest::newRow("exits without flag") << "fail" << gz << ErrorKind::DecompressorFailed << "simulated failure";
-        QTest::newRow("crashes") << "crash" << gz << ErrorKind::DecompressorFailed << "stopped unexpectedly";
-        QTest::newRow("image but no flag") << "noflag" << gz << ErrorKind::DecompressorFailed << "exit code 0";
+        QTest::newRow("gzip cut at its member boundary")
+            << "" << members.left(second) << ErrorKind::NotAState << "cut short inside block";
+        QTest::newRow("exits without flag")
+            << "fail" << gz << ErrorKind::DecompressorFailed << "simulated failure";
+        QTest::newRow("crashes") << "crash" << gz << ErrorKind::DecompressorFailed
+                                 << "stopped unexpectedly";
+        QTest::newRow("image but no flag")
+            << "noflag" << gz << ErrorKind::DecompressorFailed << "exit code 0";
         QTest::newRow("short image") << "short" << gz << ErrorKind::NotAState << "1000 bytes";
-        QTest::newRow("garbage image") << "garbage" << gz << ErrorKind::NotAState << "not an emulator snapshot";
-        QTest::newRow("hangs") << "hang" << gz << ErrorKind::DecompressorTimedOut << "within 0.4 seconds";
+        QTest::newRow("garbage image")
+            << "garbage" << gz << ErrorKind::NotAState << "not an emulator snapshot";
+        QTest::newRow("hangs") << "hang" << gz << ErrorKind::DecompressorTimedOut
+                               << "within 0.4 seconds";
     }
     void failuresChangeNothing()
     {
@@ -221,8 +227,8 @@ private slots:
             PartyState party = Sentinel();
             QElapsedTimer timer;
             timer.start();
-            const Outcome outcome = save ? SaveState(path, context, party, true)
-                                         : LoadState(path, context, party);
+            const Outcome outcome =
+                save ? SaveState(path, context, party, true) : LoadState(path, context, party);
             // The default bound is 20 s; ending far below it proves the 0.4 s bound is kept,
             // with room for a slow, busy machine.
             QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
@@ -255,9 +261,11 @@ private slots:
         QCOMPARE(LoadState(path, context, party).kind(), ErrorKind::DecompressorTimedOut);
         const double wallMs = double(wall.elapsed());
         getrusage(RUSAGE_SELF, &after);
-        auto ms = [](const timeval& t) { return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0; };
-        const double cpu = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) -
-                           ms(before.ru_stime);
+        auto ms = [](const timeval& t) {
+            return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0;
+        };
+        const double cpu =
+            ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
         qInfo("a %.0f ms wait cost %.1f ms of CPU", wallMs, cpu);
         QVERIFY(wallMs >= 1500);  // a coarse timer may end a little early
         QVERIFY2(cpu < 0.15 * wallMs, qPrintable(QString::number(cpu)));
@@ -300,7 +308,8 @@ private slots:
         if (setup == "nodecompressor")
             QFile::remove(DecompressorPath(folder.path()));
         if (setup == "noexec")
-            QFile::setPermissions(DecompressorPath(folder.path()), QFile::ReadOwner | QFile::WriteOwner);
+            QFile::setPermissions(DecompressorPath(folder.path()),
+                                  QFile::ReadOwner | QFile::WriteOwner);
         if (setup == "nofolder")
             context.programFolder = folder.file("gone");
         const QByteArray before = ReadBytes(path);
@@ -374,11 +383,13 @@ private slots:
         ProgramFolder folder;
         QFile lock(folder.file(kFolderLockName));
         QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
+        lock.setFileTime(QDateTime::currentDateTime().addSecs(-10),
+                         QFileDevice::FileModificationTime);
         lock.close();
         auto context = folder.context();
         context.lockWait = std::chrono::milliseconds(200);
-        const QString path = writeState("after-kill.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        const QString path =
+            writeState("after-kill.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
         PartyState party;
         const Outcome loaded = LoadState(path, context, party);
         QVERIFY2(loaded.ok(), qPrintable(loaded.message()));

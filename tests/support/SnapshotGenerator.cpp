@@ -7,12 +7,12 @@
 #include <QFile>
 #include <QTest>
 
-#include <zlib.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include <zlib.h>
 
 namespace testsupport {
 namespace {
@@ -41,22 +41,20 @@ std::vector<Block> BlocksOf(Layout layout, int namSize)
 {
     switch (layout) {
     case Layout::Snes9x0001:
-        return {{"NAM", namSize}, {"CPU", 47},    {"REG", 14},    {"PPU", 2785},
-                {"DMA", 96},      {"VRA", 65536}, {"RAM", 131072}, {"SRA", 131072},
-                {"FIL", 32768},   {"SND", 65536}};
+        return {{"NAM", namSize}, {"CPU", 47},     {"REG", 14},     {"PPU", 2785},  {"DMA", 96},
+                {"VRA", 65536},   {"RAM", 131072}, {"SRA", 131072}, {"FIL", 32768}, {"SND", 65536}};
     case Layout::S9xsnp0009:
-        return {{"NAM", namSize}, {"CPU", 58},    {"REG", 18},    {"PPU", 3126},
+        return {{"NAM", namSize}, {"CPU", 58},    {"REG", 18},     {"PPU", 3126},
                 {"DMA", 128},     {"VRA", 65536}, {"RAM", 131072}, {"SRA", 131072},
                 {"FIL", 32768},   {"SND", 66560}, {"CTL", 44},     {"TIM", 52}};
     case Layout::S9xsnp0011:
-        return {{"NAM", namSize}, {"CPU", 62},    {"REG", 18},    {"PPU", 3183},
-                {"DMA", 128},     {"VRA", 65536}, {"RAM", 131072}, {"SRA", 131072},
-                {"FIL", 32768},   {"SND", 66800}, {"CTL", 44},     {"TIM", 52},
-                {"SHO", 0}};
+        return {{"NAM", namSize}, {"CPU", 62},     {"REG", 18},     {"PPU", 3183},  {"DMA", 128},
+                {"VRA", 65536},   {"RAM", 131072}, {"SRA", 131072}, {"FIL", 32768}, {"SND", 66800},
+                {"CTL", 44},      {"TIM", 52},     {"SHO", 0}};
     case Layout::Newest:
-        return {{"NAM", 8},       {"CPU", 62},    {"REG", 18},    {"PPU", 3183},
-                {"DMA", 128},     {"VRA", 65536}, {"RAM", 131072}, {"SRA", 524288},
-                {"FIL", 32768},   {"SND", 66800}, {"CTL", 44},     {"TIM", 52}};
+        return {{"NAM", 8},     {"CPU", 62},    {"REG", 18},     {"PPU", 3183},
+                {"DMA", 128},   {"VRA", 65536}, {"RAM", 131072}, {"SRA", 524288},
+                {"FIL", 32768}, {"SND", 66800}, {"CTL", 44},     {"TIM", 52}};
     }
     return {};
 }
@@ -254,8 +252,7 @@ QString PackingName(Packing packing)
 void WriteBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
 }
 

@@ -17,7 +17,7 @@ enum class Layout {
     Snes9x0001,  // oldest header; the NAM block's length follows the ROM path
     S9xsnp0009,
     S9xsnp0011,
-    Newest,      // fixed eight-byte NAM and a 512 KiB SRA block
+    Newest,  // fixed eight-byte NAM and a 512 KiB SRA block
 };
 
 enum class Packing {

@@ -19,7 +19,7 @@ int main(int argc, char** argv)
     QDir().mkpath(QFileInfo(args[1]).absolutePath());
     testsupport::StateRecipe recipe;
     recipe.gold = 4321;
-    testsupport::WriteBytes(args[1], testsupport::Pack(testsupport::MakeImage(recipe),
-                                                       testsupport::Packing::Gzip));
+    testsupport::WriteBytes(
+        args[1], testsupport::Pack(testsupport::MakeImage(recipe), testsupport::Packing::Gzip));
     return 0;
 }

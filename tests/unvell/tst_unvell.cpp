@@ -12,7 +12,6 @@
 
 using namespace testsupport;
 
-
 namespace {
 
 std::span<const std::uint8_t> Span(const QByteArray& b)
@@ -26,7 +25,8 @@ QByteArray Gzip(const QByteArray& data)
 }
 
 // An image whose blocks are given by hand, to break the walk in chosen ways.
-QByteArray Snapshot(const QList<QPair<QByteArray, int>>& blocks, const QByteArray& signature = "#!s9xsnp:0011\n")
+QByteArray Snapshot(const QList<QPair<QByteArray, int>>& blocks,
+                    const QByteArray& signature = "#!s9xsnp:0011\n")
 {
     QByteArray image = signature;
     for (const auto& [name, size] : blocks)
@@ -41,10 +41,7 @@ class TestUnvell : public QObject
     Q_OBJECT
 
 private slots:
-    void acceptsEveryLayoutAndPacking_data()
-    {
-        AddEveryLayoutAndPacking();
-    }
+    void acceptsEveryLayoutAndPacking_data() { AddEveryLayoutAndPacking(); }
     void acceptsEveryLayoutAndPacking()
     {
         QFETCH(Layout, layout);
@@ -55,7 +52,8 @@ private slots:
         const QByteArray packed = Pack(image, packing);
         const auto result = unvell::InflateContainer(Span(packed));
         QVERIFY2(result.ok(), result.error.c_str());
-        QVERIFY(QByteArray(reinterpret_cast<const char*>(result.image.data()), qsizetype(result.image.size())) == image);
+        QVERIFY(QByteArray(reinterpret_cast<const char*>(result.image.data()),
+                           qsizetype(result.image.size())) == image);
         QCOMPARE(unvell::CheckSnapshot(result.image), std::string());
     }
 
@@ -73,7 +71,8 @@ private slots:
         QByteArray flipped = gz;
         flipped[flipped.size() / 2] = char(flipped[flipped.size() / 2] ^ 0x55);
         QTest::newRow("gzip damaged") << flipped << "damaged";
-        QTest::newRow("gzip trailing junk") << gz + "junk" << "unexpected data";
+        QTest::newRow("gzip trailing junk") << gz + "junk"
+                                            << "unexpected data";
         QTest::newRow("gzip zero padding is fine") << gz + QByteArray(16, '\0') << "";
         QByteArray rzTotal = rz;
         rzTotal[12] = char(rzTotal[12] + 1);
@@ -86,15 +85,18 @@ private slots:
         rzTrailing[20] = char((firstChunk + 3) & 0xFF);
         rzTrailing[21] = char(((firstChunk + 3) >> 8) & 0xFF);
         rzTrailing[22] = char((firstChunk + 3) >> 16);
-        QTest::newRow("rzip chunk with bytes after its stream") << rzTrailing << "after a compressed chunk";
+        QTest::newRow("rzip chunk with bytes after its stream")
+            << rzTrailing << "after a compressed chunk";
         QByteArray rzVersion = rz;
         rzVersion[6] = 2;
         QTest::newRow("rzip version 2") << rzVersion << "unsupported RZIP version";
         QByteArray rzHuge = rz;
         rzHuge[19] = 1;
         QTest::newRow("rzip claims 2^56 bytes") << rzHuge << "more than 16 MiB";
-        QTest::newRow("gzip bomb") << Gzip(QByteArray(17 * 1024 * 1024, '\0')) << "more than 16 MiB";
-        QTest::newRow("plain too large") << "#!" + QByteArray(17 * 1024 * 1024, 'x') << "more than 16 MiB";
+        QTest::newRow("gzip bomb")
+            << Gzip(QByteArray(17 * 1024 * 1024, '\0')) << "more than 16 MiB";
+        QTest::newRow("plain too large")
+            << "#!" + QByteArray(17 * 1024 * 1024, 'x') << "more than 16 MiB";
     }
     void refusesDamagedContainers()
     {
@@ -115,26 +117,42 @@ private slots:
             fil{"FIL", 64}, snd{"SND", 512}, tim{"TIM", 52};
         const QByteArray good = Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd});
         QTest::newRow("good") << good << "";
-        QTest::newRow("more blocks after SND") << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd, tim, {"SHO", 0}}) << "";
-        QTest::newRow("old header") << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!snes9x:0001\n") << "";
-        QTest::newRow("wrong header") << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!zsnes:0001\n") << "not an emulator snapshot";
-        QTest::newRow("no newline") << Snapshot({{"NAM", 8}, vra, ram}, "#!s9xsnp:0011") << "not an emulator snapshot";
+        QTest::newRow("more blocks after SND")
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd, tim, {"SHO", 0}}) << "";
+        QTest::newRow("old header")
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!snes9x:0001\n") << "";
+        QTest::newRow("wrong header")
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!zsnes:0001\n")
+            << "not an emulator snapshot";
+        QTest::newRow("no newline")
+            << Snapshot({{"NAM", 8}, vra, ram}, "#!s9xsnp:0011") << "not an emulator snapshot";
         QTest::newRow("no RAM") << Snapshot({{"NAM", 8}, vra, sra, fil, snd}) << "no RAM block";
-        QTest::newRow("two RAM blocks") << Snapshot({{"NAM", 8}, vra, ram, ram, sra, fil, snd}) << "two RAM blocks";
-        QTest::newRow("RAM of wrong size") << Snapshot({{"NAM", 8}, vra, {"RAM", 65536}}) << "instead of 131072";
-        QTest::newRow("RAM after the party offset") << Snapshot({{"NAM", 8000}, vra, ram}) << "does not lie where";
+        QTest::newRow("two RAM blocks")
+            << Snapshot({{"NAM", 8}, vra, ram, ram, sra, fil, snd}) << "two RAM blocks";
+        QTest::newRow("RAM of wrong size")
+            << Snapshot({{"NAM", 8}, vra, {"RAM", 65536}}) << "instead of 131072";
+        QTest::newRow("RAM after the party offset")
+            << Snapshot({{"NAM", 8000}, vra, ram}) << "does not lie where";
         // A state cut exactly between two blocks (as at a gzip member's end) lacks the later ones.
-        QTest::newRow("ends after RAM") << Snapshot({{"NAM", 8}, vra, ram}) << "ends without blocks SRA FIL SND";
-        QTest::newRow("ends before SND") << Snapshot({{"NAM", 8}, vra, ram, sra, fil}) << "ends without block SND";
-        QTest::newRow("SND before RAM only") << Snapshot({{"NAM", 8}, snd, vra, ram, sra, fil}) << "without block SND";
-        QTest::newRow("cut inside the last block") << good.left(good.size() - 1) << "cut short inside block SND";
-        QTest::newRow("cut inside RAM") << good.left(14 + 19 + 65547 + 11 + 1000) << "cut short inside block RAM";
-        QTest::newRow("a stray byte at the end") << good + "x" << "inside a block header";
-        QTest::newRow("garbage after the last block") << good + QByteArray(64, '\xff') << "no proper name";
+        QTest::newRow("ends after RAM")
+            << Snapshot({{"NAM", 8}, vra, ram}) << "ends without blocks SRA FIL SND";
+        QTest::newRow("ends before SND")
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil}) << "ends without block SND";
+        QTest::newRow("SND before RAM only")
+            << Snapshot({{"NAM", 8}, snd, vra, ram, sra, fil}) << "without block SND";
+        QTest::newRow("cut inside the last block")
+            << good.left(good.size() - 1) << "cut short inside block SND";
+        QTest::newRow("cut inside RAM")
+            << good.left(14 + 19 + 65547 + 11 + 1000) << "cut short inside block RAM";
+        QTest::newRow("a stray byte at the end") << good + "x"
+                                                 << "inside a block header";
+        QTest::newRow("garbage after the last block")
+            << good + QByteArray(64, '\xff') << "no proper name";
         QByteArray badLength = good;
         badLength[14 + 4] = 'x';
         QTest::newRow("bad length digits") << badLength << "no proper length";
-        QTest::newRow("cut inside a header") << Snapshot({{"NAM", 8}}) + "VRA:00" << "inside a block header";
+        QTest::newRow("cut inside a header") << Snapshot({{"NAM", 8}}) + "VRA:00"
+                                             << "inside a block header";
     }
     void checksTheSnapshot()
     {
@@ -222,7 +240,8 @@ private slots:
         unvell.start(RealUnvell(), args);
         QVERIFY(unvell.waitForFinished());
         QCOMPARE(unvell.exitCode(), exitCode);
-        const QByteArray text = exitCode == 0 ? unvell.readAllStandardOutput() : unvell.readAllStandardError();
+        const QByteArray text =
+            exitCode == 0 ? unvell.readAllStandardOutput() : unvell.readAllStandardError();
         QVERIFY(text.contains("Usage: Unvell -dec <state path>"));
     }
 };
