@@ -10,7 +10,9 @@ namespace {
 
 using namespace Process;
 
-const QStringList kFlagValues{"0", "1", "no", "yes", "false", "true"};
+// The words noailments takes, and what each means.
+const QList<QPair<QString, bool>> kFlagWords{{"1", true},  {"yes", true}, {"true", true},
+                                             {"0", false}, {"no", false}, {"false", false}};
 
 Parsed Error(const QString& message)
 {
@@ -26,19 +28,25 @@ QString FieldList()
     return keys.join(' ');
 }
 
-std::optional<QString> CheckEdit(FieldEdit& edit)
+std::optional<QString> ParseEdit(FieldEdit& edit)
 {
     if (edit.key == QLatin1String("name")) {
+        edit.kind = FieldEdit::Kind::Name;
         if (!IsLatin1(edit.value))
             return QStringLiteral("name \"%1\" has characters the game cannot store")
                 .arg(edit.value);
         return std::nullopt;
     }
     if (edit.key == QLatin1String("noailments")) {
-        if (!kFlagValues.contains(edit.value.toLower()))
-            return QStringLiteral("noailments takes 1 or 0, not \"%1\"").arg(edit.value);
-        return std::nullopt;
+        edit.kind = FieldEdit::Kind::NoAilments;
+        for (const auto& [word, meaning] : kFlagWords)
+            if (edit.value.compare(word, Qt::CaseInsensitive) == 0) {
+                edit.noAilments = meaning;
+                return std::nullopt;
+            }
+        return QStringLiteral("noailments takes 1 or 0, not \"%1\"").arg(edit.value);
     }
+    edit.kind = FieldEdit::Kind::Numeric;
     edit.numeric = FindNumericField(edit.key);
     if (!edit.numeric)
         return QStringLiteral("unknown field \"%1\"; the fields are: %2")
@@ -68,8 +76,10 @@ Parsed ParseSet(Request request, const QStringList& words)
                    eq > 0 && !word.startsWith('-')) {
             if (request.groups.isEmpty())
                 return Error(QStringLiteral("%1 comes before any --slot").arg(word));
-            FieldEdit edit{word.left(eq).toLower(), word.mid(eq + 1)};
-            if (const auto problem = CheckEdit(edit))
+            FieldEdit edit;
+            edit.key = word.left(eq).toLower();
+            edit.value = word.mid(eq + 1);
+            if (const auto problem = ParseEdit(edit))
                 return Error(*problem);
             request.groups.last().edits.append(edit);
         } else {

@@ -14,11 +14,14 @@ namespace cli {
 
 enum class Verb { Help, Version, Show, Set, Backups, Restore };
 
-// One FIELD=VALUE for a slot. `field` is empty for "name" and "noailments".
+// One FIELD=VALUE for a slot, parsed once: what it edits and the value as given.
 struct FieldEdit {
-    QString key;
-    QString value;
-    const Process::NumericFieldInfo* numeric = nullptr;
+    enum class Kind { Numeric, Name, NoAilments };
+    Kind kind = Kind::Numeric;
+    QString key;                                         // as written, lower case
+    QString value;                                       // as written
+    const Process::NumericFieldInfo* numeric = nullptr;  // for Kind::Numeric
+    bool noAilments = false;                             // for Kind::NoAilments
 };
 
 struct SlotEdits {

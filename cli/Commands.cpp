@@ -70,12 +70,6 @@ int Show(const Request& request, const StagingContext& context, QTextStream& out
     return kExitOk;
 }
 
-bool FlagValue(const QString& value)
-{
-    const QString v = value.toLower();
-    return v == QLatin1String("1") || v == QLatin1String("yes") || v == QLatin1String("true");
-}
-
 // Applies one edit with the window's own rules and says what changed.
 QString ApplyEdit(PartyState& party, Slot slot, const FieldEdit& edit)
 {
@@ -87,20 +81,23 @@ QString ApplyEdit(PartyState& party, Slot slot, const FieldEdit& edit)
             text += QStringLiteral(" (clamped from \"%1\")").arg(edit.value);
         return text;
     };
-    if (edit.numeric) {
+    switch (edit.kind) {
+    case FieldEdit::Kind::Numeric: {
         const QString before = QString::number(FieldValue(party, slot, edit.numeric->field));
         const NumericEdit result = ApplyNumericText(edit.value, edit.numeric->limit);
         SetFieldValue(party, slot, edit.numeric->field, result.value);
         return line(before, QString::number(result.value), result.clamped);
     }
-    if (edit.key == QLatin1String("name")) {
+    case FieldEdit::Kind::Name: {
         // The name box takes four characters and refuses the rest.
         const QString before = NameForDisplay(record.Name);
         record.Name = NameFieldFromText(edit.value.left(4));
         return line(before, NameForDisplay(record.Name), edit.value.size() > 4);
     }
+    case FieldEdit::Kind::NoAilments: break;
+    }
     const QString before = QString::number(record.Status);
-    SetNoAilments(record, FlagValue(edit.value));
+    SetNoAilments(record, edit.noAilments);
     return line(before, QString::number(record.Status), false);
 }
 

@@ -3,20 +3,56 @@
 #include "ByteOrder.h"
 
 #include <algorithm>
+#include <tuple>
+#include <type_traits>
 
 namespace Process {
 namespace {
 
-template <std::size_t N>
-void ReadRun(std::span<const std::uint8_t> b, std::size_t at, std::array<std::uint8_t, N>& out)
+// Where each member lies in the record's 160 bytes, and so how it is read and written.
+template <class T> struct At {
+    std::size_t offset;
+    T CharacterRecord::*member;
+};
+
+constexpr auto kLayout = std::make_tuple(
+    At<std::array<std::uint8_t, 4>>{0, &CharacterRecord::Name},
+    At<std::array<std::uint8_t, 5>>{4, &CharacterRecord::Carry1},
+    At<std::uint8_t>{9, &CharacterRecord::Status}, At<std::uint8_t>{10, &CharacterRecord::Level},
+    At<std::array<std::uint8_t, 1>>{11, &CharacterRecord::Carry2},
+    At<std::int16_t>{12, &CharacterRecord::HpRight}, At<std::int16_t>{14, &CharacterRecord::HpLeft},
+    At<std::int16_t>{16, &CharacterRecord::ApRight}, At<std::int16_t>{18, &CharacterRecord::ApLeft},
+    At<std::uint16_t>{20, &CharacterRecord::ExpLow},
+    At<std::uint8_t>{22, &CharacterRecord::ExpHigh}, At<std::uint8_t>{23, &CharacterRecord::Str},
+    At<std::uint8_t>{24, &CharacterRecord::Vig}, At<std::uint8_t>{25, &CharacterRecord::Wis},
+    At<std::uint8_t>{26, &CharacterRecord::Agl}, At<std::uint8_t>{27, &CharacterRecord::Mag},
+    At<std::uint8_t>{28, &CharacterRecord::Luck}, At<std::int16_t>{29, &CharacterRecord::Atk},
+    At<std::int16_t>{31, &CharacterRecord::Def}, At<std::uint8_t>{33, &CharacterRecord::Int},
+    At<std::uint8_t>{34, &CharacterRecord::Act}, At<std::uint8_t>{35, &CharacterRecord::Fate},
+    At<std::array<std::uint8_t, 124>>{36, &CharacterRecord::Carry3});
+
+template <class T> void Read(std::span<const std::uint8_t> b, std::size_t at, T& out)
 {
-    std::copy_n(b.begin() + std::ptrdiff_t(at), N, out.begin());
+    if constexpr (std::is_same_v<T, std::uint8_t>)
+        out = le::U8(b, at);
+    else if constexpr (std::is_same_v<T, std::uint16_t>)
+        out = le::U16(b, at);
+    else if constexpr (std::is_same_v<T, std::int16_t>)
+        out = le::I16(b, at);
+    else
+        std::copy_n(b.begin() + std::ptrdiff_t(at), out.size(), out.begin());
 }
 
-template <std::size_t N>
-void WriteRun(std::span<std::uint8_t> b, std::size_t at, const std::array<std::uint8_t, N>& in)
+template <class T> void Write(std::span<std::uint8_t> b, std::size_t at, const T& in)
 {
-    std::copy(in.begin(), in.end(), b.begin() + std::ptrdiff_t(at));
+    if constexpr (std::is_same_v<T, std::uint8_t>)
+        le::PutU8(b, at, in);
+    else if constexpr (std::is_same_v<T, std::uint16_t>)
+        le::PutU16(b, at, in);
+    else if constexpr (std::is_same_v<T, std::int16_t>)
+        le::PutI16(b, at, in);
+    else
+        std::copy(in.begin(), in.end(), b.begin() + std::ptrdiff_t(at));
 }
 
 }  // namespace
@@ -24,57 +60,15 @@ void WriteRun(std::span<std::uint8_t> b, std::size_t at, const std::array<std::u
 CharacterRecord CharacterRecord::FromBytes(std::span<const std::uint8_t, kRecordSize> b)
 {
     CharacterRecord r;
-    ReadRun(b, 0, r.Name);
-    ReadRun(b, 4, r.Carry1);
-    r.Status = le::U8(b, 9);
-    r.Level = le::U8(b, 10);
-    ReadRun(b, 11, r.Carry2);
-    r.HpRight = le::I16(b, 12);
-    r.HpLeft = le::I16(b, 14);
-    r.ApRight = le::I16(b, 16);
-    r.ApLeft = le::I16(b, 18);
-    r.ExpLow = le::U16(b, 20);
-    r.ExpHigh = le::U8(b, 22);
-    r.Str = le::U8(b, 23);
-    r.Vig = le::U8(b, 24);
-    r.Wis = le::U8(b, 25);
-    r.Agl = le::U8(b, 26);
-    r.Mag = le::U8(b, 27);
-    r.Luck = le::U8(b, 28);
-    r.Atk = le::I16(b, 29);
-    r.Def = le::I16(b, 31);
-    r.Int = le::U8(b, 33);
-    r.Act = le::U8(b, 34);
-    r.Fate = le::U8(b, 35);
-    ReadRun(b, 36, r.Carry3);
+    std::apply([&](const auto&... field) { (Read(b, field.offset, r.*field.member), ...); },
+               kLayout);
     return r;
 }
 
 void CharacterRecord::ToBytes(std::span<std::uint8_t, kRecordSize> b) const
 {
-    WriteRun(b, 0, Name);
-    WriteRun(b, 4, Carry1);
-    le::PutU8(b, 9, Status);
-    le::PutU8(b, 10, Level);
-    WriteRun(b, 11, Carry2);
-    le::PutI16(b, 12, HpRight);
-    le::PutI16(b, 14, HpLeft);
-    le::PutI16(b, 16, ApRight);
-    le::PutI16(b, 18, ApLeft);
-    le::PutU16(b, 20, ExpLow);
-    le::PutU8(b, 22, ExpHigh);
-    le::PutU8(b, 23, Str);
-    le::PutU8(b, 24, Vig);
-    le::PutU8(b, 25, Wis);
-    le::PutU8(b, 26, Agl);
-    le::PutU8(b, 27, Mag);
-    le::PutU8(b, 28, Luck);
-    le::PutI16(b, 29, Atk);
-    le::PutI16(b, 31, Def);
-    le::PutU8(b, 33, Int);
-    le::PutU8(b, 34, Act);
-    le::PutU8(b, 35, Fate);
-    WriteRun(b, 36, Carry3);
+    std::apply([&](const auto&... field) { (Write(b, field.offset, this->*field.member), ...); },
+               kLayout);
 }
 
 }  // namespace Process

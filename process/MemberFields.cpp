@@ -7,48 +7,36 @@
 namespace Process {
 namespace {
 
+using R = CharacterRecord;
+
+// In the order the window fills its boxes. A new field is a line here, its record member (and
+// its line in the record's layout) and its box's place in the window.
 constexpr std::array<NumericFieldInfo, 17> kFields{{
-    {NumericField::Exp, "exp", "txtExp", kExperienceLimit},
-    {NumericField::Level, "level", "txtLevel", kByteLimit},
-    {NumericField::HpLeft, "hpl", "txtHPL", kWordLimit},
-    {NumericField::HpRight, "hpr", "txtHPR", kWordLimit},
-    {NumericField::ApLeft, "apl", "txtAPL", kWordLimit},
-    {NumericField::ApRight, "apr", "txtAPR", kWordLimit},
-    {NumericField::Str, "str", "txtStr", kByteLimit},
-    {NumericField::Agl, "agl", "txtAgl", kByteLimit},
-    {NumericField::Vig, "vig", "txtVig", kByteLimit},
-    {NumericField::Wis, "wis", "txtWis", kByteLimit},
-    {NumericField::Mag, "mag", "txtMag", kByteLimit},
-    {NumericField::Luck, "luck", "txtLuck", kByteLimit},
-    {NumericField::Atk, "atk", "txtAtk", kWordLimit},
-    {NumericField::Def, "def", "txtDef", kWordLimit},
-    {NumericField::Int, "int", "txtInt", kByteLimit},
-    {NumericField::Fate, "fate", "txtFate", kByteLimit},
-    {NumericField::Act, "act", "txtAct", kByteLimit},
+    {NumericField::Exp, "exp", "txtExp", kExperienceLimit, {}},
+    {NumericField::Level, "level", "txtLevel", kByteLimit, &R::Level},
+    {NumericField::HpLeft, "hpl", "txtHPL", kWordLimit, &R::HpLeft},
+    {NumericField::HpRight, "hpr", "txtHPR", kWordLimit, &R::HpRight},
+    {NumericField::ApLeft, "apl", "txtAPL", kWordLimit, &R::ApLeft},
+    {NumericField::ApRight, "apr", "txtAPR", kWordLimit, &R::ApRight},
+    {NumericField::Str, "str", "txtStr", kByteLimit, &R::Str},
+    {NumericField::Agl, "agl", "txtAgl", kByteLimit, &R::Agl},
+    {NumericField::Vig, "vig", "txtVig", kByteLimit, &R::Vig},
+    {NumericField::Wis, "wis", "txtWis", kByteLimit, &R::Wis},
+    {NumericField::Mag, "mag", "txtMag", kByteLimit, &R::Mag},
+    {NumericField::Luck, "luck", "txtLuck", kByteLimit, &R::Luck},
+    {NumericField::Atk, "atk", "txtAtk", kWordLimit, &R::Atk},
+    {NumericField::Def, "def", "txtDef", kWordLimit, &R::Def},
+    {NumericField::Int, "int", "txtInt", kByteLimit, &R::Int},
+    {NumericField::Fate, "fate", "txtFate", kByteLimit, &R::Fate},
+    {NumericField::Act, "act", "txtAct", kByteLimit, &R::Act},
 }};
 
-// The record member a field lives in; Exp has none (it lives in PartyExperience).
-template <class Record, class Visit> void WithMember(Record& r, NumericField field, Visit&& visit)
+const NumericFieldInfo& InfoOf(NumericField field)
 {
-    switch (field) {
-    case NumericField::Exp: break;
-    case NumericField::Level: visit(r.Level); break;
-    case NumericField::HpLeft: visit(r.HpLeft); break;
-    case NumericField::HpRight: visit(r.HpRight); break;
-    case NumericField::ApLeft: visit(r.ApLeft); break;
-    case NumericField::ApRight: visit(r.ApRight); break;
-    case NumericField::Str: visit(r.Str); break;
-    case NumericField::Vig: visit(r.Vig); break;
-    case NumericField::Wis: visit(r.Wis); break;
-    case NumericField::Agl: visit(r.Agl); break;
-    case NumericField::Mag: visit(r.Mag); break;
-    case NumericField::Luck: visit(r.Luck); break;
-    case NumericField::Atk: visit(r.Atk); break;
-    case NumericField::Def: visit(r.Def); break;
-    case NumericField::Int: visit(r.Int); break;
-    case NumericField::Act: visit(r.Act); break;
-    case NumericField::Fate: visit(r.Fate); break;
-    }
+    for (const auto& info : kFields)
+        if (info.field == field)
+            return info;
+    return kFields.front();  // every field has its line above
 }
 
 }  // namespace
@@ -68,22 +56,34 @@ const NumericFieldInfo* FindNumericField(QStringView key)
 
 std::int32_t FieldValue(const PartyState& party, Slot slot, NumericField field)
 {
-    if (field == NumericField::Exp)
+    const RecordMember& member = InfoOf(field).member;
+    if (std::holds_alternative<std::monostate>(member))
         return party.experience[slot];
-    std::int32_t value = 0;
-    WithMember(party.block[slot], field, [&](const auto& member) { value = member; });
-    return value;
+    return std::visit(
+        [&](auto pointer) -> std::int32_t {
+            if constexpr (std::is_same_v<decltype(pointer), std::monostate>)
+                return 0;
+            else
+                return party.block[slot].*pointer;
+        },
+        member);
 }
 
 void SetFieldValue(PartyState& party, Slot slot, NumericField field, std::int32_t value)
 {
-    if (field == NumericField::Exp) {
+    const RecordMember& member = InfoOf(field).member;
+    if (std::holds_alternative<std::monostate>(member)) {
         party.experience[slot] = value;
         return;
     }
-    WithMember(party.block[slot], field, [&](auto& member) {
-        member = static_cast<std::remove_cvref_t<decltype(member)>>(value);
-    });
+    std::visit(
+        [&](auto pointer) {
+            if constexpr (!std::is_same_v<decltype(pointer), std::monostate>) {
+                auto& target = party.block[slot].*pointer;
+                target = static_cast<std::remove_cvref_t<decltype(target)>>(value);
+            }
+        },
+        member);
 }
 
 }  // namespace Process

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <variant>
 
 namespace Process {
 
@@ -31,11 +32,16 @@ enum class NumericField {
     Fate,
 };
 
+// The record member a field edits; experience has none (it lives in PartyExperience).
+using RecordMember =
+    std::variant<std::monostate, std::uint8_t CharacterRecord::*, std::int16_t CharacterRecord::*>;
+
 struct NumericFieldInfo {
     NumericField field;
     const char* key;      // command-line name, as in "level=42"
     const char* boxName;  // object name of the window's text box
     std::int32_t limit;   // the box holds 0..limit
+    RecordMember member;
 };
 
 inline constexpr std::int32_t kExperienceLimit = 99999;

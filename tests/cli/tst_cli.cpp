@@ -1,3 +1,5 @@
+#include "CommandLine.h"
+#include "Commands.h"
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
 
@@ -7,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 
 using namespace testsupport;
 
@@ -37,7 +40,17 @@ class TestCli : public QObject
     std::unique_ptr<ProgramFolder> m_folder;
     QString m_party;
 
+    // cindral-party's own Run, in this process, with the decompressor of the test's folder.
     Run run(const QStringList& args)
+    {
+        Run result;
+        QTextStream out(&result.out), err(&result.err);
+        result.exitCode = cli::Run(args, m_folder->path(), out, err);
+        return result;
+    }
+
+    // The program itself, for what only a process shows: its exit status.
+    Run runProgram(const QStringList& args)
     {
         QProcess p;
         p.start(m_party, args);
@@ -246,6 +259,44 @@ private slots:
         const Run missing = run({"restore", path, "9"});
         QCOMPARE(missing.exitCode, 1);
         QVERIFY2(missing.err.contains("no backup 9"), qPrintable(missing.err));
+    }
+
+    void parsesOnceIntoTypedEdits()
+    {
+        const cli::Parsed parsed = cli::ParseCommandLine(
+            {"set", "s.000", "--slot", "2", "NAME=Ab", "noailments=Yes", "--slot", "4", "luck=7",
+             "noailments=false", "--max-gold", "--no-backup"});
+        QVERIFY2(parsed.request, qPrintable(parsed.error));
+        const cli::Request& r = *parsed.request;
+        QCOMPARE(r.verb, cli::Verb::Set);
+        QCOMPARE(r.statePath, QStringLiteral("s.000"));
+        QVERIFY(r.maxGold && !r.backup);
+        QCOMPARE(r.groups.size(), 2);
+        QCOMPARE(r.groups[0].slot.number(), 2);
+        QCOMPARE(r.groups[0].edits[0].kind, cli::FieldEdit::Kind::Name);
+        QCOMPARE(r.groups[0].edits[0].value, QStringLiteral("Ab"));
+        QCOMPARE(r.groups[0].edits[1].kind, cli::FieldEdit::Kind::NoAilments);
+        QVERIFY(r.groups[0].edits[1].noAilments);
+        QCOMPARE(r.groups[1].edits[0].kind, cli::FieldEdit::Kind::Numeric);
+        QCOMPARE(r.groups[1].edits[0].numeric->field, Process::NumericField::Luck);
+        QVERIFY(!r.groups[1].edits[1].noAilments);
+
+        const cli::Parsed restore = cli::ParseCommandLine({"restore", "s.000", "3"});
+        QVERIFY(restore.request && restore.request->verb == cli::Verb::Restore);
+        QCOMPARE(restore.request->backupNumber, 3);
+        QVERIFY(!cli::ParseCommandLine({"restore", "s.000", "0"}).request);
+        QVERIFY(!cli::ParseCommandLine({"backups", "s.000", "extra"}).request);
+    }
+
+    void exitStatusesAsAProgram()
+    {
+        const QString path =
+            writeState("status.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        QCOMPARE(runProgram({"show", path}).exitCode, 0);
+        QCOMPARE(runProgram({"show", m_states.filePath("missing.000")}).exitCode, 1);
+        const Run usage = runProgram({"frob"});
+        QCOMPARE(usage.exitCode, 2);
+        QVERIFY(usage.err.startsWith("cindral-party: unknown command"));
     }
 
     void helpAndVersion()
