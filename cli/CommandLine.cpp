@@ -4,6 +4,7 @@
 #include "NameCodec.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 namespace cli {
 namespace {
@@ -26,6 +27,14 @@ QString FieldList()
         keys << QLatin1String(info.key);
     keys << "noailments";
     return keys.join(' ');
+}
+
+// A value the command line takes as a number: digits with an optional sign and decimal point,
+// nothing else (a box being typed into reads what it can; a command refuses the rest).
+bool IsNumber(const QString& value)
+{
+    static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)$"));
+    return number.match(value).hasMatch();
 }
 
 std::optional<QString> ParseEdit(FieldEdit& edit)
@@ -51,81 +60,138 @@ std::optional<QString> ParseEdit(FieldEdit& edit)
     if (!edit.numeric)
         return QStringLiteral("unknown field \"%1\"; the fields are: %2")
             .arg(edit.key, FieldList());
+    if (!IsNumber(edit.value))
+        return QStringLiteral("%1 takes a number, not \"%2\"").arg(edit.key, edit.value);
     return std::nullopt;
 }
 
-Parsed ParseSet(Request request, const QStringList& words)
+Parsed ParseWords(Request request, const QStringList& words)
 {
+    bool stateGiven = false, nextIsState = false, numbered = false;
     for (qsizetype i = 0; i < words.size(); ++i) {
         const QString& word = words[i];
-        if (word == QLatin1String("--max-gold")) {
-            request.maxGold = true;
-        } else if (word == QLatin1String("--no-backup")) {
-            request.backup = false;
-        } else if (word == QLatin1String("--slot")) {
-            if (i + 1 >= words.size())
-                return Error(QStringLiteral("--slot needs a number from 1 to 4"));
-            bool isNumber = false;
-            const int number = words[++i].toInt(&isNumber);
-            const Result<Slot> slot = Slot::FromNumber(isNumber ? number : 0);
-            if (!slot)
-                return Error(
-                    QStringLiteral("there is no slot \"%1\"; the slots are 1 to 4").arg(words[i]));
-            request.groups.append({slot.value(), {}});
-        } else if (const auto eq = word.indexOf(QLatin1Char('='));
-                   eq > 0 && !word.startsWith('-')) {
+        const bool option = !nextIsState && word.startsWith(QLatin1Char('-')) && word.size() > 1;
+        if (!nextIsState && word == QLatin1String("--")) {
+            nextIsState = true;  // whatever comes next is the state, dash or not
+            continue;
+        }
+        if (option) {
+            if (word == QLatin1String("--help") || word == QLatin1String("-h")) {
+                request.helpFor = request.verb;
+                request.verb = Verb::Help;
+                return {request, {}};
+            }
+            const bool set = request.verb == Verb::Set;
+            if (word == QLatin1String("--json") && (set || request.verb == Verb::Show)) {
+                request.json = true;
+            } else if (set && word == QLatin1String("--max-gold")) {
+                request.maxGold = true;
+            } else if (set && word == QLatin1String("--dry-run")) {
+                request.dryRun = true;
+            } else if ((set || request.verb == Verb::Restore) &&
+                       word == QLatin1String("--no-backup")) {
+                request.backup = false;
+            } else if (set && word == QLatin1String("--slot")) {
+                if (i + 1 >= words.size())
+                    return Error(QStringLiteral("--slot needs a number from 1 to 4"));
+                bool isNumber = false;
+                const int number = words[++i].toInt(&isNumber);
+                const Result<Slot> slot = Slot::FromNumber(isNumber ? number : 0);
+                if (!slot)
+                    return Error(QStringLiteral("there is no slot \"%1\"; the slots are 1 to 4")
+                                     .arg(words[i]));
+                request.groups.append({slot.value(), {}});
+            } else {
+                return Error(QStringLiteral("unknown option \"%1\"").arg(word));
+            }
+            continue;
+        }
+        nextIsState = false;
+        if (!stateGiven) {
+            request.statePath = word;
+            stateGiven = true;
+        } else if (request.verb == Verb::Set && word.indexOf(QLatin1Char('=')) > 0) {
             if (request.groups.isEmpty())
                 return Error(QStringLiteral("%1 comes before any --slot").arg(word));
             FieldEdit edit;
-            edit.key = word.left(eq).toLower();
-            edit.value = word.mid(eq + 1);
+            edit.key = word.left(word.indexOf(QLatin1Char('='))).toLower();
+            edit.value = word.mid(edit.key.size() + 1);
             if (const auto problem = ParseEdit(edit))
                 return Error(*problem);
             request.groups.last().edits.append(edit);
+        } else if (request.verb == Verb::Restore && !numbered) {
+            bool isNumber = false;
+            request.backupNumber = word.toInt(&isNumber);
+            if (!isNumber || request.backupNumber < 1)
+                return Error(QStringLiteral("unexpected \"%1\"; restore takes a backup number "
+                                            "from 1 up")
+                                 .arg(word));
+            numbered = true;
         } else {
             return Error(QStringLiteral("unexpected \"%1\"").arg(word));
         }
     }
-    if (request.groups.isEmpty())
-        return Error(QStringLiteral("set needs at least one --slot N with FIELD=VALUE"));
-    for (const SlotEdits& group : request.groups)
-        if (group.edits.isEmpty())
-            return Error(QStringLiteral("--slot %1 has no FIELD=VALUE").arg(group.slot.number()));
+    if (!stateGiven)
+        return Error(
+            QStringLiteral("%1 needs the path of a state file").arg(VerbName(request.verb)));
+    if (request.verb == Verb::Set) {
+        if (request.groups.isEmpty())
+            return Error(QStringLiteral("set needs at least one --slot N with FIELD=VALUE"));
+        for (const SlotEdits& group : request.groups)
+            if (group.edits.isEmpty())
+                return Error(
+                    QStringLiteral("--slot %1 has no FIELD=VALUE").arg(group.slot.number()));
+    }
     return {request, {}};
 }
 
 }  // namespace
 
+QString VerbName(Verb verb)
+{
+    switch (verb) {
+    case Verb::Show: return QStringLiteral("show");
+    case Verb::Set: return QStringLiteral("set");
+    case Verb::Backups: return QStringLiteral("backups");
+    case Verb::Restore: return QStringLiteral("restore");
+    case Verb::Help: return QStringLiteral("help");
+    case Verb::Version: return QStringLiteral("version");
+    }
+    return {};
+}
+
 QString UsageText()
 {
     return QStringLiteral(
                "Usage:\n"
-               "  cindral-party show STATE [--json]\n"
-               "  cindral-party set STATE --slot N FIELD=VALUE... [--slot N FIELD=VALUE...] "
-               "[--max-gold]\n"
-               "                    [--no-backup]\n"
-               "  cindral-party backups STATE\n"
-               "  cindral-party restore STATE [N] [--no-backup]\n"
-               "  cindral-party --help | --version\n"
+               "  cindral-party show [--json] [--] STATE\n"
+               "  cindral-party set [--] STATE --slot N FIELD=VALUE... [--slot N FIELD=VALUE...]\n"
+               "                    [--max-gold] [--dry-run] [--json] [--no-backup]\n"
+               "  cindral-party backups [--] STATE\n"
+               "  cindral-party restore [--] STATE [N] [--no-backup]\n"
+               "  cindral-party -h | --help | -V | --version\n"
                "\n"
                "show prints the four party members and the gold; the state file is not changed.\n"
-               "set changes members' fields and saves the state as the editor does; each value\n"
-               "goes through the editor's own rules (held inside 0..limit, halves rounded to\n"
-               "even, names of at most four characters). --max-gold also sets the gold to 999999.\n"
+               "set changes members' fields and saves the state as the editor does, in one step\n"
+               "under a lock on the state. Numbers beyond a field's limit are held at the limit\n"
+               "(with a note), halves round to even, names take at most four characters; a value\n"
+               "that is not a number is refused. --max-gold also sets the gold to 999999.\n"
+               "--dry-run prints what would change and writes nothing; --json reports as JSON.\n"
                "\n"
                "Before set or restore replaces a state file, the bytes it held are kept as a\n"
-               "backup in %2 (the newest %3 of each\n"
-               "state; --no-backup keeps none). backups lists them, newest first, numbered from "
-               "1;\n"
-               "restore puts backup N (default 1, the newest) back in the state's place.\n"
+               "backup in %2\n"
+               "(the newest %3 of each state; --no-backup keeps none). backups lists them, newest\n"
+               "first, numbered from 1; restore puts backup N (default 1) back in the state's "
+               "place.\n"
                "\n"
-               "Fields: %1\n"
-               "  noailments=1 clears the member's ailments, noailments=0 sets an ailment.\n"
+               "Fields and limits: exp 0..99999; level str vig wis agl mag luck int act fate\n"
+               "0..255; hpl hpr apl apr atk def 0..999; name (four characters); noailments\n"
+               "(1, yes or true clears the ailments; 0, no or false sets one).\n"
                "\n"
+               "-- ends the options: the word after it is the state, even if it starts with '-'.\n"
                "Exit status: 0 done, 1 the state could not be read or saved, 2 wrong words.\n"
-               "The decompressor Unvell must stand beside this program, in a writable folder.\n")
-        .arg(FieldList(), QDir::toNativeSeparators(DefaultBackupFolder()),
-             QString::number(kKeptBackups));
+               "See cindral-party(1) for more.\n")
+        .arg(QDir::toNativeSeparators(DefaultBackupFolder()), QString::number(kKeptBackups));
 }
 
 Parsed ParseCommandLine(const QStringList& args)
@@ -133,57 +199,20 @@ Parsed ParseCommandLine(const QStringList& args)
     if (args.isEmpty())
         return Error(QStringLiteral("no command given"));
     const QString& verb = args.first();
+    Request request;
     if (verb == QLatin1String("--help") || verb == QLatin1String("-h") ||
         verb == QLatin1String("help"))
-        return {Request{}, {}};  // Verb::Help
-    if (verb == QLatin1String("--version")) {
-        Request version;
-        version.verb = Verb::Version;
-        return {version, {}};
-    }
-    const QStringList verbs{"show", "set", "backups", "restore"};
-    if (!verbs.contains(verb))
-        return Error(QStringLiteral("unknown command \"%1\"").arg(verb));
-    if (args.size() < 2 || args[1].startsWith(QLatin1String("--")))
-        return Error(QStringLiteral("%1 needs the path of a state file").arg(verb));
-
-    Request request;
-    request.statePath = args[1];
-    const QStringList rest = args.mid(2);
-    if (verb == QLatin1String("set")) {
-        request.verb = Verb::Set;
-        return ParseSet(request, rest);
-    }
-    if (verb == QLatin1String("backups")) {
-        request.verb = Verb::Backups;
-        if (!rest.isEmpty())
-            return Error(QStringLiteral("unexpected \"%1\"").arg(rest.first()));
+        return {request, {}};  // Verb::Help
+    if (verb == QLatin1String("--version") || verb == QLatin1String("-V")) {
+        request.verb = Verb::Version;
         return {request, {}};
     }
-    if (verb == QLatin1String("restore")) {
-        request.verb = Verb::Restore;
-        bool numbered = false;
-        for (const QString& word : rest) {
-            bool isNumber = false;
-            const int number = word.toInt(&isNumber);
-            if (word == QLatin1String("--no-backup"))
-                request.backup = false;
-            else if (isNumber && number >= 1 && !numbered)
-                request.backupNumber = number, numbered = true;
-            else
-                return Error(QStringLiteral("unexpected \"%1\"; restore takes a backup number "
-                                            "from 1 up")
-                                 .arg(word));
+    for (Verb candidate : {Verb::Show, Verb::Set, Verb::Backups, Verb::Restore})
+        if (verb == VerbName(candidate)) {
+            request.verb = candidate;
+            return ParseWords(request, args.mid(1));
         }
-        return {request, {}};
-    }
-    request.verb = Verb::Show;
-    for (const QString& word : rest) {
-        if (word != QLatin1String("--json"))
-            return Error(QStringLiteral("unexpected \"%1\"").arg(word));
-        request.json = true;
-    }
-    return {request, {}};
+    return Error(QStringLiteral("unknown command \"%1\"").arg(verb));
 }
 
 }  // namespace cli

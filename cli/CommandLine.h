@@ -34,8 +34,10 @@ struct Request {
     QString statePath;
     bool json = false;
     bool maxGold = false;
-    bool backup = true;    // keep a backup of what set or restore replaces
-    int backupNumber = 1;  // for restore: 1 is the newest
+    bool backup = true;         // keep a backup of what set or restore replaces
+    bool dryRun = false;        // set: report what would change, write nothing
+    Verb helpFor = Verb::Help;  // the command of "COMMAND --help"
+    int backupNumber = 1;       // for restore: 1 is the newest
     QList<SlotEdits> groups;
 };
 
@@ -46,5 +48,6 @@ struct Parsed {
 
 Parsed ParseCommandLine(const QStringList& args);  // without the program name
 QString UsageText();
+QString VerbName(Verb verb);
 
 }  // namespace cli

@@ -17,6 +17,9 @@ namespace {
 
 using namespace Process;
 
+// Bumped when a key of the JSON output changes meaning or goes away.
+constexpr int kJsonSchema = 1;
+
 int Fail(QTextStream& err, const QString& message)
 {
     err << "cindral-party: " << message << Qt::endl;
@@ -58,7 +61,8 @@ int Show(const Request& request, const StagingContext& context, QTextStream& out
     for (Slot s : Slot::All())
         members.append(MemberJson(state.value().party, s));
     if (request.json) {
-        const QJsonObject root{{"file", request.statePath},
+        const QJsonObject root{{"schema", kJsonSchema},
+                               {"file", request.statePath},
                                {"gold", qint64(state.value().gold)},
                                {"members", members}};
         out << QJsonDocument(root).toJson(QJsonDocument::Indented);
@@ -70,54 +74,103 @@ int Show(const Request& request, const StagingContext& context, QTextStream& out
     return kExitOk;
 }
 
+// What one edit did, for the report.
+struct Change {
+    int slot = 0;
+    QString field;
+    QString before, after;
+    bool clamped = false;
+    QString given;
+};
+
 // Applies one edit with the window's own rules and says what changed.
-QString ApplyEdit(PartyState& party, Slot slot, const FieldEdit& edit)
+Change ApplyEdit(PartyState& party, Slot slot, const FieldEdit& edit)
 {
     CharacterRecord& record = party.block[slot];
-    auto line = [&](const QString& before, const QString& after, bool clamped) {
-        QString text =
-            QStringLiteral("slot %1 %2: %3 -> %4").arg(slot.number()).arg(edit.key, before, after);
-        if (clamped)
-            text += QStringLiteral(" (clamped from \"%1\")").arg(edit.value);
-        return text;
-    };
+    Change change{slot.number(), edit.key, {}, {}, false, edit.value};
     switch (edit.kind) {
     case FieldEdit::Kind::Numeric: {
-        const QString before = QString::number(FieldValue(party, slot, edit.numeric->field));
+        change.before = QString::number(FieldValue(party, slot, edit.numeric->field));
         const NumericEdit result = ApplyNumericText(edit.value, edit.numeric->limit);
         SetFieldValue(party, slot, edit.numeric->field, result.value);
-        return line(before, QString::number(result.value), result.clamped);
+        change.after = QString::number(result.value);
+        change.clamped = result.clamped;
+        break;
     }
-    case FieldEdit::Kind::Name: {
+    case FieldEdit::Kind::Name:
         // The name box takes four characters and refuses the rest.
-        const QString before = NameForDisplay(record.Name);
+        change.before = NameForDisplay(record.Name);
         record.Name = NameFieldFromText(edit.value.left(4));
-        return line(before, NameForDisplay(record.Name), edit.value.size() > 4);
+        change.after = NameForDisplay(record.Name);
+        change.clamped = edit.value.size() > 4;
+        break;
+    case FieldEdit::Kind::NoAilments:
+        change.before = QString::number(record.Status);
+        SetNoAilments(record, edit.noAilments);
+        change.after = QString::number(record.Status);
+        break;
     }
-    case FieldEdit::Kind::NoAilments: break;
+    return change;
+}
+
+void Report(const Request& request, const QList<Change>& changes, std::uint32_t goldBefore,
+            QTextStream& out)
+{
+    if (request.json) {
+        QJsonArray list;
+        for (const Change& c : changes)
+            list.append(QJsonObject{{"slot", c.slot},
+                                    {"field", c.field},
+                                    {"before", c.before},
+                                    {"after", c.after},
+                                    {"clamped", c.clamped}});
+        QJsonObject gold{{"before", qint64(goldBefore)},
+                         {"after", qint64(request.maxGold ? kMaxGold : goldBefore)}};
+        const QJsonObject root{{"schema", kJsonSchema},
+                               {"file", request.statePath},
+                               {"changes", list},
+                               {"gold", gold},
+                               {"saved", !request.dryRun}};
+        out << QJsonDocument(root).toJson(QJsonDocument::Indented);
+        return;
     }
-    const QString before = QString::number(record.Status);
-    SetNoAilments(record, edit.noAilments);
-    return line(before, QString::number(record.Status), false);
+    for (const Change& c : changes) {
+        out << "slot " << c.slot << ' ' << c.field << ": " << c.before << " -> " << c.after;
+        if (c.clamped)
+            out << " (clamped from \"" << c.given << "\")";
+        out << '\n';
+    }
+    if (request.maxGold)
+        out << "gold: " << goldBefore << " -> " << kMaxGold << '\n';
+    if (request.dryRun)
+        out << "Nothing was written (--dry-run): " << request.statePath << '\n';
+    else
+        out << "Saved " << request.statePath << '\n';
 }
 
 int Set(const Request& request, const StagingContext& context, QTextStream& out, QTextStream& err)
 {
-    QStringList changes;
+    QList<Change> changes;
+    auto edit = [&](const StateContents&, PartyState& party) {
+        for (const SlotEdits& group : request.groups)
+            for (const FieldEdit& fieldEdit : group.edits)
+                changes << ApplyEdit(party, group.slot, fieldEdit);
+    };
     // Read, edit and write in one frame: another program's save cannot slip in between.
-    const Result<StateContents> before = EditState(
-        request.statePath, context, request.maxGold, [&](const StateContents&, PartyState& party) {
-            for (const SlotEdits& group : request.groups)
-                for (const FieldEdit& edit : group.edits)
-                    changes << ApplyEdit(party, group.slot, edit);
-        });
+    // A dry run reads as show does and writes nothing.
+    Result<StateContents> before = Outcome::Failure(ErrorKind::None, {});
+    if (request.dryRun) {
+        before = InspectState(request.statePath, context);
+        if (before) {
+            PartyState party = before.value().party;
+            edit(before.value(), party);
+        }
+    } else {
+        before = EditState(request.statePath, context, request.maxGold, edit);
+    }
     if (!before)
         return Fail(err, before.failure().message());
-    for (const QString& change : changes)
-        out << change << '\n';
-    if (request.maxGold)
-        out << "gold: " << before.value().gold << " -> " << kMaxGold << '\n';
-    out << "Saved " << request.statePath << '\n';
+    Report(request, changes, before.value().gold, out);
     return kExitOk;
 }
 
@@ -153,7 +206,8 @@ int Run(const QStringList& args, const QString& programFolder, QTextStream& out,
 {
     const Parsed parsed = ParseCommandLine(args);
     if (!parsed.request) {
-        err << "cindral-party: " << parsed.error << "\n\n" << UsageText();
+        err << "cindral-party: " << parsed.error << "\n"
+            << "Try 'cindral-party --help' for more information.\n";
         err.flush();
         return kExitUsage;
     }

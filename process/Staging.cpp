@@ -3,6 +3,7 @@
 #include "AtomicReplace.h"
 #include "Backups.h"
 #include "DecompressorRun.h"
+#include "StagingFolder.h"
 #include "StagingLocks.h"
 #include "StatePath.h"
 
@@ -53,12 +54,18 @@ Outcome StagingFrame::removeWorkingFiles()
 
 Outcome StagingFrame::StageStateFile(const QString& statePath)
 {
-    if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
-        return usable;
     if (!QFileInfo(m_context.programFolder).isDir())
         return Outcome::Failure(ErrorKind::FolderNotWritable,
                                 QStringLiteral("The program folder %1 does not exist.")
                                     .arg(ShownPath(m_context.programFolder)));
+    // From here on the folder is the one the frame works in: the decompressor's own, or the
+    // user's copy of it where that one is read-only.
+    const Result<QString> folder = ResolveStagingFolder(m_context.programFolder);
+    if (!folder)
+        return folder.failure();
+    m_context.programFolder = folder.value();
+    if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
+        return usable;
     const QFileInfo decompressor(DecompressorPath(m_context.programFolder));
     if (!decompressor.isFile())
         return Outcome::Failure(ErrorKind::DecompressorMissing,

@@ -3,6 +3,7 @@
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -135,10 +136,9 @@ private slots:
             << QStringList{"--slot", "4", "vig=2.5", "wis=3.5", "luck=254.5"}
             << QList<Patch>{{r4 + 24, "\x02"}, {r4 + 25, "\x04"}, {r4 + 28, "\xFE"}}
             << QStringList{"slot 4 wis: 26 -> 4"};
-        QTest::newRow("non-numeric")
-            << QStringList{"--slot", "1", "mag=abc", "int=12abc"}
-            << QList<Patch>{{r1 + 27, QByteArray("\0", 1)}, {r1 + 33, "\x0C"}}
-            << QStringList{"slot 1 mag: 25 -> 0"};
+        QTest::newRow("sign and point") << QStringList{"--slot", "1", "mag=+20", "int=15."}
+                                        << QList<Patch>{{r1 + 27, "\x14"}, {r1 + 33, "\x0F"}}
+                                        << QStringList{"slot 1 mag: 25 -> 20"};
         QTest::newRow("lower case and slash")
             << QStringList{"--slot", "2", "name=al/x"} << QList<Patch>{{r2, "\x81\x8C\xBE\x98"}}
             << QStringList{"slot 2 name: Orin -> al/x"};
@@ -200,6 +200,18 @@ private slots:
                                   << "" << 2 << "takes 1 or 0";
         QTest::newRow("no command") << QStringList{} << "" << 2 << "no command";
         QTest::newRow("unknown command") << QStringList{"frob"} << "" << 2 << "unknown command";
+        QTest::newRow("letters for a number") << QStringList{"set", "@", "--slot", "1", "exp=abc"}
+                                              << "" << 2 << "exp takes a number, not \"abc\"";
+        QTest::newRow("empty number") << QStringList{"set", "@", "--slot", "1", "level="} << "" << 2
+                                      << "level takes a number";
+        QTest::newRow("exponent") << QStringList{"set", "@", "--slot", "1", "int=1e2"} << "" << 2
+                                  << "int takes a number";
+        QTest::newRow("number with letters") << QStringList{"set", "@", "--slot", "1", "int=12abc"}
+                                             << "" << 2 << "int takes a number";
+        QTest::newRow("unknown option")
+            << QStringList{"show", "@", "--frob"} << "" << 2 << "unknown option \"--frob\"";
+        QTest::newRow("no state") << QStringList{"show", "--json"} << "" << 2
+                                  << "show needs the path";
         QTest::newRow("read-only state")
             << QStringList{"set", "@", "--slot", "1", "str=5"} << "readonly" << 1 << "read-only";
     }
@@ -223,9 +235,8 @@ private slots:
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
         QVERIFY(result.err.startsWith("cindral-party: "));
         if (exitCode == 2)
-            QVERIFY(result.err.contains("Usage:"));
-        else
-            QCOMPARE(result.err.count('\n'), 1);
+            QVERIFY(result.err.endsWith("\nTry 'cindral-party --help' for more information.\n"));
+        QCOMPARE(result.err.count('\n'), exitCode == 2 ? 2 : 1);
         if (file != "missing")
             QCOMPARE(ReadBytes(path), content);
         QVERIFY(result.out.isEmpty());
@@ -288,6 +299,39 @@ private slots:
         QVERIFY(!cli::ParseCommandLine({"backups", "s.000", "extra"}).request);
     }
 
+    void dashPathDryRunAndJson()
+    {
+        const QByteArray packed = Pack(MakeImage(StateRecipe()), Packing::Gzip);
+        const QString path = writeState("-dash.000", packed);
+        QDir::setCurrent(m_states.path());
+        const Run shown = run({"show", "--json", "--", "-dash.000"});
+        QVERIFY2(shown.exitCode == 0, qPrintable(shown.err));
+        QCOMPARE(QJsonDocument::fromJson(shown.out.toUtf8()).object().value("schema").toInt(), 1);
+
+        const Run dry =
+            run({"set", "--", "-dash.000", "--slot", "2", "level=300", "--dry-run", "--max-gold"});
+        QVERIFY2(dry.exitCode == 0, qPrintable(dry.err));
+        QVERIFY2(dry.out.contains("slot 2 level: 24 -> 255 (clamped from \"300\")") &&
+                     dry.out.contains("Nothing was written"),
+                 qPrintable(dry.out));
+        QCOMPARE(ReadBytes(path), packed);  // not even turned into the plain image
+
+        const Run json =
+            run({"set", "--", "-dash.000", "--slot", "2", "level=300", "--json", "--max-gold"});
+        QVERIFY2(json.exitCode == 0, qPrintable(json.err));
+        const QJsonObject root = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        QCOMPARE(root.value("schema").toInt(), 1);
+        QVERIFY(root.value("saved").toBool());
+        const QJsonObject change = root.value("changes").toArray().at(0).toObject();
+        QCOMPARE(change.value("slot").toInt(), 2);
+        QCOMPARE(change.value("field").toString(), QStringLiteral("level"));
+        QCOMPARE(change.value("before").toString(), QStringLiteral("24"));
+        QCOMPARE(change.value("after").toString(), QStringLiteral("255"));
+        QVERIFY(change.value("clamped").toBool());
+        QCOMPARE(root.value("gold").toObject().value("after").toInt(), 999999);
+        QCOMPARE(std::uint8_t(ReadBytes(path).at(72992 + 10)), 255);
+    }
+
     void exitStatusesAsAProgram()
     {
         const QString path =
@@ -303,7 +347,10 @@ private slots:
     {
         const Run help = run({"--help"});
         QCOMPARE(help.exitCode, 0);
-        QVERIFY(help.out.contains("cindral-party set STATE --slot N"));
+        QVERIFY(help.out.contains("cindral-party set [--] STATE --slot N"));
+        QCOMPARE(run({"-h"}).out, help.out);
+        QCOMPARE(run({"set", "--help"}).out, help.out);
+        QCOMPARE(run({"-V"}).out, run({"--version"}).out);
         const Run version = run({"--version"});
         QCOMPARE(version.exitCode, 0);
         QVERIFY(version.out.startsWith("cindral-party 1."));

@@ -3,6 +3,7 @@
 #include "PartyImage.h"
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
+#include "StagingFolder.h"
 #include "StateFile.h"
 
 #include <QDir>
@@ -72,7 +73,13 @@ class TestFaults : public QObject
     QTemporaryDir m_userData;  // the command line's backups go here, not into the user's own
 
 private slots:
-    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(m_userData.path())); }
+    void initTestCase()
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_userData.filePath("data")));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_userData.filePath("cache")));
+        QDir().mkpath(m_userData.filePath("run"));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_userData.filePath("run")));
+    }
 
     void concurrentSetsKeepEveryEdit_data()
     {
@@ -107,32 +114,72 @@ private slots:
         }
     }
 
-    void unwritableFolder_data()
+    void unwritableStateFolderChangesNothing()
     {
-        QTest::addColumn<bool>("programFolder");  // else the state's own folder
-        QTest::addColumn<ErrorKind>("kind");
-        QTest::newRow("state folder") << false << ErrorKind::PermissionDenied;
-        QTest::newRow("program folder") << true << ErrorKind::FolderNotWritable;
-    }
-    void unwritableFolder()
-    {
-        QFETCH(bool, programFolder);
-        QFETCH(ErrorKind, kind);
         QTemporaryDir states;
         const QString path = states.filePath("game.000");
         WriteBytes(path, m_gzip);
         ProgramFolder folder;
-        Unwritable lock(programFolder ? folder.path() : states.path());
+        Unwritable lock(states.path());
         if (!lock.ok())
             QSKIP("this machine cannot make a folder unwritable for this user");
         PartyState party;
         const Outcome loaded = LoadState(path, folder.context(), party);
-        QCOMPARE(loaded.kind(), kind);
-        QVERIFY(loaded.message().contains(programFolder ? folder.path() : path));
+        QCOMPARE(loaded.kind(), ErrorKind::PermissionDenied);
+        QVERIFY(loaded.message().contains(path));
         QVERIFY(party.block == PartyBlock());
         QCOMPARE(ReadBytes(path), m_gzip);
         QCOMPARE(FilesIn(states.path()), QStringList{"game.000"});
         QVERIFY(!folder.hasLeftovers());
+    }
+
+    void unwritableProgramFolderStagesInTheUsersFolder()
+    {
+        // As an install under /usr or /opt: the frame runs a private copy of the decompressor
+        // in a folder of the user's, and the program folder is not touched.
+        QTemporaryDir states;
+        const QString path = states.filePath("game.000");
+        WriteBytes(path, m_gzip);
+        ProgramFolder folder;
+        Unwritable lock(folder.path());
+        if (!lock.ok())
+            QSKIP("this machine cannot make a folder unwritable for this user");
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        QCOMPARE(party.block[S(2)].Str, 22);
+        QCOMPARE(ReadBytes(path), m_image);
+        const QString userFolder = UserStagingFolders().first();
+        QVERIFY(userFolder.startsWith(m_userData.path()));
+        QCOMPARE(ReadBytes(DecompressorPath(userFolder)), ReadBytes(folder.file("Unvell")));
+        QVERIFY(!QFile::exists(QDir(userFolder).filePath(kWorkingCopyName)));
+        QVERIFY(!folder.hasLeftovers());
+    }
+
+    void noUsableFolderIsNamedInTheMessage()
+    {
+        ProgramFolder folder;
+        Unwritable lock(folder.path());
+        if (!lock.ok())
+            QSKIP("this machine cannot make a folder unwritable for this user");
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), cache = qgetenv("XDG_CACHE_HOME");
+        auto restore = qScopeGuard([&] {
+            qputenv("XDG_RUNTIME_DIR", runtime);
+            qputenv("XDG_CACHE_HOME", cache);
+        });
+        WriteBytes(m_userData.filePath("a file"), "x");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_userData.filePath("a file")));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_userData.filePath("a file/cache")));
+        QTemporaryDir states;
+        const QString path = states.filePath("game.000");
+        WriteBytes(path, m_gzip);
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QCOMPARE(loaded.kind(), ErrorKind::FolderNotWritable);
+        QVERIFY2(loaded.message().contains(folder.path()) &&
+                     loaded.message().contains(m_userData.filePath("a file/cache/cindral-editor")),
+                 qPrintable(loaded.message()));
+        QCOMPARE(ReadBytes(path), m_gzip);
     }
 
     void stateDeletedBetweenLoadAndSave()
