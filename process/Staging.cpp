@@ -54,6 +54,8 @@ Outcome StagingFrame::removeWorkingFiles()
 
 Outcome StagingFrame::StageStateFile(const QString& statePath)
 {
+    if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
+        return usable;
     if (!QFileInfo(m_context.programFolder).isDir())
         return Outcome::Failure(ErrorKind::FolderNotWritable,
                                 QStringLiteral("The program folder %1 does not exist.")
@@ -63,9 +65,11 @@ Outcome StagingFrame::StageStateFile(const QString& statePath)
     const Result<QString> folder = ResolveStagingFolder(m_context.programFolder);
     if (!folder)
         return folder.failure();
-    m_context.programFolder = folder.value();
-    if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
-        return usable;
+    if (folder.value() != m_context.programFolder) {
+        m_context.programFolder = folder.value();
+        if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
+            return usable;
+    }
     const QFileInfo decompressor(DecompressorPath(m_context.programFolder));
     if (!decompressor.isFile())
         return Outcome::Failure(ErrorKind::DecompressorMissing,
