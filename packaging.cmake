@@ -1,12 +1,53 @@
-# A portable package: one folder with the three programs, the README and the licence.
-# The programs use the system's Qt 6 and zlib; the folder must stay writable, because the
-# editor keeps its working files beside itself.
-install(FILES README.md LICENSE DESTINATION .)
+# Two ways to install, one set of programs:
+# - the desktop install (`cmake --install`, and the .deb): GNU folders, the decompressor in
+#   libexec/cindral-editor, desktop entry, icons, metainfo, manual pages, completion;
+# - the portable folder (the .tar.gz): the three programs side by side with the user's README,
+#   unpacked anywhere writable.
+include(GNUInstallDirs)
 
-set(CPACK_GENERATOR TGZ)
+set(desktop_programs cindral-editor cindral-party)
+install(TARGETS ${desktop_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT desktop)
+install(TARGETS Unvell RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/cindral-editor
+        COMPONENT desktop)
+install(FILES packaging/cindral-editor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+        COMPONENT desktop)
+install(FILES packaging/icons/cindral-editor.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT desktop)
+foreach(size 16 32 48 64 128 256)
+  install(FILES packaging/icons/${size}/cindral-editor.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps COMPONENT desktop)
+endforeach()
+install(FILES packaging/cindral-editor.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        RENAME io.github.cindral.Editor.metainfo.xml COMPONENT desktop)
+install(FILES packaging/man/cindral-editor.1 packaging/man/cindral-party.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT desktop)
+install(FILES packaging/completion/cindral-party
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT desktop)
+install(FILES packaging/README.user.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/cindral-editor RENAME README.md
+        COMPONENT desktop)
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/cindral-editor COMPONENT desktop)
+
+install(TARGETS ${desktop_programs} Unvell RUNTIME DESTINATION . COMPONENT portable EXCLUDE_FROM_ALL)
+install(FILES packaging/README.user.md DESTINATION . RENAME README.md COMPONENT portable
+        EXCLUDE_FROM_ALL)
+install(FILES LICENSE DESTINATION . COMPONENT portable EXCLUDE_FROM_ALL)
+
+set(CPACK_GENERATOR TGZ DEB)
 set(CPACK_PACKAGE_NAME cindral-editor)
 set(CPACK_PACKAGE_VENDOR "The Cindral I Editor developers")
-set(CPACK_PACKAGE_FILE_NAME "cindral-editor-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PACKAGE_CONTACT "The Cindral I Editor developers <editor@cindral.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Party editor for Snes9x save states of Cindral I")
 set(CPACK_STRIP_FILES ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+# Which component each generator packs, and where: packaging/CPackPerGenerator.cmake.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/CPackPerGenerator.cmake)
+set(CPACK_CINDRAL_PORTABLE_FILE_NAME
+    "cindral-editor-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Party editor for Snes9x save states of Cindral I\n Opens a save state, shows the four party members and writes edits back within the\n game's limits, keeping a backup of every state it replaces. Includes cindral-party,\n the same editor on the command line.")
 include(CPack)

@@ -1,0 +1,13 @@
+# Read by CPack for each generator: the .deb takes the desktop install under /usr, the .tar.gz
+# the portable folder.
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_COMPONENTS_ALL desktop)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+else()
+  set(CPACK_COMPONENTS_ALL portable)
+  set(CPACK_PACKAGE_FILE_NAME "${CPACK_CINDRAL_PORTABLE_FILE_NAME}")
+  set(CPACK_ARCHIVE_FILE_NAME "${CPACK_CINDRAL_PORTABLE_FILE_NAME}")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_PACKAGING_INSTALL_PREFIX "")
+endif()
