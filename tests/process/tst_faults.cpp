@@ -156,6 +156,30 @@ private slots:
         QVERIFY(!folder.hasLeftovers());
     }
 
+    void noexecRuntimeFolderIsPassedOver()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting a file system needs root");
+        QTemporaryDir runtime;
+        if (!RunTool("mount", {"-t", "tmpfs", "-o", "size=4m,noexec", "tmpfs", runtime.path()}))
+            QSKIP("this machine does not allow mounting a tmpfs");
+        auto unmount = qScopeGuard([&] { RunTool("umount", {runtime.path()}); });
+        const QByteArray before = qgetenv("XDG_RUNTIME_DIR");
+        auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", before); });
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        ProgramFolder folder;
+        Unwritable lock(folder.path());
+        if (!lock.ok())
+            QSKIP("this machine cannot make a folder unwritable");
+        QTemporaryDir states;
+        const QString path = states.filePath("noexec.000");
+        WriteBytes(path, m_gzip);
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        QVERIFY(QFile::exists(DecompressorPath(m_userData.filePath("cache/cindral-editor"))));
+    }
+
     void noUsableFolderIsNamedInTheMessage()
     {
         ProgramFolder folder;
