@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -22,6 +23,8 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QValidator>
+
+#include <limits>
 
 namespace forms {
 namespace {
@@ -57,29 +60,65 @@ public:
 struct BoxPlace {
     const char* name;
     int left, top, width;
+    const char* spoken;  // the box's accessible name: what a screen reader says for it
 };
 
 // Positions in twips inside the panel; every box is 255 high.
 constexpr BoxPlace kBoxPlaces[] = {
-    {"txtName", 600, 0, 735},    {"txtLevel", 2160, 0, 375},   {"txtHPL", 360, 600, 615},
-    {"txtHPR", 1080, 600, 615},  {"txtAPL", 2520, 600, 615},   {"txtAPR", 3240, 600, 615},
-    {"txtStr", 360, 1200, 375},  {"txtVig", 360, 1560, 375},   {"txtWis", 360, 1920, 375},
-    {"txtAgl", 1440, 1200, 375}, {"txtMag", 1440, 1560, 375},  {"txtLuck", 1440, 1920, 375},
-    {"txtAtk", 2520, 1200, 375}, {"txtDef", 2520, 1560, 375},  {"txtInt", 2520, 1920, 375},
-    {"txtAct", 3600, 1200, 375}, {"txtFate", 3600, 1560, 375}, {"txtExp", 3600, 1920, 615},
+    {"txtName", 600, 0, 735, "Name"},
+    {"txtLevel", 2160, 0, 375, "Level"},
+    {"txtHPL", 360, 600, 615, "HP left"},
+    {"txtHPR", 1080, 600, 615, "HP right"},
+    {"txtAPL", 2520, 600, 615, "AP left"},
+    {"txtAPR", 3240, 600, 615, "AP right"},
+    {"txtStr", 360, 1200, 375, "Strength"},
+    {"txtVig", 360, 1560, 375, "Vigour"},
+    {"txtWis", 360, 1920, 375, "Wisdom"},
+    {"txtAgl", 1440, 1200, 375, "Agility"},
+    {"txtMag", 1440, 1560, 375, "Magic"},
+    {"txtLuck", 1440, 1920, 375, "Luck"},
+    {"txtAtk", 2520, 1200, 375, "Attack"},
+    {"txtDef", 2520, 1560, 375, "Defence"},
+    {"txtInt", 2520, 1920, 375, "Intelligence"},
+    {"txtAct", 3600, 1200, 375, "Action"},
+    {"txtFate", 3600, 1560, 375, "Fate"},
+    {"txtExp", 3600, 1920, 615, "Experience"},
 };
 
 struct LabelPlace {
     const char* caption;
     int left, top;
+    const char* buddy;  // the box the label names (HP and AP name their left box)
 };
 
 // Label1_0 .. Label1_15, in index order.
 constexpr LabelPlace kLabels[] = {
-    {"Level:", 1680, 0},  {"Name:", 0, 0},      {"HP:", 0, 600},      {"AP:", 2160, 600},
-    {"Str:", 0, 1200},    {"Vig:", 0, 1560},    {"Wis:", 0, 1920},    {"Agl:", 1080, 1200},
-    {"Mag:", 1080, 1560}, {"Lck:", 1080, 1920}, {"Atk:", 2160, 1200}, {"Def:", 2160, 1560},
-    {"Int:", 2160, 1920}, {"Act:", 3240, 1200}, {"Fte:", 3240, 1560}, {"Exp:", 3240, 1920},
+    {"Level:", 1680, 0, "txtLevel"}, {"Name:", 0, 0, "txtName"},
+    {"HP:", 0, 600, "txtHPL"},       {"AP:", 2160, 600, "txtAPL"},
+    {"Str:", 0, 1200, "txtStr"},     {"Vig:", 0, 1560, "txtVig"},
+    {"Wis:", 0, 1920, "txtWis"},     {"Agl:", 1080, 1200, "txtAgl"},
+    {"Mag:", 1080, 1560, "txtMag"},  {"Lck:", 1080, 1920, "txtLuck"},
+    {"Atk:", 2160, 1200, "txtAtk"},  {"Def:", 2160, 1560, "txtDef"},
+    {"Int:", 2160, 1920, "txtInt"},  {"Act:", 3240, 1200, "txtAct"},
+    {"Fte:", 3240, 1560, "txtFate"}, {"Exp:", 3240, 1920, "txtExp"},
+};
+
+// The gold button takes Enter as well as Space while it has the focus; a plain push button
+// outside a dialog takes only Space.
+class GoldButton : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            animateClick();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
 };
 
 // From tab index 1 upward (the panel itself, index 0, takes no focus), then the tab strip.
@@ -142,6 +181,8 @@ frmEditor::~frmEditor() = default;
 void frmEditor::buildMenus()
 {
     QMenu* mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    // A drop-down is a window of its own and takes no font from this one unless told.
+    mnuFile->setFont(font());
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     QAction* load =
         mnuFile->addAction(QStringLiteral("&Load"), this, &frmEditor::mnuFileLoad_Click);
@@ -173,6 +214,9 @@ void frmEditor::buildPanel(QWidget* client)
         auto* edit = new QLineEdit(picOptions);
         edit->setObjectName(QLatin1String(place.name));
         edit->setGeometry(TwipRect(place.left, place.top, place.width, 255));
+        edit->setAccessibleName(QLatin1String(place.spoken));
+        // The boxes take any length; only the name box has a limit of its own.
+        edit->setMaxLength(std::numeric_limits<int>::max());
     }
     txtName = box("txtName");
     txtName->setMaxLength(4);
@@ -190,7 +234,7 @@ void frmEditor::buildPanel(QWidget* client)
     chkAilments->setGeometry(TwipRect(2880, 0, 1215, 255));
     connect(chkAilments, &QCheckBox::clicked, this, &frmEditor::chkAilments_Click);
 
-    cmdGold = new QPushButton(kGoldCaptionInitial, picOptions);
+    cmdGold = new GoldButton(kGoldCaptionInitial, picOptions);
     cmdGold->setObjectName(QStringLiteral("cmdGold"));
     cmdGold->setGeometry(TwipRect(0, 2400, 1695, 375));
     connect(cmdGold, &QPushButton::clicked, this, &frmEditor::cmdGold_Click);
@@ -200,6 +244,7 @@ void frmEditor::buildPanel(QWidget* client)
         label->setObjectName(QStringLiteral("Label1_%1").arg(i));
         label->move(Px(kLabels[i].left), Px(kLabels[i].top));
         label->adjustSize();
+        label->setBuddy(box(kLabels[i].buddy));
     }
     auto* label2 = new QLabel(QStringLiteral("Party editor"), picOptions);
     label2->setObjectName(QStringLiteral("Label2"));
@@ -212,7 +257,9 @@ void frmEditor::buildPanel(QWidget* client)
         line->setObjectName(QStringLiteral("Line1_%1").arg(i));
         line->setFrameShape(QFrame::HLine);
         line->setFrameShadow(QFrame::Plain);
-        line->setGeometry(0, Px(rules[i]), Px(4200), 1);
+        // One pixel drawn in the middle of three: a widget one pixel high would fall between
+        // device pixels at scales such as 125 % and be clipped away.
+        line->setGeometry(0, Px(rules[i]) - 1, Px(4200), 3);
     }
 }
 
@@ -259,6 +306,10 @@ void frmEditor::tbsOptions_Click()
     txtName->setText(NameForDisplay(record.Name));
     for (const auto& [edit, info] : m_numericBoxes)
         edit->setText(QString::number(FieldValue(m_party, slot.value(), info->field)));
+    // A filled box shows its value from the start: a wide value must not show only its tail.
+    txtName->setCursorPosition(0);
+    for (const auto& [edit, info] : m_numericBoxes)
+        edit->setCursorPosition(0);
     chkAilments->setChecked(HasNoAilments(record));
 }
 

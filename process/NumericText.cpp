@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <algorithm>
 #include <string>
 
 namespace Process {
@@ -41,7 +42,15 @@ double TextValue(QStringView text)
     double value = 0.0;
     const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
     if (ec == std::errc::result_out_of_range) {
-        // Beyond a double: as large as a double gets, with the text's sign.
+        // from_chars says the same for too large and too small. A number whose digits before
+        // the point are all zero is too small: as a double it is zero. Any other is beyond a
+        // double: as large as a double gets, with the text's sign.
+        const auto digits = number.find_first_not_of("-+");
+        const auto point = number.find('.');
+        const bool tiny =
+            number.find_first_not_of('0', digits) >= std::min(point, number.size());
+        if (tiny)
+            return 0.0;
         return number.front() == '-' ? -HUGE_VAL : HUGE_VAL;
     }
     (void)end;

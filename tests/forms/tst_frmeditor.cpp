@@ -7,13 +7,17 @@
 #include "frmAbout.h"
 #include "frmEditor.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTabBar>
@@ -623,6 +627,127 @@ private slots:
         });
         action("mnuFileAbout")->trigger();
         QVERIFY(QFile::exists(dir + "/about.png"));
+    }
+
+    // The three rules are one pixel high: at a scale that puts them between device pixels they
+    // must still be drawn. Qt takes its scale once per process, so each scale is a run of its
+    // own (rulesAtThisScale, in a child).
+    void rulesShowAtEveryScale()
+    {
+        if (qEnvironmentVariableIsSet("CINDRAL_RULES_CHILD"))
+            QSKIP("this is the child's run");
+        for (const char* scale : {"1", "1.25", "1.5", "1.75", "2"}) {
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_SCALE_FACTOR", scale);
+            env.insert("CINDRAL_RULES_CHILD", "1");
+            child.setProcessEnvironment(env);
+            child.start(QCoreApplication::applicationFilePath(), {"rulesAtThisScale"});
+            QVERIFY(child.waitForFinished(60000));
+            const QByteArray output = child.readAllStandardOutput();
+            QVERIFY2(child.exitCode() == 0 &&
+                         output.contains("PASS   : TestEditor::rulesAtThisScale"),
+                     qPrintable(QString("at %1x:\n%2").arg(scale, QString::fromLocal8Bit(output))));
+        }
+    }
+    void rulesAtThisScale()
+    {
+        if (!qEnvironmentVariableIsSet("CINDRAL_RULES_CHILD"))
+            QSKIP("run by rulesShowAtEveryScale with a scale set");
+        load(writeState("rules.000"));
+        // The whole window, as it is painted on the screen.
+        const QImage image = m_editor->grab().toImage();
+        const qreal scale = image.devicePixelRatio();
+        for (int i = 0; i < 3; ++i) {
+            QWidget* line = w<QWidget>(QStringLiteral("Line1_%1").arg(i));
+            const QRect where(line->mapTo(m_editor.get(), QPoint(0, 0)), line->size());
+            const int x = int(where.center().x() * scale);
+            int dark = 0;
+            for (int y = int((where.top() - 2) * scale); y <= int((where.bottom() + 2) * scale);
+                 ++y)
+                dark += qGray(image.pixel(x, qBound(0, y, image.height() - 1))) < 160;
+            QVERIFY2(dark > 0,
+                     qPrintable(QStringLiteral("rule %1 missing at %2x").arg(i).arg(scale)));
+        }
+    }
+
+    void everyControlHasASpokenName()
+    {
+        load(writeState("a11y.000"));
+        QStringList unnamed;
+        QMap<QString, QString> spoken;
+        for (QWidget* widget : m_editor->findChildren<QWidget*>()) {
+            const bool control = qobject_cast<QLineEdit*>(widget) ||
+                                 qobject_cast<QAbstractButton*>(widget) ||
+                                 qobject_cast<QTabBar*>(widget);
+            if (!control || !widget->isVisibleTo(m_editor.get()))
+                continue;  // (the menu bar's hidden overflow button is Qt's, never shown)
+            QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(reader);
+            const QString name = reader->text(QAccessible::Name);
+            if (name.trimmed().isEmpty())
+                unnamed << widget->objectName();
+            spoken[widget->objectName()] = name;
+            if (qobject_cast<QTabBar*>(widget))
+                for (int i = 0; i < reader->childCount(); ++i)
+                    if (reader->child(i)->text(QAccessible::Name).isEmpty())
+                        unnamed << QStringLiteral("tab %1").arg(i);
+        }
+        QVERIFY2(unnamed.isEmpty(), qPrintable("unnamed: " + unnamed.join(", ")));
+        QCOMPARE(spoken.value("txtHPL"), QStringLiteral("HP left"));
+        QCOMPARE(spoken.value("txtAPR"), QStringLiteral("AP right"));
+        QCOMPARE(spoken.value("txtExp"), QStringLiteral("Experience"));
+        QCOMPARE(spoken.value("chkAilments"), QStringLiteral("No Ailments"));
+        QCOMPARE(w<QLabel>("Label1_9")->buddy(), box("txtLuck"));
+        QCOMPARE(w<QLabel>("Label1_9")->text(), QStringLiteral("Lck:"));  // the caption stays
+        for (QAction* item : m_editor->findChild<QMenu*>("mnuFile")->actions())
+            QVERIFY(item->isSeparator() || !item->text().isEmpty());
+    }
+
+    void enterOnTheFocusedGoldButtonPressesIt()
+    {
+        load(writeState("enter.000"));
+        auto* gold = w<QPushButton>("cmdGold");
+        gold->setFocus();
+        QTest::keyClick(gold, Qt::Key_Return);
+        QTRY_COMPARE(gold->text(), QStringLiteral("Max Out Gold - OK"));
+        QTest::keyClick(gold, Qt::Key_Enter);
+        QTRY_COMPARE(gold->text(), QStringLiteral("Max Out Gold - NO"));
+    }
+
+    void wideValuesShowFromTheirStart()
+    {
+        StateRecipe recipe;
+        recipe.party[S(1)].HpLeft = 32767;
+        recipe.party[S(1)].Atk = -32768;
+        recipe.party[S(1)].ExpLow = 0xFFFF;
+        recipe.party[S(1)].ExpHigh = 0xFF;
+        load(writeState("wide.000", recipe));
+        for (const char* name : {"txtHPL", "txtAtk", "txtExp", "txtName"}) {
+            QCOMPARE(box(name)->cursorPosition(), 0);
+            box(name)->setFocus();  // focus keeps the start in view too
+            QCOMPARE(box(name)->cursorPosition(), 0);
+        }
+        QCOMPARE(box("txtExp")->text(), QStringLiteral("16777215"));
+        QCOMPARE(box("txtAtk")->text(), QStringLiteral("-32768"));
+    }
+
+    void numericBoxesTakeAnyLength()
+    {
+        for (const NumericFieldInfo& info : NumericFields())
+            QCOMPARE(box(info.boxName)->maxLength(), std::numeric_limits<int>::max());
+        QCOMPARE(box("txtName")->maxLength(), 4);
+        load(writeState("long.000"));
+        const QString tiny = "0." + QString(40000, '0') + "1";
+        box("txtLevel")->setFocus();
+        box("txtLevel")->setText(tiny);
+        QCOMPARE(box("txtLevel")->text().size(), tiny.size());
+    }
+
+    void dropDownUsesTheWindowsFont()
+    {
+        QCOMPARE(m_editor->findChild<QMenu*>("mnuFile")->font(), m_editor->font());
+        QCOMPARE(m_editor->menuBar()->font(), m_editor->font());
     }
 
     void exitClosesWithoutAsking()

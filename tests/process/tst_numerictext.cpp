@@ -79,6 +79,14 @@ private slots:
         QTest::newRow("99998.5 to even") << "99998.5" << 99999 << "99998.5" << 99998;
         QTest::newRow("99999.5 clamped") << "99999.5" << 99999 << "99999" << 99999;
         QTest::newRow("leading zeros kept") << "007" << 255 << "007" << 7;
+        // Below a double's smallest value the number is zero as a double, not infinity.
+        const QString tiny = "0." + QString(323, '0') + "1";
+        QTest::newRow("tiny positive stays") << tiny << 255 << tiny << 0;
+        QTest::newRow("tiny negative stays") << "-" + tiny << 255 << "-" + tiny << 0;
+        QTest::newRow("tiny with zero integer digits") << "000" + tiny << 255 << "000" + tiny << 0;
+        const QString huge = "1" + QString(400, '0');
+        QTest::newRow("beyond a double clamped") << huge << 255 << "255" << 255;
+        QTest::newRow("beyond a double after zeros") << "00" + huge + ".5" << 255 << "255" << 255;
     }
     void clampAndStore()
     {
