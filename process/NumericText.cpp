@@ -1,9 +1,9 @@
 #include "NumericText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <algorithm>
 #include <string>
 
 namespace Process {
@@ -47,8 +47,7 @@ double TextValue(QStringView text)
         // double: as large as a double gets, with the text's sign.
         const auto digits = number.find_first_not_of("-+");
         const auto point = number.find('.');
-        const bool tiny =
-            number.find_first_not_of('0', digits) >= std::min(point, number.size());
+        const bool tiny = number.find_first_not_of('0', digits) >= std::min(point, number.size());
         if (tiny)
             return 0.0;
         return number.front() == '-' ? -HUGE_VAL : HUGE_VAL;
