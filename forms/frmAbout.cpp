@@ -1,5 +1,6 @@
 #include "frmAbout.h"
 
+#include "Centring.h"
 #include "Look.h"
 #include "Twips.h"
 
@@ -68,6 +69,11 @@ frmAbout::frmAbout(QWidget* owner)
     imgAbout->setGeometry(TwipRect(4560, 0, 480, 480));
     imgAbout->setScaledContents(true);
     imgAbout->setPixmap(AboutPicture());
+
+    // Centred on its owner, frames counted on both sides.
+    new FrameCentring(this, [this, owner] {
+        return owner ? owner->frameGeometry() : screen()->availableGeometry();
+    });
 }
 
 }  // namespace forms

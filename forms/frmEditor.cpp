@@ -1,6 +1,7 @@
 #include "frmEditor.h"
 
 #include "Backups.h"
+#include "Centring.h"
 #include "GoldOption.h"
 #include "Look.h"
 #include "NameCodec.h"
@@ -174,6 +175,10 @@ frmEditor::frmEditor(PartyState& party, const QString& programFolder, EditorSeam
     // The window's size is fixed: no resizing, no maximising.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     tbsOptions->setFocus();
+    new FrameCentring(this, [this] {
+        const QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+        return on ? on->availableGeometry() : geometry();
+    });
 }
 
 frmEditor::~frmEditor() = default;
@@ -277,19 +282,6 @@ void frmEditor::setTabOrder()
 QLineEdit* frmEditor::box(const char* name) const
 {
     return picOptions->findChild<QLineEdit*>(QLatin1String(name));
-}
-
-void frmEditor::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (m_centred)
-        return;
-    m_centred = true;
-    if (const QScreen* screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
 }
 
 void frmEditor::tbsOptions_Click()

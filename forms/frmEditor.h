@@ -46,9 +46,6 @@ public:
     void mnuFileExit_Click();
     void mnuFileAbout_Click();
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     // Reached only through the controls' signals.
     void tbsOptions_Click();
@@ -69,7 +66,6 @@ private:
     QString m_stateFileName;  // the state Save writes; set only by a successful load
     QString m_dialogPath;     // where the open dialog starts
     bool m_loaded = false;    // a state has been loaded: the panel shows a member
-    bool m_centred = false;
 
     QTabWidget* tbsOptions = nullptr;
     QWidget* picOptions = nullptr;
