@@ -1,5 +1,6 @@
 #include "AtomicReplace.h"
 
+#include "FileIo.h"
 #include "StatePath.h"
 
 #include <QFile>
@@ -99,20 +100,6 @@ namespace {
 // Writes the new contents into the descriptor; false with errno set when it cannot.
 using Fill = std::function<bool(int fd)>;
 
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
 bool CopyRange(int from, int to, qint64 size)
 {
     loff_t offset = 0;
@@ -137,7 +124,7 @@ bool CopyRange(int from, int to, qint64 size)
                         std::min<std::size_t>(buffer.size(), std::size_t(size - offset)), offset);
             if (got < 0 && errno == EINTR)
                 continue;
-            if (got <= 0 || !WriteAll(to, buffer.data(), std::size_t(got))) {
+            if (got <= 0 || !protocol::WriteAll(to, buffer.data(), std::size_t(got))) {
                 if (got == 0)
                     errno = EIO;
                 return false;
@@ -225,8 +212,9 @@ Outcome Replace(const QString& path, const Fill& fill)
 
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)
 {
-    return Replace(
-        path, [&](int fd) { return WriteAll(fd, bytes.constData(), std::size_t(bytes.size())); });
+    return Replace(path, [&](int fd) {
+        return protocol::WriteAll(fd, bytes.constData(), std::size_t(bytes.size()));
+    });
 }
 
 Outcome ReplaceFileFrom(const QString& path, int source, qint64 size)

@@ -1,5 +1,6 @@
 #include "WorkingCopy.h"
 
+#include "FileIo.h"
 #include "ImageLayout.h"
 #include "StagingProtocol.h"
 #include "StatePath.h"
@@ -21,36 +22,6 @@ constexpr qsizetype kFirstLine = 14;  // "#!s9xsnp:0011\n"
 // The party block and the gold, the only bytes a procedure reads or writes.
 constexpr qint64 kRegionStart = kPartyBlockOffset;
 constexpr qint64 kRegionEnd = kGoldEnd;
-
-bool ReadAt(int fd, qint64 offset, char* data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, std::size_t(size), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        offset += n;
-        size -= n;
-    }
-    return true;
-}
-
-bool WriteAt(int fd, qint64 offset, const char* data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, std::size_t(size), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        offset += n;
-        size -= n;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -82,7 +53,7 @@ Outcome WorkingCopy::open(const QString& path, const QString& statePath)
     m_size = st.st_size;
     m_image = QByteArray(kMinimumImageSize, '\0');
     // A decompressor that wrote something else must not get its output over the user's state.
-    bool snapshot = m_size >= kFirstLine && ReadAt(m_fd, 0, m_image.data(), kFirstLine);
+    bool snapshot = m_size >= kFirstLine && protocol::ReadAt(m_fd, 0, m_image.data(), kFirstLine);
     bool known = false;
     for (std::string_view signature : protocol::kSnapshotSignatures)
         known = known ||
@@ -100,7 +71,8 @@ Outcome WorkingCopy::open(const QString& path, const QString& statePath)
                                                "party data needs.")
                                     .arg(ShownPath(statePath), QString::number(m_size),
                                          QString::number(kMinimumImageSize)));
-    if (!ReadAt(m_fd, kRegionStart, m_image.data() + kRegionStart, kRegionEnd - kRegionStart))
+    if (!protocol::ReadAt(m_fd, kRegionStart, m_image.data() + kRegionStart,
+                          kRegionEnd - kRegionStart))
         return Outcome::Failure(ErrorKind::Io,
                                 QStringLiteral("The decompressor's image of %1 cannot be read: %2.")
                                     .arg(ShownPath(statePath), SystemCause(errno)));
@@ -113,7 +85,7 @@ Outcome WorkingCopy::writeBack()
     const qint64 length = kRegionEnd - kRegionStart;
     if (m_image.mid(kRegionStart, length) == m_asRead.mid(kRegionStart, length))
         return Outcome::Success();
-    if (!WriteAt(m_fd, kRegionStart, m_image.constData() + kRegionStart, length))
+    if (!protocol::WriteAt(m_fd, kRegionStart, m_image.constData() + kRegionStart, length))
         return Outcome::Failure(
             ErrorKind::Io,
             QStringLiteral("The working copy cannot be written: %1.").arg(SystemCause(errno)));
@@ -133,12 +105,13 @@ bool WorkingCopy::sameAs(const QString& path) const
     // before the whole image is read.
     const qint64 length = kRegionEnd - kRegionStart;
     QByteArray region(length, '\0');
-    same = same && ReadAt(fd, kRegionStart, region.data(), length) &&
+    same = same && protocol::ReadAt(fd, kRegionStart, region.data(), length) &&
            region == m_image.mid(kRegionStart, length);
     std::vector<char> mine(256 * 1024), theirs(256 * 1024);
     for (qint64 at = 0; same && at < m_size; at += qint64(mine.size())) {
         const qint64 n = std::min<qint64>(qint64(mine.size()), m_size - at);
-        same = ReadAt(m_fd, at, mine.data(), n) && ReadAt(fd, at, theirs.data(), n) &&
+        same = protocol::ReadAt(m_fd, at, mine.data(), n) &&
+               protocol::ReadAt(fd, at, theirs.data(), n) &&
                std::equal(mine.begin(), mine.begin() + n, theirs.begin());
     }
     ::close(fd);

@@ -54,6 +54,38 @@ bool PauseBefore(Clock::time_point deadline)
     return true;
 }
 
+enum class Step { Locked, Busy, Replaced, Failed };
+
+// One try at an open file: a plain file, locked, and still the one at `path` (a holder before
+// us may have removed or replaced it while we waited). Closes `fd` unless it is Locked.
+Step TryLock(int fd, const std::string& path, bool followLinks, LockResult& failure,
+             LockStatus otherError)
+{
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        failure = Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
+        return Step::Failed;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            return Step::Busy;
+        failure = Failed(otherError, error);
+        return Step::Failed;
+    }
+    struct stat now {
+    };
+    const int found = followLinks ? ::stat(path.c_str(), &now) : ::lstat(path.c_str(), &now);
+    if (found != 0 || !SameFile(st, now)) {
+        ::close(fd);
+        return Step::Replaced;
+    }
+    return Step::Locked;
+}
+
 }  // namespace
 
 FileLock::FileLock(FileLock&& other) noexcept
@@ -115,29 +147,14 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
                 return Failed(LockStatus::Busy, 0);
             continue;
         }
-        struct stat st {
-        };
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            ::close(fd);
-            if (error != EWOULDBLOCK)
-                return Failed(LockStatus::CannotCreate, error);
-            if (!PauseBefore(deadline))
-                return Failed(LockStatus::Busy, 0);
-            continue;
-        }
-        // The holder before us may have removed the file while we waited for it: then the lock
-        // we got is on a file nobody else will look at, and the path needs locking afresh.
-        struct stat now {
-        };
-        if (::lstat(path.c_str(), &now) != 0 || !SameFile(st, now)) {
-            ::close(fd);
-            continue;
-        }
+        LockResult failure;
+        const Step step = TryLock(fd, path, false, failure, LockStatus::CannotCreate);
+        if (step == Step::Failed)
+            return failure;
+        if (step == Step::Busy && !PauseBefore(deadline))
+            return Failed(LockStatus::Busy, 0);
+        if (step != Step::Locked)
+            continue;  // busy (after a pause), or removed by the holder before us: try again
         char pid[32];
         const int length = std::snprintf(pid, sizeof pid, "%ld\n", long(::getpid()));
         if (::ftruncate(fd, 0) != 0 || ::write(fd, pid, size_t(length)) != length) {
@@ -157,27 +174,13 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return Failed(LockStatus::Unreadable, errno);
-        struct stat st {
-        };
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            ::close(fd);
-            if (error != EWOULDBLOCK)
-                return Failed(LockStatus::Unreadable, error);
-            if (!PauseBefore(deadline))
-                return Failed(LockStatus::Busy, 0);
-            continue;
-        }
-        // A save replaces a file by renaming a new one over it: the lock on the old one then
-        // guards nothing.
-        struct stat now {
-        };
-        if (::stat(path.c_str(), &now) != 0 || !SameFile(st, now)) {
-            ::close(fd);
+        LockResult failure;
+        const Step step = TryLock(fd, path, true, failure, LockStatus::Unreadable);
+        if (step == Step::Failed)
+            return failure;
+        if (step != Step::Locked) {
+            // Busy, or replaced by a save's rename while we waited: the lock on the old file
+            // would guard nothing.
             if (!PauseBefore(deadline))
                 return Failed(LockStatus::Busy, 0);
             continue;

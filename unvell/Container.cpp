@@ -83,6 +83,17 @@ private:
     bool m_atEnd = false, m_failed = false;
 };
 
+// A source over bytes in memory.
+ByteSource SpanSource(std::span<const std::uint8_t> bytes)
+{
+    return [bytes, offered = std::size_t(0)](std::span<std::uint8_t> buffer) mutable {
+        const std::size_t n = std::min(buffer.size(), bytes.size() - offered);
+        std::memcpy(buffer.data(), bytes.data() + offered, n);
+        offered += n;
+        return std::ptrdiff_t(n);
+    };
+}
+
 constexpr const char* kReadError = "the file could not be read to its end";
 
 // Counts what goes to the sink against the cap.
@@ -200,13 +211,7 @@ std::string InflateRzip(Reader& in, Output& out)
             return kReadError;
         if (chunk.size() < length)
             return "an RZIP chunk is cut short";
-        std::size_t offered = 0;
-        const ByteSource chunkSource = [&](std::span<std::uint8_t> buffer) -> std::ptrdiff_t {
-            const std::size_t n = std::min(buffer.size(), chunk.size() - offered);
-            std::memcpy(buffer.data(), chunk.data() + offered, n);
-            offered += n;
-            return std::ptrdiff_t(n);
-        };
+        const ByteSource chunkSource = SpanSource(chunk);
         Reader chunkReader(chunkSource);
         const std::size_t before = out.produced;
         if (std::string error = InflateStream(chunkReader, MAX_WBITS, false, out); !error.empty())
@@ -267,13 +272,7 @@ std::string InflateInto(const ByteSource& source, const ByteSink& sink, std::siz
 InflateResult InflateContainer(std::span<const std::uint8_t> input, std::size_t cap)
 {
     InflateResult result;
-    std::size_t offered = 0;
-    const ByteSource source = [&](std::span<std::uint8_t> buffer) -> std::ptrdiff_t {
-        const std::size_t n = std::min(buffer.size(), input.size() - offered);
-        std::memcpy(buffer.data(), input.data() + offered, n);
-        offered += n;
-        return std::ptrdiff_t(n);
-    };
+    const ByteSource source = SpanSource(input);
     const ByteSink sink = [&](std::span<const std::uint8_t> piece) {
         result.image.insert(result.image.end(), piece.begin(), piece.end());
         return true;

@@ -1,6 +1,7 @@
 #include "Decompress.h"
 
 #include "Container.h"
+#include "FileIo.h"
 #include "Snapshot.h"
 
 #include <cerrno>
@@ -39,33 +40,6 @@ struct Descriptor {
     }
 };
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.subspan(std::size_t(n));
-    }
-    return true;
-}
-
-bool ReadAll(int fd, std::size_t offset, std::span<std::uint8_t> out)
-{
-    while (!out.empty()) {
-        const ssize_t n = ::pread(fd, out.data(), out.size(), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        out = out.subspan(std::size_t(n));
-        offset += std::size_t(n);
-    }
-    return true;
-}
-
 // Streams the state into `partial`, then walks the written image. Returns the exit code.
 DecompressOutcome WriteCheckedImage(int input, const fs::path& partial)
 {
@@ -84,7 +58,7 @@ DecompressOutcome WriteCheckedImage(int input, const fs::path& partial)
         }
     };
     const ByteSink sink = [&](std::span<const std::uint8_t> piece) {
-        if (!WriteAll(output.fd, piece)) {
+        if (!protocol::WriteAll(output.fd, piece.data(), piece.size())) {
             writeErrno = errno;
             return false;
         }
@@ -100,7 +74,7 @@ DecompressOutcome WriteCheckedImage(int input, const fs::path& partial)
     // The image is checked as it lies in the file: only the block headers are read back.
     const std::string why =
         CheckSnapshot(written, [&](std::size_t at, std::span<std::uint8_t> out) {
-            return ReadAll(output.fd, at, out);
+            return protocol::ReadAt(output.fd, std::int64_t(at), out.data(), out.size());
         });
     if (!why.empty())
         return Fail(kExitNotAState, why);
