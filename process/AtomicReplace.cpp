@@ -141,7 +141,10 @@ int OpenBeside(const QByteArray& target, QByteArray& tempName, bool& unnamed)
 {
     const QByteArray folder =
         QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
-    int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    // An unnamed file is named later through /proc; without it, a named one from the start.
+    int fd = ::access("/proc/self/fd", X_OK) == 0
+                 ? ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666)
+                 : -1;
     unnamed = fd >= 0;
     if (fd < 0) {
         tempName = target + ".XXXXXX";
@@ -160,8 +163,9 @@ bool NameUnnamed(int fd, const QByteArray& target, QByteArray& tempName)
                      AT_SYMLINK_FOLLOW) == 0)
             return true;
         if (errno != EEXIST)
-            return false;
+            break;
     }
+    tempName.clear();  // no name of ours to remove
     return false;
 }
 
@@ -181,7 +185,8 @@ Outcome Replace(const QString& path, const Fill& fill)
                                     .arg(shown, SystemCause(errno)));
     if (exists) {
         KeepOwnership(target, fd);
-    } else {
+    } else if (!unnamed) {
+        // mkostemp makes 0600; a new state gets what the umask allows, as any new file.
         const mode_t mask = ::umask(0);
         ::umask(mask);
         (void)::fchmod(fd, 0666 & ~mask);

@@ -125,8 +125,11 @@ Result<QString> BackUpStateFile(const QString& backupFolder, const QString& stat
         break;
     }
 
-    const QStringList names = BackupNames(group);
-    for (qsizetype i = kKeptBackups; i < names.size(); ++i)
+    // The newest by name go, but never the one just made (a clock set back would give it the
+    // oldest name).
+    QStringList names = BackupNames(group);
+    names.removeOne(QFileInfo(target).fileName());
+    for (qsizetype i = kKeptBackups - 1; i < names.size(); ++i)
         QFile::remove(QDir(group).filePath(names[i]));
     return target;
 }
@@ -139,8 +142,12 @@ QList<Backup> ListBackups(const QString& backupFolder, const QString& statePath)
         Backup backup;
         backup.number = int(backups.size()) + 1;
         backup.path = QDir(group).filePath(name);
-        QDateTime time = QDateTime::fromString(kBackupName.match(name).captured(1), kStampFormat);
-        time.setTimeSpec(Qt::UTC);
+        // Read as the UTC it was written in (as local time, a stamp in a daylight-saving gap
+        // would not exist).
+        const QString stamp = kBackupName.match(name).captured(1);
+        const QDateTime time(QDate::fromString(stamp.left(8), QStringLiteral("yyyyMMdd")),
+                             QTime::fromString(stamp.mid(9), QStringLiteral("HHmmss-zzz")),
+                             Qt::UTC);
         backup.time = time.toLocalTime();
         backup.size = QFileInfo(backup.path).size();
         backups.append(backup);

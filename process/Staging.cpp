@@ -101,12 +101,20 @@ Outcome StagingFrame::StageStateFile(const QString& statePath)
 
 Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
 {
-    if (Outcome writable = CheckReplaceable(statePath); !writable)
-        return writable;
     if (Outcome written = m_workingCopy.writeBack(); !written)
         return written;
     if (m_workingCopy.sameAs(statePath))
         return Outcome::Success();  // already the plain image: nothing to write
+    if (Outcome writable = CheckReplaceable(statePath); !writable)
+        return writable;
+    // Another program (the emulator saving in place, say) wrote the state after it was staged:
+    // putting the image in its place would silently undo that write.
+    if (!m_stateLock.stillAsLocked())
+        return Outcome::Failure(ErrorKind::Busy,
+                                QStringLiteral("The state file %1 was changed by another program "
+                                               "while it was being edited; it was left as that "
+                                               "program wrote it. Load it again.")
+                                    .arg(ShownPath(statePath)));
 
     QString backup;
     if (!m_context.backupFolder.isEmpty()) {

@@ -1,5 +1,6 @@
 #include "StagingFolder.h"
 
+#include "FileIo.h"
 #include "Staging.h"
 #include "StatePath.h"
 
@@ -39,6 +40,8 @@ QString RefreshCopy(const QString& installed, const QString& folder)
     if (!in.open(QIODevice::ReadOnly))
         return QStringLiteral("the decompressor %1 cannot be read").arg(ShownPath(installed));
     const QByteArray bytes = in.readAll();
+    if (bytes.size() != source.size())
+        return QStringLiteral("the decompressor %1 cannot be read whole").arg(ShownPath(installed));
     QByteArray temporary = QFile::encodeName(target) + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
@@ -47,14 +50,17 @@ QString RefreshCopy(const QString& installed, const QString& folder)
     };
     ::stat(QFile::encodeName(installed).constData(), &st);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    const bool written =
-        ::write(fd, bytes.constData(), std::size_t(bytes.size())) == bytes.size() &&
-        ::fchmod(fd, 0700) == 0 && ::futimens(fd, times) == 0 && ::fsync(fd) == 0;
-    const int error = errno;
+    bool done = protocol::WriteAll(fd, bytes.constData(), std::size_t(bytes.size())) &&
+                ::fchmod(fd, 0700) == 0 && ::futimens(fd, times) == 0 && ::fsync(fd) == 0;
+    int error = done ? 0 : errno;  // before close can change it
     ::close(fd);
-    if (!written || ::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0) {
+    if (done && ::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0) {
+        done = false;
+        error = errno;
+    }
+    if (!done) {
         ::unlink(temporary.constData());
-        return SystemCause(written ? errno : error);
+        return SystemCause(error);
     }
     return {};
 }

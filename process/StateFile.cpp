@@ -113,6 +113,10 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
                                 QStringLiteral("The backup %1 cannot be read: %2")
                                     .arg(ShownPath(source.fileName()), source.errorString()));
     const QByteArray bytes = source.read(source.size());
+    if (bytes.size() != source.size())
+        return Outcome::Failure(ErrorKind::Io,
+                                QStringLiteral("The backup %1 cannot be read whole: %2")
+                                    .arg(ShownPath(source.fileName()), source.errorString()));
 
     BusyScope busy(context.busy);
     protocol::FileLock lock;  // a restore must not land in the middle of a save

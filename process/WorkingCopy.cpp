@@ -40,7 +40,7 @@ void WorkingCopy::close()
 Outcome WorkingCopy::open(const QString& path, const QString& statePath)
 {
     close();
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     struct stat st {
     };
     if (m_fd < 0 || ::fstat(m_fd, &st) != 0) {

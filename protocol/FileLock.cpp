@@ -133,8 +133,12 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
                 ::close(readOnly);
                 return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
             }
-            if (::flock(readOnly, LOCK_EX | LOCK_NB) == 0) {
-                // Nobody holds it: left by a program that has ended. Ours to clear.
+            struct stat now {
+            };
+            if (::flock(readOnly, LOCK_EX | LOCK_NB) == 0 && ::lstat(path.c_str(), &now) == 0 &&
+                SameFile(st, now)) {
+                // Nobody holds it, and it is still the file at the path: left by a program that
+                // has ended. Ours to clear.
                 const bool removed = ::unlink(path.c_str()) == 0;
                 const int unlinkError = errno;
                 ::close(readOnly);
@@ -151,10 +155,12 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
         const Step step = TryLock(fd, path, false, failure, LockStatus::CannotCreate);
         if (step == Step::Failed)
             return failure;
-        if (step == Step::Busy && !PauseBefore(deadline))
-            return Failed(LockStatus::Busy, 0);
-        if (step != Step::Locked)
-            continue;  // busy (after a pause), or removed by the holder before us: try again
+        if (step != Step::Locked) {
+            // Busy, or removed by the holder before us: try again, within the bound.
+            if (!PauseBefore(deadline))
+                return Failed(LockStatus::Busy, 0);
+            continue;
+        }
         char pid[32];
         const int length = std::snprintf(pid, sizeof pid, "%ld\n", long(::getpid()));
         if (::ftruncate(fd, 0) != 0 || ::write(fd, pid, size_t(length)) != length) {
@@ -171,7 +177,11 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
     release();
     const auto deadline = Clock::now() + wait;
     for (;;) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        // Read and write where allowed (NFS grants an exclusive lock only so), else read only;
+        // nothing is written through it.
+        int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY))
+            fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return Failed(LockStatus::Unreadable, errno);
         LockResult failure;
@@ -187,16 +197,39 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
         }
         m_fd = fd;
         m_removeOnRelease.clear();
+        m_lockedPath = path;
+        struct stat st {
+        };
+        ::fstat(fd, &st);
+        m_lockedSize = st.st_size;
+        m_lockedTimeNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
         return {};
     }
+}
+
+bool FileLock::stillAsLocked() const
+{
+    struct stat st {
+    };
+    struct stat there {
+    };
+    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && ::stat(m_lockedPath.c_str(), &there) == 0 &&
+           SameFile(st, there) && st.st_size == m_lockedSize &&
+           st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == m_lockedTimeNs;
 }
 
 void FileLock::release()
 {
     if (m_fd < 0)
         return;
-    // Removed while still held, so nobody can lock the file between the two steps.
-    if (!m_removeOnRelease.empty())
+    // Removed while still held, so nobody can lock the file between the two steps; and only
+    // if it is still ours (a person may have removed it and another program made it anew).
+    struct stat mine {
+    };
+    struct stat there {
+    };
+    if (!m_removeOnRelease.empty() && ::fstat(m_fd, &mine) == 0 &&
+        ::lstat(m_removeOnRelease.c_str(), &there) == 0 && SameFile(mine, there))
         ::unlink(m_removeOnRelease.c_str());
     ::close(m_fd);
     m_fd = -1;

@@ -45,12 +45,18 @@ public:
     LockResult lockExistingFile(const std::string& path, std::chrono::milliseconds wait);
 
     bool locked() const { return m_fd >= 0; }
+    // After lockExistingFile: the path still names the locked file, with the size and time it
+    // had when it was locked, so nobody (no program that ignores the lock) wrote it since.
+    bool stillAsLocked() const;
     // Removes a lock file made by lockFolderFile, then unlocks.
     void release();
 
 private:
     int m_fd = -1;
     std::string m_removeOnRelease;
+    std::string m_lockedPath;  // for lockExistingFile
+    long long m_lockedSize = 0;
+    long long m_lockedTimeNs = 0;
 };
 
 // True when the folder lock at `path` is held by process `pid`, alive and locking it now.

@@ -190,8 +190,9 @@ std::string InflateRzip(Reader& in, Output& out)
     const std::uint64_t total = ReadU64(header, 12);
     if (total > out.cap)
         return TooLarge(out.cap);
-    if (chunkSize == 0)
-        return "the RZIP header gives a chunk size of 0";
+    if (chunkSize == 0 || chunkSize > out.cap)
+        return "the RZIP header gives a chunk size of " + std::to_string(chunkSize) +
+               ", which no state has";
     in.consume(kRzipHeaderSize);
     out.cap = static_cast<std::size_t>(total);
 

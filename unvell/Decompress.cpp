@@ -43,7 +43,9 @@ struct Descriptor {
 // Streams the state into `partial`, then walks the written image. Returns the exit code.
 DecompressOutcome WriteCheckedImage(int input, const fs::path& partial)
 {
-    Descriptor output{::open(partial.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
+    // Never through a link: a link put in the folder must not lead the image elsewhere.
+    Descriptor output{
+        ::open(partial.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644)};
     if (output.fd < 0)
         return Fail(kExitFailure,
                     "cannot create " + partial.string() + ": " + std::strerror(errno));
@@ -109,6 +111,9 @@ DecompressOutcome DecompressToFolder(const fs::path& statePath, const fs::path& 
     const fs::path workingCopy = folder / kWorkingCopyName;
     const fs::path flag = folder / kCompletionFlagName;
     std::error_code ec;
+    // A flag or image of an earlier run would tell a waiting editor that this one is done.
+    fs::remove(flag, ec);
+    fs::remove(workingCopy, ec);
     if (DecompressOutcome written = WriteCheckedImage(input.fd, partial);
         written.exitCode != kExitOk) {
         fs::remove(partial, ec);
@@ -119,7 +124,8 @@ DecompressOutcome DecompressToFolder(const fs::path& statePath, const fs::path& 
         fs::remove(partial, ec);
         return Fail(kExitFailure, "cannot write " + workingCopy.string() + ": " + ec.message());
     }
-    Descriptor created{::open(flag.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
+    Descriptor created{
+        ::open(flag.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644)};
     if (created.fd < 0) {
         const int error = errno;
         fs::remove(workingCopy, ec);

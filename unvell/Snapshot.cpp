@@ -47,7 +47,10 @@ std::string CheckSnapshot(std::size_t size, const ReadAt& read)
     // Every block must be whole and the image must end with the last one: a state cut short,
     // or rewritten while it was read, ends inside a block or lacks the blocks after RAM.
     bool ram = false;
-    std::string missing = " SRA FIL SND";  // written after RAM in every layout of the emulator
+    // Written after RAM in every layout of the emulator; the oldest ("#!snes9x:") keeps its
+    // sound in blocks of other names.
+    std::string missing =
+        std::memcmp(image.data(), "#!snes9x:", 9) == 0 ? " SRA FIL" : " SRA FIL SND";
     std::size_t at = kSignatureLength + 1;
     std::uint8_t headerBytes[kBlockHeaderLength];
     const std::span<const std::uint8_t> header(headerBytes);

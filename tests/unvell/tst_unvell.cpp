@@ -85,6 +85,9 @@ private slots:
         rzTrailing[20] = char((firstChunk + 3) & 0xFF);
         rzTrailing[21] = char(((firstChunk + 3) >> 8) & 0xFF);
         rzTrailing[22] = char((firstChunk + 3) >> 16);
+        QByteArray rzChunk = rz;
+        rzChunk[11] = char(0x7F);  // a chunk size of about 2 GiB, with an ordinary chunk
+        QTest::newRow("rzip chunk size beyond any state") << rzChunk << "which no state has";
         QTest::newRow("rzip chunk with bytes after its stream")
             << rzTrailing << "after a compressed chunk";
         QByteArray rzVersion = rz;
@@ -121,6 +124,11 @@ private slots:
             << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd, tim, {"SHO", 0}}) << "";
         QTest::newRow("old header")
             << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!snes9x:0001\n") << "";
+        QTest::newRow("old header, sound by other names")
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil, {"APU", 8}, {"SOU", 8}}, "#!snes9x:0001\n")
+            << "";
+        QTest::newRow("old header without FIL")
+            << Snapshot({{"NAM", 8}, vra, ram, sra}, "#!snes9x:0001\n") << "ends without block FIL";
         QTest::newRow("wrong header")
             << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!zsnes:0001\n")
             << "not an emulator snapshot";
