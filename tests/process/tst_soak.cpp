@@ -2,7 +2,7 @@
 // behind, no growth in open files or memory.
 //
 // Under AddressSanitizer every cycle starts an instrumented decompressor twice and costs about
-// fifty times as much, so that build runs 150 cycles: still enough for a leaked descriptor, a
+// fifty times as much, so that build runs 100 cycles: still enough for a leaked descriptor, a
 // stale working file or a wrong byte to show, and the release build runs all thousand.
 
 #include "ProgramFolder.h"
@@ -45,7 +45,7 @@ private slots:
     void thousandCycles()
     {
 #if defined(__SANITIZE_ADDRESS__)
-        constexpr int kCycles = 150;
+        constexpr int kCycles = 100;
 #else
         constexpr int kCycles = 1000;
 #endif
