@@ -83,9 +83,11 @@ QString DefaultBackupFolder()
     return QDir(data).filePath(QStringLiteral("cindral-editor/backups"));
 }
 
-QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
+namespace {
+
+// The group folder of a state whose path is already resolved.
+QString GroupOf(const QString& backupFolder, const QString& resolved)
 {
-    const QString resolved = ResolvedStatePath(statePath);
     const QByteArray hash =
         QCryptographicHash::hash(QFile::encodeName(resolved), QCryptographicHash::Sha256).toHex();
     return QDir(backupFolder)
@@ -93,9 +95,17 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
                   QString::fromLatin1(hash.left(16)));
 }
 
+}  // namespace
+
+QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
+{
+    return GroupOf(backupFolder, ResolvedStatePath(statePath));
+}
+
 Result<QString> BackUpStateFile(const QString& backupFolder, const QString& statePath)
 {
-    const QString group = BackupGroupFolder(backupFolder, statePath);
+    const QString source = ResolvedStatePath(statePath);  // a link and its target share backups
+    const QString group = GroupOf(backupFolder, source);
     auto failed = [&](const QString& cause) {
         return Outcome::Failure(ErrorKind::BackupFailed,
                                 QStringLiteral("No backup of the state file %1 could be kept in "
@@ -105,7 +115,6 @@ Result<QString> BackUpStateFile(const QString& backupFolder, const QString& stat
     if (!QDir().mkpath(group) || !QFileInfo(group).isDir())
         return failed(QStringLiteral("the folder cannot be created"));
 
-    const QString source = ResolvedStatePath(statePath);
     const QString stamp = QDateTime::currentDateTimeUtc().toString(kStampFormat);
     const QString stateName = NameForBackup(QFileInfo(source).fileName());
     QString target;

@@ -41,8 +41,7 @@ QString StagingFrame::inFolder(const QString& name) const
 
 Outcome StagingFrame::removeWorkingFiles()
 {
-    for (const QString& name : {kCompletionFlagName, kWorkingCopyName,
-                                kWorkingCopyName + FromProtocol(protocol::kPartialSuffix)}) {
+    for (const QString& name : {kCompletionFlagName, kWorkingCopyName, kPartialWorkingCopyName}) {
         QFile file(inFolder(name));
         if (file.exists() && !file.remove())
             return Outcome::Failure(ErrorKind::FolderNotWritable,

@@ -23,6 +23,8 @@ inline QString FromProtocol(std::string_view text)
 inline const QString kWorkingCopyName = FromProtocol(protocol::kWorkingCopyName);
 inline const QString kCompletionFlagName = FromProtocol(protocol::kCompletionFlagName);
 inline const QString kFolderLockName = FromProtocol(protocol::kFolderLockName);
+inline const QString kPartialWorkingCopyName =
+    kWorkingCopyName + FromProtocol(protocol::kPartialSuffix);
 
 // How the window learns that a load or save is under way (the editor shows the wait cursor).
 class BusyIndicator

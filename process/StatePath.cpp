@@ -87,13 +87,8 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
                                     .arg(shown));
 
     const QDir folder(programFolder);
-    const std::string_view own[] = {protocol::kWorkingCopyName, protocol::kCompletionFlagName,
-                                    protocol::kFolderLockName};
-    QStringList names;
-    for (std::string_view name : own)
-        names << FromProtocol(name);
-    names << FromProtocol(protocol::kWorkingCopyName) + FromProtocol(protocol::kPartialSuffix)
-          << QFileInfo(DecompressorPath(programFolder)).fileName();
+    const QStringList names{kWorkingCopyName, kPartialWorkingCopyName, kCompletionFlagName,
+                            kFolderLockName, QFileInfo(DecompressorPath(programFolder)).fileName()};
     for (const QString& name : names) {
         // The same file by any name: a link, a hard link or the path itself.
         struct stat other {
