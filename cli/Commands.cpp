@@ -152,6 +152,7 @@ int Set(const Request& request, const StagingContext& context, QTextStream& out,
 {
     QList<Change> changes;
     auto edit = [&](const StateContents&, PartyState& party) {
+        changes.clear();  // an edit redone on newer bytes reports once
         for (const SlotEdits& group : request.groups)
             for (const FieldEdit& fieldEdit : group.edits)
                 changes << ApplyEdit(party, group.slot, fieldEdit);
@@ -174,9 +175,13 @@ int Set(const Request& request, const StagingContext& context, QTextStream& out,
     return kExitOk;
 }
 
-int ListBackupsOf(const Request& request, const StagingContext& context, QTextStream& out)
+int ListBackupsOf(const Request& request, const StagingContext& context, QTextStream& out,
+                  QTextStream& err)
 {
-    const QList<Backup> backups = ListBackups(context.backupFolder, request.statePath);
+    const Result<QList<Backup>> listed = ListBackups(context.backupFolder, request.statePath);
+    if (!listed)
+        return Fail(err, listed.failure().message());
+    const QList<Backup>& backups = listed.value();
     if (backups.isEmpty()) {
         out << "No backups of " << request.statePath << " yet.\n";
         return kExitOk;
@@ -227,7 +232,7 @@ int Run(const QStringList& args, const QString& programFolder, QTextStream& out,
     case Verb::Backups: {
         StagingContext listing = context;
         listing.backupFolder = backupFolder;
-        status = ListBackupsOf(*parsed.request, listing, out);
+        status = ListBackupsOf(*parsed.request, listing, out, err);
         break;
     }
     case Verb::Restore: status = Restore(*parsed.request, context, backupFolder, out, err); break;

@@ -6,9 +6,25 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Qt's own diagnostics (a pipe it could not make, say) would only repeat, in a developer's words,
+// the one line this program prints about the same failure.
+void KeepQtQuiet(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "cindral-party: %s\n", qPrintable(message));
+        std::abort();
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    qInstallMessageHandler(KeepQtQuiet);
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -343,6 +343,7 @@ void frmEditor::mnuFileLoad_Click()
         return;
     }
     m_stateFileName = chosen;
+    m_asLoaded = m_party;
     m_loaded = true;
     mnuFileSave->setEnabled(true);
     picOptions->setEnabled(true);
@@ -352,10 +353,15 @@ void frmEditor::mnuFileLoad_Click()
 void frmEditor::mnuFileSave_Click()
 {
     const Outcome saved =
-        SaveState(m_stateFileName, m_context, m_party, GoldMaxOut(cmdGold->text()));
-    if (!saved)
+        SaveChanges(m_stateFileName, m_context, m_asLoaded, m_party, GoldMaxOut(cmdGold->text()));
+    if (!saved) {
         m_seams.showError(this, tr("Cannot save the state"),
                           saved.message() + tr("\n\nYour edits are still here; nothing was lost."));
+        return;
+    }
+    // The boxes show what the file now holds, another program's changes included.
+    m_asLoaded = m_party;
+    tbsOptions_Click();
 }
 
 void frmEditor::mnuFileExit_Click()

@@ -60,6 +60,8 @@ private:
     QLineEdit* box(const char* name) const;
 
     Process::PartyState& m_party;
+    // The party as the last load or save left the state: a save writes only what differs.
+    Process::PartyState m_asLoaded;
     Process::StagingContext m_context;
     EditorSeams m_seams;
     std::unique_ptr<Process::BusyIndicator> m_waitCursor;

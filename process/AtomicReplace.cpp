@@ -14,6 +14,7 @@
 #include <functional>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -56,8 +57,12 @@ void KeepOwnership(const QByteArray& from, int to)
     CopyExtendedAttributes(from, to);
 }
 
-// The new file is named after the target plus a dot and up to seven characters.
-constexpr qsizetype kTemporarySuffix = 8;
+// A temporary name holds a dot, at most this many bytes of the file's name, a tag of ours and
+// seven characters: always within the system's 255 bytes.
+constexpr qsizetype kNameStartKept = 200;
+// What a temporary name adds to the folder's path at most.
+constexpr qsizetype kTemporaryNameMax = 1 + kNameStartKept + 16 + 7 + 1;
+const QByteArray kTemporaryTag = ".cindral-";
 
 bool HasAnyWriteBit(QFileDevice::Permissions p)
 {
@@ -85,7 +90,8 @@ Outcome CheckReplaceable(const QString& path)
     // The new file is written beside the old one under a longer, temporary name, which the
     // system must still accept as a path.
     const QString target = state.canonicalFilePath();
-    if (QFile::encodeName(target.isEmpty() ? path : target).size() + kTemporarySuffix >= PATH_MAX)
+    const QString folder = QFileInfo(target.isEmpty() ? path : target).absolutePath();
+    if (QFile::encodeName(folder).size() + kTemporaryNameMax >= PATH_MAX)
         return Outcome::Failure(ErrorKind::Io,
                                 QStringLiteral("The state file %1 could not be replaced: its path "
                                                "is too long to write a new file beside it. Move "
@@ -95,10 +101,35 @@ Outcome CheckReplaceable(const QString& path)
     return Outcome::Success();
 }
 
-namespace {
+QByteArray TemporaryName(const QByteArray& fileName, const QByteArray& tag,
+                         const QByteArray& suffix)
+{
+    qsizetype kept = std::min(fileName.size(), kNameStartKept);
+    // Cut between characters, not inside one.
+    while (kept > 0 && kept < fileName.size() && (uchar(fileName[kept]) & 0xC0) == 0x80)
+        --kept;
+    return '.' + fileName.left(kept) + tag + suffix;
+}
 
-// Writes the new contents into the descriptor; false with errno set when it cannot.
-using Fill = std::function<bool(int fd)>;
+std::optional<FileStamp> StampOfOpenFile(int fd)
+{
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    return FileStamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), qint64(st.st_size),
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+std::optional<FileStamp> StampOfPath(const QString& path)
+{
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileStamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), qint64(st.st_size),
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
 
 bool CopyRange(int from, int to, qint64 size)
 {
@@ -135,73 +166,202 @@ bool CopyRange(int from, int to, qint64 size)
     return true;
 }
 
-// A new file in the target's folder: unnamed where the file system allows it, so a program
-// killed before the rename leaves nothing behind.
-int OpenBeside(const QByteArray& target, QByteArray& tempName, bool& unnamed)
+bool CopyStable(int from, int to, bool& changed)
 {
-    const QByteArray folder =
-        QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
-    // An unnamed file is named later through /proc; without it, a named one from the start.
-    int fd = ::access("/proc/self/fd", X_OK) == 0
-                 ? ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666)
-                 : -1;
-    unnamed = fd >= 0;
-    if (fd < 0) {
-        tempName = target + ".XXXXXX";
-        fd = ::mkostemp(tempName.data(), O_CLOEXEC);
-    }
-    return fd;
+    changed = false;
+    const std::optional<FileStamp> before = StampOfOpenFile(from);
+    if (!before || !CopyRange(from, to, before->size))
+        return false;
+    changed = StampOfOpenFile(from) != before;
+    if (changed)
+        errno = EAGAIN;
+    return !changed;
 }
 
-// Gives the unnamed file a name beside the target, for the rename.
-bool NameUnnamed(int fd, const QByteArray& target, QByteArray& tempName)
+namespace {
+
+bool LinkUnnamed(int fd, int folderFd, const QByteArray& name)
 {
+    // Through /proc where it is mounted; else by the descriptor itself, which the kernel allows
+    // a process that may read any file (root).
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempName = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, tempName.constData(),
-                     AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        if (errno != EEXIST)
-            break;
-    }
-    tempName.clear();  // no name of ours to remove
-    return false;
+    if (::linkat(AT_FDCWD, self.constData(), folderFd, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    return ::linkat(fd, "", folderFd, name.constData(), AT_EMPTY_PATH) == 0;
 }
 
-Outcome Replace(const QString& path, const Fill& fill)
+QByteArray RandomSuffix()
+{
+    QByteArray suffix = QByteArray::number(QRandomGenerator::global()->generate() & 0x7FFFFFFF, 36);
+    return suffix.rightJustified(6, '0');
+}
+
+// Removes temporary files of ours that a killed run left beside the file (only where no
+// unnamed file could be given a name, so a named one had to be written).
+void RemoveLeftovers(int folderFd, const QByteArray& fileName)
+{
+    const QByteArray prefix = TemporaryName(fileName, kTemporaryTag, {});
+    const int dupFd = ::dup(folderFd);
+    DIR* dir = dupFd >= 0 ? ::fdopendir(dupFd) : nullptr;
+    if (!dir) {
+        if (dupFd >= 0)
+            ::close(dupFd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        struct stat st {
+        };
+        if (name.startsWith(prefix) && name.size() == prefix.size() + 6 &&
+            ::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlinkat(folderFd, entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// The new contents, written and on the disk, under a temporary name beside the target; the
+// name is given only at the end where the system allows, so that a kill before it leaves
+// nothing behind.
+class NewFile
+{
+public:
+    ~NewFile()
+    {
+        if (!m_name.isEmpty())
+            ::unlinkat(m_folderFd, m_name.constData(), 0);
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_folderFd >= 0)
+            ::close(m_folderFd);
+    }
+
+    // False with errno set.
+    // `prepare` gives a new file the mode and owner it is to have.
+    bool open(const QByteArray& folder, const QByteArray& fileName,
+              std::function<void(int)> prepare)
+    {
+        m_fileName = fileName;
+        m_prepare = std::move(prepare);
+        m_folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_folderFd < 0)
+            return false;
+        m_fd = ::openat(m_folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        if (m_fd < 0 && !openNamed())
+            return false;
+        m_prepare(m_fd);
+        return true;
+    }
+    int fd() const { return m_fd; }
+    bool named() const { return !m_name.isEmpty(); }
+
+    // Gives the file its temporary name, once it is complete and on the disk.
+    bool name()
+    {
+        if (named())
+            return true;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const QByteArray name = TemporaryName(m_fileName, kTemporaryTag, RandomSuffix());
+            if (LinkUnnamed(m_fd, m_folderFd, name)) {
+                m_name = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        // No way to name it here (no /proc and no privilege): copy it into a named file.
+        const int unnamed = m_fd;
+        m_fd = -1;
+        const bool copied = openNamed() && (m_prepare(m_fd), true) &&
+                            CopyRange(unnamed, m_fd, Size(unnamed)) && ::fdatasync(m_fd) == 0;
+        const int error = errno;
+        ::close(unnamed);
+        errno = error;
+        return copied;
+    }
+
+    // Renames the named file over `target`; the name is then the target's.
+    bool renameOver(const QByteArray& target)
+    {
+        if (::renameat(m_folderFd, m_name.constData(), AT_FDCWD, target.constData()) != 0)
+            return false;
+        m_name.clear();
+        return true;
+    }
+
+private:
+    static qint64 Size(int fd)
+    {
+        struct stat st {
+        };
+        return ::fstat(fd, &st) == 0 ? qint64(st.st_size) : 0;
+    }
+
+    bool openNamed()
+    {
+        RemoveLeftovers(m_folderFd, m_fileName);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const QByteArray name = TemporaryName(m_fileName, kTemporaryTag, RandomSuffix());
+            m_fd = ::openat(m_folderFd, name.constData(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (m_fd >= 0) {
+                m_name = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    int m_folderFd = -1;
+    int m_fd = -1;
+    QByteArray m_fileName;
+    std::function<void(int)> m_prepare;
+    QByteArray m_name;  // while the file has a temporary name of ours
+};
+
+}  // namespace
+
+Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastCheck& lastCheck)
 {
     const QString shown = ShownPath(path);
     const QString canonical = QFileInfo(path).canonicalFilePath();
     const bool exists = !canonical.isEmpty();
-    const QByteArray target =
-        QFile::encodeName(exists ? canonical : QFileInfo(path).absoluteFilePath());
-    QByteArray tempName;
-    bool unnamed = false;
-    const int fd = OpenBeside(target, tempName, unnamed);
-    if (fd < 0)
+    const QFileInfo targetInfo(exists ? canonical : QFileInfo(path).absoluteFilePath());
+    const QByteArray target = QFile::encodeName(targetInfo.absoluteFilePath());
+    auto prepare = [&](int fd) {
+        if (exists) {
+            KeepOwnership(target, fd);
+        } else {
+            // A new state gets what the umask allows, as any new file.
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            (void)::fchmod(fd, 0666 & ~mask);
+        }
+    };
+    NewFile file;
+    if (!file.open(QFile::encodeName(targetInfo.absolutePath()),
+                   QFile::encodeName(targetInfo.fileName()), prepare))
         return Outcome::Failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The state file %1 cannot be replaced: %2.")
                                     .arg(shown, SystemCause(errno)));
-    if (exists) {
-        KeepOwnership(target, fd);
-    } else if (!unnamed) {
-        // mkostemp makes 0600; a new state gets what the umask allows, as any new file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        (void)::fchmod(fd, 0666 & ~mask);
+    bool done = fill(file.fd()) && ::fdatasync(file.fd()) == 0 && file.name();
+    int error = errno;
+    if (done && lastCheck) {
+        if (Outcome checked = lastCheck(); !checked)
+            return checked;
     }
-    bool done = fill(fd) && ::fdatasync(fd) == 0;
-    if (done && unnamed)
-        done = NameUnnamed(fd, target, tempName);
-    if (done)
-        done = ::rename(tempName.constData(), target.constData()) == 0;
-    const int error = errno;
-    if (!done && !tempName.isEmpty())
-        ::unlink(tempName.constData());
-    ::close(fd);
-    if (done)
-        return Outcome::Success();
+    std::optional<FileStamp> stamp;
+    if (done) {
+        stamp = StampOfOpenFile(file.fd());
+        done = file.renameOver(target);
+        error = errno;
+    }
+    if (done && stamp)
+        return *stamp;
     if (error == ENOSPC || error == EDQUOT)
         return Outcome::Failure(ErrorKind::DiskFull,
                                 QStringLiteral("The state file %1 could not be replaced: the disk "
@@ -213,18 +373,12 @@ Outcome Replace(const QString& path, const Fill& fill)
                                 .arg(shown, SystemCause(error)));
 }
 
-}  // namespace
-
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)
 {
-    return Replace(path, [&](int fd) {
+    const Result<FileStamp> replaced = ReplaceFile(path, [&](int fd) {
         return protocol::WriteAll(fd, bytes.constData(), std::size_t(bytes.size()));
     });
-}
-
-Outcome ReplaceFileFrom(const QString& path, int source, qint64 size)
-{
-    return Replace(path, [&](int fd) { return CopyRange(source, fd, size); });
+    return replaced ? Outcome::Success() : replaced.failure();
 }
 
 }  // namespace Process

@@ -1,26 +1,39 @@
 #include "Backups.h"
 
+#include "FileIo.h"
 #include "StatePath.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTimeZone>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Process {
 namespace {
 
-// A backup's name: the time it was taken (UTC), a counter for two in one millisecond, the state
-// file's own name, so that a backup can be opened as a state as it is.
+// A backup's name: its sequence number in the group, the time it was taken (UTC), and the state
+// file's own name, so that a backup can be opened as a state as it is. The sequence orders the
+// backups; the clock may have been set back.
 const QString kStampFormat = QStringLiteral("yyyyMMdd-HHmmss-zzz");
-const QRegularExpression kBackupName(QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})(\\.\\d+)?-"));
+const QRegularExpression kBackupName(QStringLiteral("^(\\d+)-(\\d{8}-\\d{6}-\\d{3})-"));
+// Backups kept before sequence numbers: ordered by their time stamps, older than any numbered.
+const QRegularExpression kUnnumberedName(QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})(\\.\\d+)?-"));
+// A backup while it is taken; one left over by a killed program is removed.
+const QByteArray kPendingPrefix = ".pending-";
+// Bytes of a state's name kept in the names of its group and backups, within the 255 a name
+// may have.
+constexpr qsizetype kNameKept = 200;
 
 // The state's full path with links resolved, so a link and its target share their backups.
 QString ResolvedStatePath(const QString& statePath)
@@ -33,135 +46,338 @@ QString ResolvedStatePath(const QString& statePath)
     return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
 }
 
-// A file name may hold 255 bytes; the backup's adds 24 to the state's. The end is kept, as
-// the part that tells states apart (slot number, extension).
+// The end of a name within kNameKept bytes, cut between characters: the end tells states apart
+// (slot number, extension).
 QString NameForBackup(const QString& stateName)
 {
-    constexpr qsizetype kKept = 60;  // characters; 240 bytes even where each takes four
-    return stateName.size() > kKept ? stateName.right(kKept) : stateName;
+    const QByteArray encoded = QFile::encodeName(stateName);
+    if (encoded.size() <= kNameKept)
+        return stateName;
+    qsizetype start = encoded.size() - kNameKept;
+    while (start < encoded.size() && (uchar(encoded[start]) & 0xC0) == 0x80)
+        ++start;
+    return QFile::decodeName(encoded.mid(start));
 }
 
-QStringList BackupNames(const QString& group)
+QString GroupName(const QString& resolved)
 {
-    QStringList names =
-        QDir(group).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
-    names.removeIf([](const QString& name) { return !kBackupName.match(name).hasMatch(); });
-    return names;
+    const QByteArray hash =
+        QCryptographicHash::hash(QFile::encodeName(resolved), QCryptographicHash::Sha256).toHex();
+    return NameForBackup(QFileInfo(resolved).fileName()) + QLatin1Char('-') +
+           QString::fromLatin1(hash.left(16));
 }
 
-// Copies for a file system where a hard link cannot go (another disk, or links refused).
-bool CopyWhole(const QString& from, const QString& to, QString& cause)
+QDateTime StampTime(const QString& stamp)
 {
-    QFile source(from);
-    QFile target(to);
-    if (!source.open(QIODevice::ReadOnly)) {
-        cause = source.errorString();
-        return false;
+    // Read as the UTC it was written in (as local time, a stamp in a daylight-saving gap would
+    // not exist).
+    const QDateTime time(QDate::fromString(stamp.left(8), QStringLiteral("yyyyMMdd")),
+                         QTime::fromString(stamp.mid(9), QStringLiteral("HHmmss-zzz")), Qt::UTC);
+    return time.toLocalTime();
+}
+
+struct Entry {
+    QString name;
+    qint64 sequence = 0;
+    QDateTime time;
+    FileStamp stamp;
+};
+
+// The backups in an open group folder, newest first: regular files of this user only.
+QList<Entry> Entries(int groupFd)
+{
+    QList<Entry> entries;
+    const int listing = ::dup(groupFd);
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return entries;
     }
-    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        cause = target.errorString();
-        return false;
+    ::rewinddir(dir);
+    while (const dirent* found = ::readdir(dir)) {
+        Entry entry;
+        entry.name = QFile::decodeName(found->d_name);
+        if (const auto numbered = kBackupName.match(entry.name); numbered.hasMatch()) {
+            entry.sequence = numbered.captured(1).toLongLong();
+            entry.time = StampTime(numbered.captured(2));
+        } else if (const auto old = kUnnumberedName.match(entry.name); old.hasMatch()) {
+            entry.time = StampTime(old.captured(1));
+        } else {
+            continue;
+        }
+        struct stat st {
+        };
+        if (::fstatat(groupFd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        entry.stamp =
+            FileStamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), qint64(st.st_size),
+                      qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+        entries.append(entry);
     }
-    const QByteArray bytes = source.read(source.size());
-    const bool written = bytes.size() == source.size() && target.write(bytes) == bytes.size() &&
-                         target.flush() && ::fdatasync(target.handle()) == 0;
-    if (!written) {
-        const int error = errno;
-        cause = error == ENOSPC ? SystemCause(error) : target.errorString();
-        target.close();
-        target.remove();
-        return false;
+    ::closedir(dir);
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return a.sequence != b.sequence ? a.sequence > b.sequence : a.name > b.name;
+    });
+    return entries;
+}
+
+void RemovePending(int groupFd)
+{
+    const int listing = ::dup(groupFd);
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return;
     }
-    return true;
+    while (const dirent* found = ::readdir(dir))
+        if (QByteArray(found->d_name).startsWith(kPendingPrefix))
+            ::unlinkat(groupFd, found->d_name, 0);
+    ::closedir(dir);
+}
+
+QByteArray PendingName()
+{
+    return kPendingPrefix +
+           QByteArray::number(QRandomGenerator::global()->generate() & 0x7FFFFFFF, 36);
+}
+
+// A copy of the open file, made while nobody writes it, under `name` in the group folder. The
+// copy keeps the state's permission bits (the folder is the user's alone anyway).
+Outcome CopyInto(int groupFd, const QByteArray& name, int stateFd, const QString& failedHow)
+{
+    struct stat st {
+    };
+    ::fstat(stateFd, &st);
+    UniqueFd out(::openat(groupFd, name.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    bool changed = false;
+    const bool copied = out.valid() && ::fchmod(out.get(), st.st_mode & 0666) == 0 &&
+                        CopyStable(stateFd, out.get(), changed) && ::fdatasync(out.get()) == 0;
+    const int error = errno;
+    if (copied)
+        return Outcome::Success();
+    if (out.valid())
+        ::unlinkat(groupFd, name.constData(), 0);
+    if (changed)
+        return Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
+                                failedHow.arg(QStringLiteral("another program wrote the state "
+                                                             "file while it was copied")));
+    return Outcome::Failure(ErrorKind::BackupFailed, failedHow.arg(SystemCause(error)));
 }
 
 }  // namespace
 
 QString DefaultBackupFolder()
 {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    // The XDG rules: a relative path in the variable is to be ignored.
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty() || QDir::isRelativePath(data))
+        data = QDir::home().filePath(QStringLiteral(".local/share"));
     return QDir(data).filePath(QStringLiteral("cindral-editor/backups"));
 }
 
-namespace {
-
-// The group folder of a state whose path is already resolved.
-QString GroupOf(const QString& backupFolder, const QString& resolved)
-{
-    const QByteArray hash =
-        QCryptographicHash::hash(QFile::encodeName(resolved), QCryptographicHash::Sha256).toHex();
-    return QDir(backupFolder)
-        .filePath(NameForBackup(QFileInfo(resolved).fileName()) + QLatin1Char('-') +
-                  QString::fromLatin1(hash.left(16)));
-}
-
-}  // namespace
-
 QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
 {
-    return GroupOf(backupFolder, ResolvedStatePath(statePath));
+    return QDir(backupFolder).filePath(GroupName(ResolvedStatePath(statePath)));
+}
+
+Result<PendingBackup> PendingBackup::Take(const QString& backupFolder, const QString& statePath,
+                                          int stateFd)
+{
+    const QString resolved = ResolvedStatePath(statePath);
+    const QString groupPath = QDir(backupFolder).filePath(GroupName(resolved));
+    const QString failedHow =
+        QStringLiteral("No backup of the state file %1 could be kept in %2 "
+                       "(%3), so the file was left as it was.")
+            .arg(ShownPath(statePath), ShownPath(groupPath), QStringLiteral("%1"));
+    Result<UniqueFd> root = OpenOwnFolder(backupFolder, true);
+    if (!root)
+        return Outcome::Failure(ErrorKind::BackupFailed,
+                                QStringLiteral("No backup of the state file %1 could be kept, so "
+                                               "the file was left as it was: %2")
+                                    .arg(ShownPath(statePath), root.failure().message()));
+    Result<UniqueFd> group =
+        OpenOwnSubfolder(root.value(), backupFolder, GroupName(resolved), true);
+    if (!group)
+        return Outcome::Failure(ErrorKind::BackupFailed,
+                                QStringLiteral("No backup of the state file %1 could be kept, so "
+                                               "the file was left as it was: %2")
+                                    .arg(ShownPath(statePath), group.failure().message()));
+    // Left by a program killed while it took one; the state lock we hold says no other is
+    // taking one now.
+    RemovePending(group.value().get());
+
+    PendingBackup backup;
+    backup.m_group = std::move(group.value());
+    backup.m_groupPath = groupPath;
+    backup.m_stateName = QFileInfo(resolved).fileName();
+    backup.m_stateFd = stateFd;
+    backup.m_pending = PendingName();
+    struct stat st {
+    };
+    if (::fstat(stateFd, &st) == 0 && st.st_nlink == 1) {
+        // The only name of the file: once the replace renames the new file over it, the backup
+        // is the old file's only name and nothing writes it.
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(stateFd);
+        const int groupFd = backup.m_group.get();
+        backup.m_linked =
+            ::linkat(AT_FDCWD, self.constData(), groupFd, backup.m_pending.constData(),
+                     AT_SYMLINK_FOLLOW) == 0 ||
+            ::linkat(stateFd, "", groupFd, backup.m_pending.constData(), AT_EMPTY_PATH) == 0;
+    }
+    if (!backup.m_linked) {
+        if (Outcome copied = CopyInto(backup.m_group.get(), backup.m_pending, stateFd, failedHow);
+            !copied) {
+            backup.m_pending.clear();
+            return copied;
+        }
+    }
+    return backup;
+}
+
+void PendingBackup::drop()
+{
+    if (!m_pending.isEmpty() && m_group.valid())
+        ::unlinkat(m_group.get(), m_pending.constData(), 0);
+    m_pending.clear();
+}
+
+Result<QString> PendingBackup::keep()
+{
+    const int groupFd = m_group.get();
+    struct stat st {
+    };
+    if (m_linked && ::fstat(m_stateFd, &st) == 0 && st.st_nlink != 1) {
+        // The old file has another name too, which a program could still write through: keep a
+        // copy of its own instead.
+        const QByteArray copy = PendingName();
+        if (Outcome copied =
+                CopyInto(groupFd, copy, m_stateFd, QStringLiteral("No backup could be kept (%1)."));
+            !copied) {
+            drop();
+            return copied;
+        }
+        drop();
+        m_pending = copy;
+        m_linked = false;
+    }
+    const QList<Entry> entries = Entries(groupFd);
+    qint64 sequence = 1;
+    for (const Entry& entry : entries)
+        sequence = std::max(sequence, entry.sequence + 1);
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(kStampFormat);
+    QString name;
+    for (;; ++sequence) {
+        name = QStringLiteral("%1-%2-%3")
+                   .arg(sequence, 6, 10, QLatin1Char('0'))
+                   .arg(stamp, NameForBackup(m_stateName));
+        if (::renameat2(groupFd, m_pending.constData(), groupFd,
+                        QFile::encodeName(name).constData(), RENAME_NOREPLACE) == 0)
+            break;
+        if (errno != EEXIST) {
+            const QString cause = SystemCause(errno);
+            drop();
+            return Outcome::Failure(ErrorKind::BackupFailed,
+                                    QStringLiteral("No backup could be kept in %1 (%2).")
+                                        .arg(ShownPath(m_groupPath), cause));
+        }
+    }
+    m_pending.clear();
+    // The newest by sequence stay, the one just made among them.
+    const QList<Entry> now = Entries(groupFd);
+    for (qsizetype i = kKeptBackups; i < now.size(); ++i)
+        if (now[i].name != name)
+            ::unlinkat(groupFd, QFile::encodeName(now[i].name).constData(), 0);
+    return QDir(m_groupPath).filePath(name);
 }
 
 Result<QString> BackUpStateFile(const QString& backupFolder, const QString& statePath)
 {
-    const QString source = ResolvedStatePath(statePath);  // a link and its target share backups
-    const QString group = GroupOf(backupFolder, source);
-    auto failed = [&](const QString& cause) {
-        return Outcome::Failure(ErrorKind::BackupFailed,
-                                QStringLiteral("No backup of the state file %1 could be kept in "
-                                               "%2 (%3), so the file was left as it was.")
-                                    .arg(ShownPath(statePath), ShownPath(group), cause));
-    };
-    if (!QDir().mkpath(group) || !QFileInfo(group).isDir())
-        return failed(QStringLiteral("the folder cannot be created"));
-
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(kStampFormat);
-    const QString stateName = NameForBackup(QFileInfo(source).fileName());
-    QString target;
-    for (int n = 0;; ++n) {
-        target = QDir(group).filePath(stamp + (n ? QStringLiteral(".%1").arg(n) : QString()) +
-                                      QLatin1Char('-') + stateName);
-        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) ==
-            0)
-            break;
-        if (errno == EEXIST)
-            continue;  // two backups within one millisecond
-        if (QFileInfo::exists(target))
-            continue;
-        QString cause;
-        if (!CopyWhole(source, target, cause))
-            return failed(cause);
-        break;
-    }
-
-    // The newest by name go, but never the one just made (a clock set back would give it the
-    // oldest name).
-    QStringList names = BackupNames(group);
-    names.removeOne(QFileInfo(target).fileName());
-    for (qsizetype i = kKeptBackups - 1; i < names.size(); ++i)
-        QFile::remove(QDir(group).filePath(names[i]));
-    return target;
+    const UniqueFd state(
+        ::open(QFile::encodeName(statePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!state.valid())
+        return Outcome::Failure(ErrorKind::NotFound,
+                                QStringLiteral("The state file %1 cannot be opened: %2.")
+                                    .arg(ShownPath(statePath), SystemCause(errno)));
+    Result<PendingBackup> backup = PendingBackup::Take(backupFolder, statePath, state.get());
+    if (!backup)
+        return backup.failure();
+    return backup.value().keep();
 }
 
-QList<Backup> ListBackups(const QString& backupFolder, const QString& statePath)
+Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath)
 {
-    const QString group = BackupGroupFolder(backupFolder, statePath);
     QList<Backup> backups;
-    for (const QString& name : BackupNames(group)) {
+    Result<UniqueFd> root = OpenOwnFolder(backupFolder, false);
+    if (!root)
+        return root.failure().kind() == ErrorKind::NotFound ? Result(backups)
+                                                            : Result<QList<Backup>>(root.failure());
+    const QString groupName = GroupName(ResolvedStatePath(statePath));
+    Result<UniqueFd> group = OpenOwnSubfolder(root.value(), backupFolder, groupName, false);
+    if (!group)
+        return group.failure().kind() == ErrorKind::NotFound
+                   ? Result(backups)
+                   : Result<QList<Backup>>(group.failure());
+    const QDir groupDir(QDir(backupFolder).filePath(groupName));
+    for (const Entry& entry : Entries(group.value().get())) {
         Backup backup;
         backup.number = int(backups.size()) + 1;
-        backup.path = QDir(group).filePath(name);
-        // Read as the UTC it was written in (as local time, a stamp in a daylight-saving gap
-        // would not exist).
-        const QString stamp = kBackupName.match(name).captured(1);
-        const QDateTime time(QDate::fromString(stamp.left(8), QStringLiteral("yyyyMMdd")),
-                             QTime::fromString(stamp.mid(9), QStringLiteral("HHmmss-zzz")),
-                             Qt::UTC);
-        backup.time = time.toLocalTime();
-        backup.size = QFileInfo(backup.path).size();
+        backup.sequence = entry.sequence;
+        backup.time = entry.time;
+        backup.size = entry.stamp.size;
+        backup.path = groupDir.filePath(entry.name);
+        backup.stamp = entry.stamp;
         backups.append(backup);
     }
     return backups;
+}
+
+Result<QByteArray> ReadBackup(const Backup& backup)
+{
+    const QFileInfo info(backup.path);
+    const QString groupPath = info.absolutePath();
+    const QString rootPath = QFileInfo(groupPath).absolutePath();
+    Result<UniqueFd> root = OpenOwnFolder(rootPath, false);
+    if (!root)
+        return root.failure();
+    Result<UniqueFd> group =
+        OpenOwnSubfolder(root.value(), rootPath, QFileInfo(groupPath).fileName(), false);
+    if (!group)
+        return group.failure();
+    const QString shown = ShownPath(backup.path);
+    const UniqueFd file(::openat(group.value().get(),
+                                 QFile::encodeName(info.fileName()).constData(),
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid())
+        return Outcome::Failure(
+            ErrorKind::Io,
+            QStringLiteral("The backup %1 cannot be opened: %2.").arg(shown, SystemCause(errno)));
+    struct stat st {
+    };
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        return Outcome::Failure(ErrorKind::Untrusted,
+                                QStringLiteral("The backup %1 is not a file of yours; it is not "
+                                               "used.")
+                                    .arg(shown));
+    if (StampOfOpenFile(file.get()) != backup.stamp)
+        return Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
+                                QStringLiteral("The backup %1 was changed while it was being "
+                                               "restored; nothing was restored.")
+                                    .arg(shown));
+    QByteArray bytes(backup.stamp.size, Qt::Uninitialized);
+    if (!protocol::ReadAt(file.get(), 0, bytes.data(), std::size_t(bytes.size())))
+        return Outcome::Failure(
+            ErrorKind::Io,
+            QStringLiteral("The backup %1 cannot be read: %2.").arg(shown, SystemCause(errno)));
+    if (StampOfOpenFile(file.get()) != backup.stamp)
+        return Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
+                                QStringLiteral("The backup %1 was changed while it was being "
+                                               "restored; nothing was restored.")
+                                    .arg(shown));
+    return bytes;
 }
 
 }  // namespace Process

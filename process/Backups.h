@@ -1,9 +1,12 @@
 #pragma once
 
 // Backups of state files: before a state file is replaced, the bytes it held are kept in the
-// user's data folder, grouped per state file, the newest kKeptBackups of each.
+// user's data folder, grouped per state file, the newest kKeptBackups of each. A backup is a
+// file of its own that nothing else writes, in folders only the user can write.
 
+#include "AtomicReplace.h"
 #include "Outcome.h"
+#include "OwnFolder.h"
 
 #include <QDateTime>
 #include <QList>
@@ -14,25 +17,63 @@ namespace Process {
 inline constexpr int kKeptBackups = 20;
 
 struct Backup {
-    int number = 0;  // 1 is the newest
-    QDateTime time;  // when it was taken
+    int number = 0;       // 1 is the newest
+    qint64 sequence = 0;  // grows with every backup of the state; 0 for the oldest kind
+    QDateTime time;       // when it was taken, by the clock of the day
     qint64 size = 0;
     QString path;
+    FileStamp stamp;  // as listed
 };
 
-// "<user data>/cindral-editor/backups", the same for the editor and the command line.
+// "<user data>/cindral-editor/backups", the same for the editor and the command line. The user
+// data folder is $XDG_DATA_HOME where that is an absolute path, else ~/.local/share.
 QString DefaultBackupFolder();
 
 // The folder that holds the backups of one state file: its name and a hash of its full path,
 // so two states of the same name in different folders keep apart.
 QString BackupGroupFolder(const QString& backupFolder, const QString& statePath);
 
-// Keeps what the state file holds now as its newest backup, a hard link where the file system
-// allows one (it costs nothing) and a copy elsewhere, then drops all but the newest kept.
-// Returns the new backup's path.
+// A backup of what a state file holds, taken before the file is replaced and kept (numbered as
+// the newest) only once the replace has gone through; dropped otherwise. Until it is kept it has
+// a hidden name that no listing shows.
+class PendingBackup
+{
+public:
+    // From `stateFd`, the open state file as it is now: a hard link where no other name of the
+    // file exists and the disk allows one (it costs nothing: the replace leaves the old file to
+    // the backup alone), else a copy taken while nobody writes the file
+    // (ErrorKind::ChangedByAnotherProgram when someone does).
+    static Result<PendingBackup> Take(const QString& backupFolder, const QString& statePath,
+                                      int stateFd);
+
+    PendingBackup() = default;
+    PendingBackup(PendingBackup&&) = default;
+    PendingBackup& operator=(PendingBackup&&) = default;
+    ~PendingBackup() { drop(); }
+
+    // Names it as the newest backup and drops all but the newest kKeptBackups. A linked backup
+    // that has gained another name meanwhile is made a copy first. Returns its path.
+    Result<QString> keep();
+    void drop();
+
+private:
+    UniqueFd m_group;
+    QString m_groupPath;
+    QString m_stateName;
+    QByteArray m_pending;  // its hidden name in the group folder while it is pending
+    int m_stateFd = -1;    // not owned
+    bool m_linked = false;
+};
+
+// Takes and keeps a backup at once, from the state file at `statePath`.
 Result<QString> BackUpStateFile(const QString& backupFolder, const QString& statePath);
 
-// The state file's backups, newest first.
-QList<Backup> ListBackups(const QString& backupFolder, const QString& statePath);
+// The state file's backups, newest first: only regular files of this user, in folders of the
+// user's own (a folder that is not is ErrorKind::Untrusted). None yet is an empty list.
+Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath);
+
+// The bytes of a listed backup, read from the file opened without following a link, checked
+// again as ListBackups checks it, and refused when it was written since it was listed.
+Result<QByteArray> ReadBackup(const Backup& backup);
 
 }  // namespace Process

@@ -86,4 +86,21 @@ void SetFieldValue(PartyState& party, Slot slot, NumericField field, std::int32_
         member);
 }
 
+void MergeEdits(const PartyState& asLoaded, const PartyState& edited, PartyState& onto)
+{
+    for (Slot s : Slot::All()) {
+        const CharacterRecord& was = asLoaded.block[s];
+        const CharacterRecord& is = edited.block[s];
+        if (is.Name != was.Name)
+            onto.block[s].Name = is.Name;
+        if (is.Status != was.Status)
+            onto.block[s].Status = is.Status;
+        for (const NumericFieldInfo& info : kFields) {
+            const std::int32_t value = FieldValue(edited, s, info.field);
+            if (value != FieldValue(asLoaded, s, info.field))
+                SetFieldValue(onto, s, info.field, value);
+        }
+    }
+}
+
 }  // namespace Process

@@ -57,6 +57,10 @@ std::int32_t FieldValue(const PartyState& party, Slot slot, NumericField field);
 // `value` must lie in 0..limit of the field, as the clamp rule guarantees.
 void SetFieldValue(PartyState& party, Slot slot, NumericField field, std::int32_t value);
 
+// Carries every field that `edited` changed against `asLoaded` (the name, each number, the
+// ailment state, each experience value) onto `onto`; the rest of `onto` stays as it is.
+void MergeEdits(const PartyState& asLoaded, const PartyState& edited, PartyState& onto);
+
 // "No Ailments": checked when Status is 0; checking stores 0, unchecking stores 32.
 inline constexpr std::uint8_t kAilingStatus = 32;
 inline bool HasNoAilments(const CharacterRecord& r)

@@ -21,6 +21,8 @@ enum class ErrorKind {
     DiskFull,
     BackupFailed,
     Busy,
+    ChangedByAnotherProgram,  // written by another program during the edit: worth a retry
+    Untrusted,                // a folder or file that someone else could have put there
     InvalidSlot,
     Io,
 };

@@ -1,11 +1,11 @@
 #include "Staging.h"
 
 #include "AtomicReplace.h"
-#include "Backups.h"
 #include "DecompressorRun.h"
 #include "StagingFolder.h"
 #include "StagingLocks.h"
 #include "StatePath.h"
+#include "StateReplace.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,28 +106,11 @@ Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
         return Outcome::Success();  // already the plain image: nothing to write
     if (Outcome writable = CheckReplaceable(statePath); !writable)
         return writable;
-    // Another program (the emulator saving in place, say) wrote the state after it was staged:
-    // putting the image in its place would silently undo that write.
-    if (!m_stateLock.stillAsLocked())
-        return Outcome::Failure(ErrorKind::Busy,
-                                QStringLiteral("The state file %1 was changed by another program "
-                                               "while it was being edited; it was left as that "
-                                               "program wrote it. Load it again.")
-                                    .arg(ShownPath(statePath)));
-
-    QString backup;
-    if (!m_context.backupFolder.isEmpty()) {
-        Result<QString> kept = BackUpStateFile(m_context.backupFolder, statePath);
-        if (!kept)
-            return kept.failure();
-        backup = kept.value();
-    }
-    Outcome replaced = ReplaceFileFrom(statePath, m_workingCopy.descriptor(), m_workingCopy.size());
-    // A backup of a file that stays as it was is no backup; a hard link would even change with
-    // the file.
-    if (!replaced && !backup.isEmpty())
-        QFile::remove(backup);
-    return replaced;
+    const int image = m_workingCopy.descriptor();
+    const qint64 size = m_workingCopy.size();
+    return ReplaceLockedState(
+        statePath, m_stateLock, m_context.backupFolder,
+        [&](int fd) { return CopyRange(image, fd, size); }, m_context.beforeRename);
 }
 
 }  // namespace Process

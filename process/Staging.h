@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 namespace Process {
 
@@ -63,6 +64,9 @@ struct StagingContext {
     BusyIndicator* busy = nullptr;
     // Where a replaced state's bytes are kept first; empty keeps no backup.
     QString backupFolder;
+    // Runs in a replace between its last look at the state file and the rename; tests write
+    // the state there as another program would.
+    std::function<void()> beforeRename;
 };
 
 QString DecompressorPath(const QString& programFolder);
@@ -87,7 +91,8 @@ public:
     // Puts image() in the state file's place atomically: written beside it and renamed over
     // it, keeping its permissions and owner, after a backup of the bytes it replaces (when the
     // context names a backup folder). Nothing is written when the file holds image() already.
-    // On failure the state file is left exactly as it was.
+    // On failure the state file is left exactly as it was, or as another program that wrote it
+    // meanwhile left it (ErrorKind::ChangedByAnotherProgram: stage it again and redo the edit).
     Outcome ReplaceStateFile(const QString& statePath);
 
 private:

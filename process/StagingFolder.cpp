@@ -1,13 +1,13 @@
 #include "StagingFolder.h"
 
 #include "FileIo.h"
+#include "OwnFolder.h"
 #include "Staging.h"
 #include "StatePath.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cerrno>
 
@@ -26,32 +26,44 @@ bool Writable(const QString& folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
-// Copies the installed decompressor into `folder` unless an identical copy is there: written
-// under a temporary name, private to the user, given the installed one's time, then renamed,
-// so a frame never runs a half-written program.
+// The whole file, or an empty array when it cannot be read whole.
+QByteArray ReadWhole(int fd)
+{
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0)
+        return {};
+    QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
+    return protocol::ReadAt(fd, 0, bytes.data(), std::size_t(bytes.size())) ? bytes : QByteArray();
+}
+
+// Copies the installed decompressor into `folder` (one of the user's own) unless a copy with
+// the same bytes is there: written under a temporary name, private to the user, then renamed, so
+// a frame never runs a half-written or someone else's program. Returns why it failed, or an
+// empty text.
 QString RefreshCopy(const QString& installed, const QString& folder)
 {
     const QString target = DecompressorPath(folder);
-    const QFileInfo source(installed), copy(target);
-    if (copy.exists() && copy.size() == source.size() &&
-        copy.lastModified() == source.lastModified() && copy.isExecutable())
-        return {};
     QFile in(installed);
     if (!in.open(QIODevice::ReadOnly))
         return QStringLiteral("the decompressor %1 cannot be read").arg(ShownPath(installed));
     const QByteArray bytes = in.readAll();
-    if (bytes.size() != source.size())
+    if (bytes.isEmpty() || bytes.size() != in.size())
         return QStringLiteral("the decompressor %1 cannot be read whole").arg(ShownPath(installed));
+    const UniqueFd copy(::open(QFile::encodeName(target).constData(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {
+    };
+    if (copy.valid() && ::fstat(copy.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700 &&
+        qint64(st.st_size) == bytes.size() && ReadWhole(copy.get()) == bytes)
+        return {};
     QByteArray temporary = QFile::encodeName(target) + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return SystemCause(errno);
-    struct stat st {
-    };
-    ::stat(QFile::encodeName(installed).constData(), &st);
-    const timespec times[2] = {st.st_atim, st.st_mtim};
     bool done = protocol::WriteAll(fd, bytes.constData(), std::size_t(bytes.size())) &&
-                ::fchmod(fd, 0700) == 0 && ::futimens(fd, times) == 0 && ::fsync(fd) == 0;
+                ::fchmod(fd, 0700) == 0 && ::fsync(fd) == 0;
     int error = done ? 0 : errno;  // before close can change it
     ::close(fd);
     if (done && ::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0) {
@@ -68,9 +80,12 @@ QString RefreshCopy(const QString& installed, const QString& folder)
 // Why `folder` cannot serve, or an empty text when it now holds a runnable copy.
 QString Prepare(const QString& folder, const QString& installed)
 {
-    if (!QDir().mkpath(folder))
+    if (!QDir().mkpath(QFileInfo(folder).absolutePath()))
         return QStringLiteral("it cannot be created");
-    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+        return QStringLiteral("it cannot be created (%1)").arg(SystemCause(errno));
+    if (const QString why = WhyNotOwnFolder(folder, true); !why.isEmpty())
+        return why;
     if (!Writable(folder))
         return QStringLiteral("it is not writable");
     struct statvfs fs {
@@ -78,6 +93,13 @@ QString Prepare(const QString& folder, const QString& installed)
     if (::statvfs(QFile::encodeName(folder).constData(), &fs) == 0 && (fs.f_flag & ST_NOEXEC))
         return QStringLiteral("its file system does not run programs (noexec)");
     return RefreshCopy(installed, folder);
+}
+
+// A folder named by an environment variable, which the XDG rules take only as an absolute path.
+QString AbsoluteFromEnvironment(const char* name)
+{
+    const QString value = qEnvironmentVariable(name);
+    return QDir::isAbsolutePath(value) ? value : QString();
 }
 
 }  // namespace
@@ -96,33 +118,37 @@ QString FindDecompressorFolder(const QString& programDir)
 QStringList UserStagingFolders()
 {
     QStringList folders;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString runtime = AbsoluteFromEnvironment("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
         folders << QDir(runtime).filePath(kAppFolder);
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (!cache.isEmpty())
-        folders << QDir(cache).filePath(kAppFolder);
+    QString cache = AbsoluteFromEnvironment("XDG_CACHE_HOME");
+    if (cache.isEmpty())
+        cache = QDir::home().filePath(QStringLiteral(".cache"));
+    folders << QDir(cache).filePath(kAppFolder);
     return folders;
 }
 
 Result<QString> ResolveStagingFolder(const QString& decompressorFolder)
 {
-    if (Writable(decompressorFolder) || !QFileInfo::exists(DecompressorPath(decompressorFolder)))
+    if (!QFileInfo::exists(DecompressorPath(decompressorFolder)))
         return decompressorFolder;  // a missing decompressor is reported where it belongs
+    // Whoever else may write the program folder could swap the image after the flag.
+    const QString why = Writable(decompressorFolder) ? WhyNotOwnFolder(decompressorFolder, false)
+                                                     : QStringLiteral("it is not writable");
+    if (why.isEmpty())
+        return decompressorFolder;
     QStringList tried;
     for (const QString& folder : UserStagingFolders()) {
-        const QString why = Prepare(folder, DecompressorPath(decompressorFolder));
-        if (why.isEmpty())
+        const QString whyNot = Prepare(folder, DecompressorPath(decompressorFolder));
+        if (whyNot.isEmpty())
             return folder;
-        tried << QStringLiteral("%1 (%2)").arg(ShownPath(folder), why);
+        tried << QStringLiteral("%1 (%2)").arg(ShownPath(folder), whyNot);
     }
-    return Outcome::Failure(ErrorKind::FolderNotWritable,
-                            QStringLiteral("The program folder %1 is not writable, and no folder "
-                                           "of yours can hold the editor's working files: "
-                                           "tried %2.")
-                                .arg(ShownPath(decompressorFolder),
-                                     tried.isEmpty() ? QStringLiteral("none (no cache folder)")
-                                                     : tried.join(QStringLiteral(", "))));
+    return Outcome::Failure(
+        ErrorKind::FolderNotWritable,
+        QStringLiteral("The program folder %1 cannot hold the editor's working "
+                       "files (%2), and no folder of yours can: tried %3.")
+            .arg(ShownPath(decompressorFolder), why, tried.join(QStringLiteral(", "))));
 }
 
 }  // namespace Process

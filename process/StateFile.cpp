@@ -2,27 +2,47 @@
 
 #include "AtomicReplace.h"
 #include "Backups.h"
+#include "FileIo.h"
+#include "MemberFields.h"
 #include "PartyImage.h"
+#include "StagingLocks.h"
 #include "StatePath.h"
+#include "StateReplace.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <chrono>
+#include <thread>
+
 namespace Process {
 namespace {
 
+// A state that another program keeps writing while we edit it is staged again and the edit
+// redone on its newest bytes, this many times at most.
+constexpr int kAttempts = 4;
+constexpr auto kRetryPause = std::chrono::milliseconds(100);
+
 // The frame every load, save and inspection runs: nothing at all for an empty path, the busy
-// indicator for the whole run, the state staged; `work` then reads or patches the image.
+// indicator for the whole run, the state staged; `work` then reads or patches the image. Work
+// that another program's write overtook is done again on the newest bytes.
 template <class Work>
 Outcome InFrame(const QString& statePath, const StagingContext& context, Work&& work)
 {
     if (statePath.isEmpty())
         return Outcome::Success();
     BusyScope busy(context.busy);
-    StagingFrame frame(context);
-    if (Outcome staged = frame.StageStateFile(statePath); !staged)
-        return staged;
-    return work(frame);
+    for (int attempt = 1;; ++attempt) {
+        Outcome outcome = [&] {
+            StagingFrame frame(context);
+            if (Outcome staged = frame.StageStateFile(statePath); !staged)
+                return staged;
+            return work(frame);
+        }();
+        if (outcome.kind() != ErrorKind::ChangedByAnotherProgram || attempt == kAttempts)
+            return outcome;
+        std::this_thread::sleep_for(kRetryPause);
+    }
 }
 
 StateContents ReadContents(const QByteArray& image)
@@ -57,6 +77,24 @@ Outcome SaveState(const QString& statePath, const StagingContext& context, const
         ApplyParty(frame.image(), party.block, party.experience, goldMaxOut);
         return frame.ReplaceStateFile(statePath);
     });
+}
+
+Outcome SaveChanges(const QString& statePath, const StagingContext& context,
+                    const PartyState& asLoaded, PartyState& party, bool goldMaxOut)
+{
+    if (statePath.isEmpty())
+        return Outcome::Success();
+    PartyState written;
+    const Result<StateContents> saved =
+        EditState(statePath, context, goldMaxOut, [&](const StateContents&, PartyState& now) {
+            MergeEdits(asLoaded, party, now);
+            written = now;
+        });
+    if (!saved)
+        return saved.failure();
+    party.block = written.block;
+    party.experience = written.experience;
+    return Outcome::Success();
 }
 
 Result<StateContents> InspectState(const QString& statePath, const StagingContext& context)
@@ -95,7 +133,10 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
                      const QString& backupFolder, int number)
 {
     const QString shown = ShownPath(statePath);
-    const QList<Backup> backups = ListBackups(backupFolder, statePath);
+    const Result<QList<Backup>> listed = ListBackups(backupFolder, statePath);
+    if (!listed)
+        return listed.failure();
+    const QList<Backup>& backups = listed.value();
     if (backups.isEmpty())
         return Outcome::Failure(
             ErrorKind::NotFound,
@@ -107,47 +148,38 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
             QStringLiteral("There is no backup %1 of %2; its backups are "
                            "numbered 1 to %3.")
                 .arg(QString::number(number), shown, QString::number(backups.size())));
-    QFile source(backups[number - 1].path);
-    if (!source.open(QIODevice::ReadOnly))
-        return Outcome::Failure(ErrorKind::Io,
-                                QStringLiteral("The backup %1 cannot be read: %2")
-                                    .arg(ShownPath(source.fileName()), source.errorString()));
-    const QByteArray bytes = source.read(source.size());
-    if (bytes.size() != source.size())
-        return Outcome::Failure(ErrorKind::Io,
-                                QStringLiteral("The backup %1 cannot be read whole: %2")
-                                    .arg(ShownPath(source.fileName()), source.errorString()));
-
+    const Backup& chosen = backups[number - 1];
     BusyScope busy(context.busy);
-    protocol::FileLock lock;  // a restore must not land in the middle of a save
-    const bool exists = QFileInfo::exists(statePath);
-    if (exists) {
-        const auto locked =
-            lock.lockExistingFile(QFile::encodeName(statePath).toStdString(), context.lockWait);
-        if (locked.status != protocol::LockStatus::Locked)
-            return Outcome::Failure(ErrorKind::Busy,
-                                    QStringLiteral("The state file %1 is being loaded or saved by "
-                                                   "another program, or cannot be opened; try "
-                                                   "again.")
-                                        .arg(shown));
+    // Checked as a load checks a state, by the decompressor, before it replaces anything.
+    if (const Result<StateContents> whole = InspectState(chosen.path, context); !whole)
+        return Outcome::Failure(ErrorKind::NotAState,
+                                QStringLiteral("The backup %1 is not a whole state, so nothing "
+                                               "was restored: %2")
+                                    .arg(ShownPath(chosen.path), whole.failure().message()));
+    const Result<QByteArray> bytes = ReadBackup(chosen);  // refused if written since the check
+    if (!bytes)
+        return bytes.failure();
+    const QByteArray& contents = bytes.value();
+    const Fill fill = [&](int fd) {
+        return protocol::WriteAll(fd, contents.constData(), std::size_t(contents.size()));
+    };
+    if (!QFileInfo::exists(statePath))
+        return ReplaceFileContents(statePath, contents);
+    for (int attempt = 1;; ++attempt) {
+        protocol::FileLock lock;  // a restore must not land in the middle of a save
+        if (Outcome locked = LockStateFile(lock, statePath, context.lockWait); !locked)
+            return locked;
         if (Outcome writable = CheckReplaceable(statePath); !writable)
             return writable;
         QFile current(statePath);
-        if (current.size() == bytes.size() && current.open(QIODevice::ReadOnly) &&
-            current.read(current.size()) == bytes)
+        if (current.size() == contents.size() && current.open(QIODevice::ReadOnly) &&
+            current.read(current.size()) == contents)
             return Outcome::Success();
+        const Outcome restored =
+            ReplaceLockedState(statePath, lock, context.backupFolder, fill, context.beforeRename);
+        if (restored.kind() != ErrorKind::ChangedByAnotherProgram || attempt == kAttempts)
+            return restored;
     }
-    QString kept;
-    if (exists && !context.backupFolder.isEmpty()) {
-        Result<QString> backup = BackUpStateFile(context.backupFolder, statePath);
-        if (!backup)
-            return backup.failure();
-        kept = backup.value();
-    }
-    Outcome restored = ReplaceFileContents(statePath, bytes);
-    if (!restored && !kept.isEmpty())
-        QFile::remove(kept);
-    return restored;
 }
 
 }  // namespace Process

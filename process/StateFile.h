@@ -20,6 +20,14 @@ Outcome LoadState(const QString& statePath, const StagingContext& context, Party
 Outcome SaveState(const QString& statePath, const StagingContext& context, const PartyState& party,
                   bool goldMaxOut);
 
+// The window's Save: stages the state afresh and writes onto it only what the user changed in
+// `party` since `asLoaded` (the party as the last load or save left it): the name, each number,
+// the ailment box, each experience value, and the gold when goldMaxOut. Every other byte is what
+// the state holds now, so a save never undoes what another program wrote since the load. On
+// success `party` is what the state now holds. An empty path does nothing.
+Outcome SaveChanges(const QString& statePath, const StagingContext& context,
+                    const PartyState& asLoaded, PartyState& party, bool goldMaxOut);
+
 // What a state holds, read through the decompressor without changing the state file.
 struct StateContents {
     PartyState party;  // block and experience as a load would give them
@@ -36,7 +44,9 @@ Result<StateContents> EditState(const QString& statePath, const StagingContext& 
 
 // Puts backup `number` (1 is the newest) of the state file, from `backupFolder`, in its place,
 // atomically, after a backup of what it replaces (into the context's backup folder, when it
-// names one). Nothing is written when the state holds those bytes already.
+// names one). The backup must be a file of the user's own in the user's own folders, and a
+// whole state as a load checks it. Nothing is written when the state holds those bytes
+// already.
 Outcome RestoreState(const QString& statePath, const StagingContext& context,
                      const QString& backupFolder, int number);
 

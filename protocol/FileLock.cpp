@@ -207,15 +207,22 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
     }
 }
 
+bool FileLock::unchangedSinceLocked() const
+{
+    struct stat st {
+    };
+    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_size == m_lockedSize &&
+           st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == m_lockedTimeNs;
+}
+
 bool FileLock::stillAsLocked() const
 {
     struct stat st {
     };
     struct stat there {
     };
-    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && ::stat(m_lockedPath.c_str(), &there) == 0 &&
-           SameFile(st, there) && st.st_size == m_lockedSize &&
-           st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == m_lockedTimeNs;
+    return unchangedSinceLocked() && ::fstat(m_fd, &st) == 0 &&
+           ::stat(m_lockedPath.c_str(), &there) == 0 && SameFile(st, there);
 }
 
 void FileLock::release()

@@ -48,6 +48,11 @@ public:
     // After lockExistingFile: the path still names the locked file, with the size and time it
     // had when it was locked, so nobody (no program that ignores the lock) wrote it since.
     bool stillAsLocked() const;
+    // After lockExistingFile: the locked file itself (whatever name it has now) still has the
+    // size and time it had when it was locked.
+    bool unchangedSinceLocked() const;
+    // The open locked file, for reading it or linking it while it is held.
+    int descriptor() const { return m_fd; }
     // Removes a lock file made by lockFolderFile, then unlocks.
     void release();
 

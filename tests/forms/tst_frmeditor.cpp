@@ -4,6 +4,7 @@
 #include "NameCodec.h"
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
+#include "StateFile.h"
 #include "frmAbout.h"
 #include "frmEditor.h"
 
@@ -440,6 +441,62 @@ private slots:
         QVERIFY(m_errors.isEmpty());
         const QByteArray gold = ReadBytes(path).mid(89184, 3);
         QCOMPARE(gold, clicks == 1 ? QByteArray("\x3F\x42\x0F", 3) : QByteArray("\x39\x30\x00", 3));
+    }
+
+    void saveWritesTheUsersChangesOntoTheStateAsItIsNow_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("set of other fields") << "set";
+        QTest::newRow("set of the same field") << "same";
+        QTest::newRow("emulator rewrites the file") << "emulator";
+        QTest::newRow("nothing") << "nothing";
+    }
+    void saveWritesTheUsersChangesOntoTheStateAsItIsNow()
+    {
+        QFETCH(QString, meanwhile);
+        const QString path = writeState("meanwhile.000");
+        load(path);
+        retype(box("txtLevel"), "42");
+        selectTab(1);
+        retype(box("txtExp"), "4321");
+        QByteArray expected = ReadBytes(path);
+        auto setByte = [&](qint64 at, int value) { expected[at] = char(value); };
+        if (meanwhile == "set" || meanwhile == "same") {
+            // Another program (cindral-party set) edits the state between Load and Save.
+            StagingContext other = m_folder->context();
+            const Result<StateContents> edited =
+                EditState(path, other, false, [&](const StateContents&, PartyState& now) {
+                    now.block[S(2)].Luck = 77;
+                    now.block[S(1)].Str = 5;
+                    if (meanwhile == "same")
+                        now.block[S(1)].Level = 10;
+                });
+            QVERIFY(edited.ok());
+            setByte(72992 + 28, 77);
+            setByte(72832 + 23, 5);
+        } else if (meanwhile == "emulator") {
+            StateRecipe newer;
+            newer.party = StateRecipe::SampleParty(31);
+            newer.gold = 4242;
+            newer.seed = 9;
+            expected = MakeImage(newer);
+            WriteBytes(path, Pack(expected, Packing::Gzip));
+        }
+        setByte(72832 + 10, 42);                                         // the user's level wins
+        expected.replace(72992 + 20, 3, QByteArray("\xE1\x10\x00", 3));  // 4321
+        action("mnuFileSave")->trigger();
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+        const QByteArray saved = ReadBytes(path);
+        QCOMPARE(saved.size(), expected.size());
+        for (qsizetype i = 0; i < saved.size(); ++i)
+            if (saved[i] != expected[i])
+                QFAIL(qPrintable(QStringLiteral("byte %1 differs").arg(i)));
+        // The window shows what the file now holds, and a second save writes the same.
+        selectTab(0);
+        QCOMPARE(box("txtLevel")->text(), QStringLiteral("42"));
+        QCOMPARE(box("txtStr")->text(), QString::number(std::uint8_t(expected[72832 + 23])));
+        action("mnuFileSave")->trigger();
+        QVERIFY(ReadBytes(path) == saved);
     }
 
     void failedLoadShowsWhyAndChangesNothing()

@@ -1,0 +1,125 @@
+#include "OwnFolder.h"
+
+#include "StatePath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Process {
+namespace {
+
+QString WhyNot(const struct stat& st)
+{
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("it is a symbolic link");
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("it is not a folder");
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("it belongs to another user");
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("other users can write it");
+    return {};
+}
+
+// Narrows a folder of the user's own to the user alone; false when it is not the user's own.
+bool Tighten(int fd, struct stat& st)
+{
+    if (S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && !(st.st_mode & (S_IWGRP | S_IWOTH)) &&
+        (st.st_mode & 077) && ::fchmod(fd, 0700) == 0)
+        return ::fstat(fd, &st) == 0;
+    return true;
+}
+
+Outcome Untrusted(const QString& path, const QString& why)
+{
+    return Outcome::Failure(ErrorKind::Untrusted,
+                            QStringLiteral("The folder %1 is not yours alone (%2), so the editor "
+                                           "keeps nothing there and takes nothing from it.")
+                                .arg(ShownPath(path), why));
+}
+
+Result<UniqueFd> OpenAt(int parent, const QString& path, const QByteArray& name, bool create)
+{
+    if (create && ::mkdirat(parent, name.constData(), 0700) != 0 && errno != EEXIST)
+        return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                QStringLiteral("The folder %1 cannot be created: %2.")
+                                    .arg(ShownPath(path), SystemCause(errno)));
+    UniqueFd fd(
+        ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+        const int error = errno;
+        if (error == ENOENT)
+            return Outcome::Failure(
+                ErrorKind::NotFound,
+                QStringLiteral("The folder %1 does not exist.").arg(ShownPath(path)));
+        struct stat st {
+        };
+        if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !WhyNot(st).isEmpty())
+            return Untrusted(path, WhyNot(st));
+        return Outcome::Failure(ErrorKind::PermissionDenied,
+                                QStringLiteral("The folder %1 cannot be opened: %2.")
+                                    .arg(ShownPath(path), SystemCause(error)));
+    }
+    struct stat st {
+    };
+    if (::fstat(fd.get(), &st) != 0 || (create && !Tighten(fd.get(), st)) || !WhyNot(st).isEmpty())
+        return Untrusted(path, WhyNot(st));
+    return fd;
+}
+
+}  // namespace
+
+void UniqueFd::reset()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+QString WhyNotOwnFolder(const QString& path, bool tighten)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat st {
+    };
+    if (::lstat(encoded.constData(), &st) != 0)
+        return SystemCause(errno);
+    if (tighten && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        !(st.st_mode & (S_IWGRP | S_IWOTH)) && (st.st_mode & 077)) {
+        (void)::chmod(encoded.constData(), 0700);
+        (void)::lstat(encoded.constData(), &st);
+    }
+    return WhyNot(st);
+}
+
+Result<UniqueFd> OpenOwnFolder(const QString& path, bool create)
+{
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    const QFileInfo info(clean);
+    if (create && !QDir().mkpath(info.absolutePath()))
+        return Outcome::Failure(
+            ErrorKind::FolderNotWritable,
+            QStringLiteral("The folder %1 cannot be created.").arg(ShownPath(info.absolutePath())));
+    UniqueFd parent(::open(QFile::encodeName(info.absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid())
+        return Outcome::Failure(errno == ENOENT ? ErrorKind::NotFound : ErrorKind::PermissionDenied,
+                                QStringLiteral("The folder %1 cannot be opened: %2.")
+                                    .arg(ShownPath(info.absolutePath()), SystemCause(errno)));
+    return OpenAt(parent.get(), clean, QFile::encodeName(info.fileName()), create);
+}
+
+Result<UniqueFd> OpenOwnSubfolder(const UniqueFd& parent, const QString& parentPath,
+                                  const QString& name, bool create)
+{
+    return OpenAt(parent.get(), QDir(parentPath).filePath(name), QFile::encodeName(name), create);
+}
+
+}  // namespace Process

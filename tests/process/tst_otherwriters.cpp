@@ -1,0 +1,180 @@
+// Another program writing the state while this one edits it, as the emulator does when it saves
+// in place (open, truncate, write the same file) and ignores every lock of ours: whatever it
+// wrote is never lost, and an edit reported as done stands on the newest bytes.
+
+#include "Backups.h"
+#include "ProgramFolder.h"
+#include "SnapshotGenerator.h"
+#include "StateFile.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Process;
+using namespace testsupport;
+
+namespace {
+
+// Writes the file in place, keeping its inode, as an emulator's save does.
+void WriteInPlace(const QString& path, const QByteArray& bytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(fd);
+}
+
+bool AnyBackupHolds(const QString& backupFolder, const QString& path, const QByteArray& bytes)
+{
+    const Result<QList<Backup>> backups = ListBackups(backupFolder, path);
+    for (const Backup& backup : backups.value())
+        if (ReadBytes(backup.path) == bytes)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+class TestOtherWriters : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_states;
+    QByteArray m_image = MakeImage(StateRecipe());
+    QByteArray m_gzip = Pack(m_image, Packing::Gzip);
+    // The emulator's newer game: another party, other gold, other bytes everywhere.
+    StateRecipe m_newerRecipe = [] {
+        StateRecipe recipe;
+        recipe.party = StateRecipe::SampleParty(99);
+        recipe.gold = 777;
+        recipe.seed = 5;
+        return recipe;
+    }();
+    QByteArray m_newer = MakeImage(m_newerRecipe);
+    QByteArray m_newerGzip = Pack(m_newer, Packing::Gzip);
+
+private slots:
+    void writeInTheLastMomentIsKept_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("backupsElsewhere");
+        for (const char* command : {"load", "set", "window save", "restore"}) {
+            QTest::addRow("%s, backups beside", command) << QString(command) << false;
+            QTest::addRow("%s, backups on another disk", command) << QString(command) << true;
+        }
+    }
+    void writeInTheLastMomentIsKept()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, backupsElsewhere);
+        ProgramFolder folder;
+        StagingContext context = folder.context();
+        QTemporaryDir elsewhere(QStringLiteral("/dev/shm/cindral-backups-XXXXXX"));
+        if (backupsElsewhere) {
+            struct stat shm {
+            }, states{};
+            ::stat("/dev/shm", &shm);
+            ::stat(QFile::encodeName(m_states.path()).constData(), &states);
+            if (!elsewhere.isValid() || shm.st_dev == states.st_dev)
+                QSKIP("no second file system for the backups");
+            context.backupFolder = elsewhere.path();
+        }
+        QTemporaryDir states;
+        const QString path = states.filePath(command + ".000");
+        WriteBytes(path, m_gzip);
+        PartyState party;
+        if (command != "load") {
+            QVERIFY(LoadState(path, context, party).ok());
+            party.block[S(1)].Str = 200;
+            QVERIFY(SaveState(path, context, party, false).ok());  // a backup to restore
+        }
+        // The emulator saves between the replace's last look and its rename, once.
+        int writes = 0;
+        context.beforeRename = [&] {
+            if (writes++ == 0)
+                WriteInPlace(path, m_newerGzip);
+        };
+
+        QByteArray expected = m_newer;
+        if (command == "load") {
+            QVERIFY(LoadState(path, context, party).ok());
+            QVERIFY(party.block == m_newerRecipe.party);
+        } else if (command == "set") {
+            const Result<StateContents> edited =
+                EditState(path, context, true,
+                          [](const StateContents&, PartyState& now) { now.block[S(2)].Luck = 3; });
+            QVERIFY2(edited.ok(), qPrintable(edited.failure().message()));
+            QCOMPARE(edited.value().gold, 777u);  // what the edit stood on
+            expected[72992 + 28] = char(3);
+            expected.replace(89184, 3, QByteArray("\x3F\x42\x0F", 3));
+        } else if (command == "window save") {
+            const PartyState asLoaded = party;
+            party.block[S(3)].Level = 61;
+            const Outcome saved = SaveChanges(path, context, asLoaded, party, false);
+            QVERIFY2(saved.ok(), qPrintable(saved.message()));
+            expected[73152 + 10] = char(61);
+            QCOMPARE(party.block[S(1)].Str, m_newerRecipe.party[S(1)].Str);  // what is shown
+        } else {
+            const Outcome restored = RestoreState(path, context, context.backupFolder, 1);
+            QVERIFY2(restored.ok(), qPrintable(restored.message()));
+            expected = m_image;  // what the save replaced
+        }
+        QVERIFY(writes >= 2);  // the edit was done again
+        QVERIFY(ReadBytes(path) == expected);
+        // What the other program wrote is kept: under the edit, and as a backup.
+        QVERIFY(AnyBackupHolds(context.backupFolder, path, m_newerGzip));
+        QVERIFY(!folder.hasLeftovers());
+        QCOMPARE(QDir(states.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(path).fileName()});
+    }
+
+    void writeDuringTheEditIsKept()
+    {
+        // The emulator saves after the state was staged, long before the replace.
+        ProgramFolder folder;
+        const QString path = m_states.filePath("during.000");
+        WriteBytes(path, m_gzip);
+        int edits = 0;
+        const Result<StateContents> edited =
+            EditState(path, folder.context(), false, [&](const StateContents&, PartyState& now) {
+                if (edits++ == 0)
+                    WriteInPlace(path, m_newerGzip);
+                now.block[S(4)].Atk = 300;
+            });
+        QVERIFY2(edited.ok(), qPrintable(edited.failure().message()));
+        QCOMPARE(edits, 2);
+        QByteArray expected = m_newer;
+        expected.replace(73312 + 29, 2, QByteArray("\x2C\x01", 2));
+        QVERIFY(ReadBytes(path) == expected);
+    }
+
+    void anEmulatorThatNeverStopsGetsAPlainAnswer()
+    {
+        ProgramFolder folder;
+        StagingContext context = folder.context();
+        const QString path = m_states.filePath("busy.000");
+        WriteBytes(path, m_gzip);
+        QByteArray last;
+        int writes = 0;
+        context.beforeRename = [&] {
+            last =
+                Pack(MakeImage(StateRecipe{.gold = std::uint32_t(100 + ++writes)}), Packing::Gzip);
+            WriteInPlace(path, last);
+        };
+        PartyState party;
+        const Outcome loaded = LoadState(path, context, party);
+        QCOMPARE(loaded.kind(), ErrorKind::ChangedByAnotherProgram);
+        QVERIFY2(loaded.message().contains(path) && !loaded.message().contains('\n'),
+                 qPrintable(loaded.message()));
+        QVERIFY(writes >= 2 && writes <= 8);  // bounded
+        QVERIFY(ReadBytes(path) == last);     // the other program's newest save stands
+        QVERIFY(party.block == PartyBlock());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOtherWriters)
+#include "tst_otherwriters.moc"
