@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <sys/resource.h>
+
 using namespace testsupport;
 
 namespace {
@@ -341,6 +343,27 @@ private slots:
         const Run usage = runProgram({"frob"});
         QCOMPARE(usage.exitCode, 2);
         QVERIFY(usage.err.startsWith("cindral-party: unknown command"));
+    }
+
+    void fewDescriptorsGiveOneLine()
+    {
+        // However few files it may open, the program says what failed in one line (or works).
+        const QString path = writeState("fds.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        for (int limit = 4; limit <= 16; ++limit) {
+            QProcess p;
+            p.setChildProcessModifier([limit] {
+                const rlimit r{rlim_t(limit), rlim_t(limit)};
+                ::setrlimit(RLIMIT_NOFILE, &r);
+            });
+            p.start(m_party, {"set", path, "--slot", "1", "level=5"});
+            QVERIFY(p.waitForFinished(30000));
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            if (p.exitCode() == 0)
+                QVERIFY2(err.isEmpty(), qPrintable(err));
+            else
+                QVERIFY2(err.count('\n') == 1 && err.endsWith('\n'),
+                         qPrintable(QString("%1 files: %2").arg(limit).arg(err)));
+        }
     }
 
     void helpAndVersion()

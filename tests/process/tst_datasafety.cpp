@@ -395,6 +395,170 @@ private slots:
         QCOMPARE(RestoreState(path, context, context.backupFolder, 21).kind(), ErrorKind::NotFound);
     }
 
+    void backupNeverSharesAFileThatCanStillBeWritten()
+    {
+        // A state with a second name: a hard link as its backup would change with every
+        // in-place save through that name.
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        const QString path = writeState("twice.000", m_gzip);
+        const QString second = m_states.filePath("twice-other-name.000");
+        QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(second).constData()),
+                 0);
+        PartyState party;
+        QVERIFY(LoadState(path, context, party).ok());
+        const Backup backup = ListBackups(context.backupFolder, path).value().first();
+        QCOMPARE(ReadBytes(backup.path), m_gzip);
+        QCOMPARE(StatOf(backup.path).st_nlink, nlink_t(1));
+        WriteBytes(second, "written through the other name");
+        QCOMPARE(ReadBytes(backup.path), m_gzip);
+        QFile::remove(second);
+
+        // A program killed between taking a backup and the rename leaves a pending link to the
+        // live state: never listed, and cleared by the next backup.
+        const QString group = BackupGroupFolder(context.backupFolder, path);
+        QCOMPARE(::link(QFile::encodeName(path).constData(),
+                        QFile::encodeName(group + "/.pending-killed").constData()),
+                 0);
+        QCOMPARE(ListBackups(context.backupFolder, path).value().size(), 1);
+        party.block[S(1)].Int = 9;
+        QVERIFY(SaveState(path, context, party, false).ok());
+        QVERIFY(!QFile::exists(group + "/.pending-killed"));
+        const QList<Backup> now = ListBackups(context.backupFolder, path).value();
+        QCOMPARE(now.size(), 2);
+        QCOMPARE(ReadBytes(now.first().path), m_image);
+        QCOMPARE(StatOf(now.first().path).st_nlink, nlink_t(1));
+    }
+
+    void copiedBackupKeepsThePermissions()
+    {
+        if (StatOf("/dev/shm").st_dev == StatOf(m_states.path()).st_dev)
+            QSKIP("no second file system to copy to");
+        QTemporaryDir elsewhere(QStringLiteral("/dev/shm/cindral-backups-XXXXXX"));
+        ProgramFolder folder;
+        StagingContext context = folder.context();
+        context.backupFolder = elsewhere.filePath("backups");
+        const QString path = writeState("private.000", m_gzip);
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+        PartyState party;
+        QVERIFY(LoadState(path, context, party).ok());
+        const Backup backup = ListBackups(context.backupFolder, path).value().first();
+        QCOMPARE(StatOf(backup.path).st_mode & 07777, mode_t(0600));
+        QCOMPARE(StatOf(context.backupFolder).st_mode & 07777, mode_t(0700));
+        QCOMPARE(StatOf(QFileInfo(backup.path).absolutePath()).st_mode & 07777, mode_t(0700));
+    }
+
+    void restoreTrustsNothingInTheBackupsFolder_data()
+    {
+        QTest::addColumn<QString>("tampering");
+        QTest::newRow("a link in place of the backup") << "link";
+        QTest::newRow("a backup of another user") << "owner";
+        QTest::newRow("a group folder others can write") << "group writable";
+        QTest::newRow("a group folder that is a link") << "group link";
+        QTest::newRow("a backups folder of another user") << "root owner";
+        QTest::newRow("a truncated backup") << "truncated";
+    }
+    void restoreTrustsNothingInTheBackupsFolder()
+    {
+        QFETCH(QString, tampering);
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        const QString path = writeState("trust.000", m_gzip);
+        PartyState party;
+        QVERIFY(LoadState(path, context, party).ok());  // backup 1: the gzip
+        const QString backup = ListBackups(context.backupFolder, path).value().first().path;
+        const QString group = QFileInfo(backup).absolutePath();
+        const QString secret = writeState("secret", "the bytes of another user's file");
+        const QByteArray b = QFile::encodeName(backup), g = QFile::encodeName(group);
+        if (tampering == "link") {
+            QFile::remove(backup);
+            QVERIFY(QFile::link(secret, backup));
+        } else if (tampering == "owner" || tampering == "root owner") {
+            if (geteuid() != 0)
+                QSKIP("giving a file to another user needs root");
+            const QString target = tampering == "owner" ? backup : context.backupFolder;
+            QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+        } else if (tampering == "group writable") {
+            QCOMPARE(::chmod(g.constData(), 0777), 0);
+        } else if (tampering == "group link") {
+            QVERIFY(QDir().rename(group, group + "-moved"));
+            QVERIFY(QFile::link(group + "-moved", group));
+        } else {
+            QCOMPARE(::truncate(b.constData(), 1000), 0);
+        }
+        const Outcome restored = RestoreState(path, context, context.backupFolder, 1);
+        QVERIFY(!restored.ok());
+        QVERIFY2(!restored.message().contains('\n'), qPrintable(restored.message()));
+        if (tampering == "truncated")
+            QVERIFY2(restored.message().contains(backup) &&
+                         restored.message().contains("not a whole state"),
+                     qPrintable(restored.message()));
+        if (tampering.startsWith("group") || tampering == "root owner")
+            QCOMPARE(restored.kind(), ErrorKind::Untrusted);
+        QCOMPARE(ReadBytes(path), m_image);
+    }
+
+    void statesOfOneNameInTwoFoldersKeepApart()
+    {
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        QVERIFY(QDir(m_states.path()).mkpath("one") && QDir(m_states.path()).mkpath("two"));
+        const QString first = writeState("one/slot.000", m_gzip);
+        const QString second = writeState("two/slot.000", Pack(m_image, Packing::Rzip));
+        PartyState party;
+        QVERIFY(LoadState(first, context, party).ok() && LoadState(second, context, party).ok());
+        QVERIFY(BackupGroupFolder(context.backupFolder, first) !=
+                BackupGroupFolder(context.backupFolder, second));
+        QCOMPARE(ReadBytes(ListBackups(context.backupFolder, first).value().first().path), m_gzip);
+        QCOMPARE(ReadBytes(ListBackups(context.backupFolder, second).value().first().path),
+                 Pack(m_image, Packing::Rzip));
+    }
+
+    void backupsAreOrderedByTheirSequenceNotTheClock()
+    {
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        const QString path = writeState("clock.000", m_gzip);
+        QList<QByteArray> states{m_gzip};
+        auto edit = [&](int i) {
+            QVERIFY(EditState(path, context, false, [i](const StateContents&, PartyState& party) {
+                        party.block[S(3)].Mag = std::uint8_t(i);
+                    }).ok());
+            states << ReadBytes(path);
+        };
+        for (int i = 0; i < 12; ++i)
+            edit(i);
+        // As if the clock had been set back before each backup: the newer, the earlier its time.
+        const QString group = BackupGroupFolder(context.backupFolder, path);
+        for (const QString& name : QDir(group).entryList(QDir::Files)) {
+            const qint64 sequence = name.section('-', 0, 0).toLongLong();
+            const QString stamp = QDateTime(QDate(2030, 1, 1), QTime(0, 0))
+                                      .addSecs(-sequence)
+                                      .toString("yyyyMMdd-HHmmss-zzz");
+            QVERIFY(QDir(group).rename(name, name.section('-', 0, 0) + '-' + stamp + "-clock.000"));
+        }
+        for (int i = 12; i < 30; ++i)
+            edit(i);
+        const QList<Backup> backups = ListBackups(context.backupFolder, path).value();
+        QCOMPARE(backups.size(), kKeptBackups);
+        for (int n = 1; n <= kKeptBackups; ++n) {
+            QCOMPARE(backups[n - 1].number, n);
+            QVERIFY2(ReadBytes(backups[n - 1].path) == states[states.size() - 1 - n],
+                     qPrintable(QString("backup %1").arg(n)));
+        }
+        QVERIFY(RestoreState(path, context, context.backupFolder, 1).ok());
+        QVERIFY(ReadBytes(path) == states[states.size() - 2]);
+    }
+
+    void aRelativeDataFolderIsIgnored()
+    {
+        const QByteArray before = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", "relative/data");
+        const QString folder = DefaultBackupFolder();
+        qputenv("XDG_DATA_HOME", before);
+        QCOMPARE(folder, QDir::home().filePath(".local/share/cindral-editor/backups"));
+    }
+
     void noBackupNoReplacement_data()
     {
         QTest::addColumn<QString>("where");

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Process;
@@ -213,6 +215,161 @@ private slots:
                      loaded.message().contains(m_userData.filePath("a file/cache/cindral-editor")),
                  qPrintable(loaded.message()));
         QCOMPARE(ReadBytes(path), m_gzip);
+    }
+
+    void stagingFolderMustBeTheUsersAlone_data()
+    {
+        QTest::addColumn<QString>("made");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("a link") << "link"
+                                << "it is a symbolic link";
+        QTest::newRow("another user's") << "owner"
+                                        << "it belongs to another user";
+        QTest::newRow("others can write it") << "writable"
+                                             << "other users can write it";
+    }
+    void stagingFolderMustBeTheUsersAlone()
+    {
+        QFETCH(QString, made);
+        QFETCH(QString, why);
+        if (made == "owner" && geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        ProgramFolder folder;
+        Unwritable lock(folder.path());
+        if (!lock.ok())
+            QSKIP("this machine cannot make a folder unwritable for this user");
+        QTemporaryDir runtime, cache, planted;
+        WriteBytes(planted.filePath("Unvell"), "#!/bin/sh\necho planted\n");
+        // Someone else made the folder the editor would stage in, in a shared runtime folder.
+        auto plant = [&](const QString& at) {
+            const QByteArray path = QFile::encodeName(at);
+            if (made == "link") {
+                QVERIFY(QFile::link(planted.path(), at));
+                return;
+            }
+            QVERIFY(QDir().mkpath(at));
+            if (made == "owner")
+                QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+            QCOMPARE(::chmod(path.constData(), made == "owner" ? 0755 : 0777), 0);
+        };
+        const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR"),
+                         oldCache = qgetenv("XDG_CACHE_HOME");
+        auto restore = qScopeGuard([&] {
+            qputenv("XDG_RUNTIME_DIR", oldRuntime);
+            qputenv("XDG_CACHE_HOME", oldCache);
+        });
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+        plant(runtime.filePath("cindral-editor"));
+        QTemporaryDir states;
+        const QString path = states.filePath("game.000");
+        WriteBytes(path, m_gzip);
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        QCOMPARE(ReadBytes(DecompressorPath(cache.filePath("cindral-editor"))),
+                 ReadBytes(folder.file("Unvell")));
+        QCOMPARE(ReadBytes(planted.filePath("Unvell")), QByteArray("#!/bin/sh\necho planted\n"));
+
+        // With no folder of the user's alone left, the message says why each was passed over.
+        QVERIFY(QDir(cache.filePath("cindral-editor")).removeRecursively());
+        plant(cache.filePath("cindral-editor"));
+        WriteBytes(path, m_gzip);
+        const Outcome refused = LoadState(path, folder.context(), party);
+        QCOMPARE(refused.kind(), ErrorKind::FolderNotWritable);
+        QVERIFY2(refused.message().contains(runtime.filePath("cindral-editor") + " (" + why) &&
+                     refused.message().contains(cache.filePath("cindral-editor") + " (" + why),
+                 qPrintable(refused.message()));
+        QCOMPARE(ReadBytes(path), m_gzip);
+    }
+
+    void programFolderOthersCanWriteIsPassedOver_data()
+    {
+        QTest::addColumn<bool>("otherOwner");
+        QTest::newRow("writable by all") << false;
+        QTest::newRow("another user's") << true;
+    }
+    void programFolderOthersCanWriteIsPassedOver()
+    {
+        QFETCH(bool, otherOwner);
+        if (otherOwner && geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        ProgramFolder folder;
+        const QByteArray programs = QFile::encodeName(folder.path());
+        if (otherOwner)
+            QCOMPARE(::chown(programs.constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(programs.constData(), otherOwner ? 0755 : 0777), 0);
+        QTemporaryDir states;
+        const QString path = states.filePath("shared.000");
+        WriteBytes(path, m_gzip);
+        PartyState party;
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
+        QCOMPARE(ReadBytes(path), m_image);
+        // Nothing of a frame's was ever in the folder others may write.
+        QCOMPARE(FilesIn(folder.path()), QStringList{"Unvell"});
+        QVERIFY(QFile::exists(DecompressorPath(UserStagingFolders().first())));
+    }
+
+    void privateCopyIsCheckedByItsBytes()
+    {
+        ProgramFolder folder;
+        Unwritable lock(folder.path());
+        if (!lock.ok())
+            QSKIP("this machine cannot make a folder unwritable for this user");
+        QTemporaryDir states;
+        const QString path = states.filePath("copy.000");
+        WriteBytes(path, m_gzip);
+        PartyState party;
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        const QString copy = DecompressorPath(UserStagingFolders().first());
+        // Changed in place with its size and time kept: only its bytes tell.
+        struct stat before {
+        };
+        QCOMPARE(::stat(QFile::encodeName(copy).constData(), &before), 0);
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        file.seek(file.size() / 2);
+        const char byte = char(file.peek(1).at(0) ^ 0x5A);
+        file.write(&byte, 1);
+        file.close();
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(copy).constData(), times, 0), 0);
+        WriteBytes(path, m_gzip);
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        QCOMPARE(ReadBytes(copy), ReadBytes(folder.file("Unvell")));
+    }
+
+    void killedWithoutProcLeavesNothingBeside()
+    {
+        // Without /proc an unnamed file cannot be named through it; root names it all the same,
+        // so a kill at any moment leaves only the state in its folder.
+        if (geteuid() != 0 || !RunTool("unshare", {"-m", "sh", "-c", "mount -t tmpfs none /proc"}))
+            QSKIP("hiding /proc needs root and mount namespaces");
+        ProgramFolder folder;
+        const QString party = folder.addProgram(QStringLiteral(CINDRAL_PARTY_BINARY));
+        QTemporaryDir states;
+        const QString path = states.filePath("noproc.000");
+        const QStringList args{
+            "-m",  "sh",     "-c", "mount -t tmpfs none /proc && exec \"$0\" \"$@\"",
+            party, "set",    path, "--slot",
+            "1",   "str=201"};
+        WriteBytes(path, m_gzip);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(RunTool("unshare", args));
+        const auto span = quint32(timer.nsecsElapsed() / 1000 * 6 / 5);
+        QCOMPARE(FilesIn(states.path()), QStringList{"noproc.000"});
+        for (int round = 0; round < kKillRounds / 2; ++round) {
+            WriteBytes(path, m_gzip);
+            QProcess save;
+            save.start("unshare", args);
+            QVERIFY(save.waitForStarted());
+            QThread::usleep(QRandomGenerator::global()->bounded(span));
+            save.kill();
+            save.waitForFinished();
+            QCOMPARE(FilesIn(states.path()), QStringList{"noproc.000"});
+        }
     }
 
     void stateDeletedBetweenLoadAndSave()
