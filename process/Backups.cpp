@@ -83,8 +83,9 @@ struct Entry {
     FileStamp stamp;
 };
 
-// The backups in an open group folder, newest first: regular files of this user only.
-QList<Entry> Entries(int groupFd)
+// The backups in an open group folder, newest first: regular files of this user only. Their
+// times are read only for a listing (the local time zone is looked up for each).
+QList<Entry> Entries(int groupFd, bool withTimes)
 {
     QList<Entry> entries;
     const int listing = ::dup(groupFd);
@@ -100,9 +101,11 @@ QList<Entry> Entries(int groupFd)
         entry.name = QFile::decodeName(found->d_name);
         if (const auto numbered = kBackupName.match(entry.name); numbered.hasMatch()) {
             entry.sequence = numbered.captured(1).toLongLong();
-            entry.time = StampTime(numbered.captured(2));
+            if (withTimes)
+                entry.time = StampTime(numbered.captured(2));
         } else if (const auto old = kUnnumberedName.match(entry.name); old.hasMatch()) {
-            entry.time = StampTime(old.captured(1));
+            if (withTimes)
+                entry.time = StampTime(old.captured(1));
         } else {
             continue;
         }
@@ -264,7 +267,7 @@ Result<QString> PendingBackup::keep()
         m_pending = copy;
         m_linked = false;
     }
-    const QList<Entry> entries = Entries(groupFd);
+    const QList<Entry> entries = Entries(groupFd, false);
     qint64 sequence = 1;
     for (const Entry& entry : entries)
         sequence = std::max(sequence, entry.sequence + 1);
@@ -286,11 +289,9 @@ Result<QString> PendingBackup::keep()
         }
     }
     m_pending.clear();
-    // The newest by sequence stay, the one just made among them.
-    const QList<Entry> now = Entries(groupFd);
-    for (qsizetype i = kKeptBackups; i < now.size(); ++i)
-        if (now[i].name != name)
-            ::unlinkat(groupFd, QFile::encodeName(now[i].name).constData(), 0);
+    // The one just made is the newest; the newest before it stay beside it.
+    for (qsizetype i = kKeptBackups - 1; i < entries.size(); ++i)
+        ::unlinkat(groupFd, QFile::encodeName(entries[i].name).constData(), 0);
     return QDir(m_groupPath).filePath(name);
 }
 
@@ -310,19 +311,20 @@ Result<QString> BackUpStateFile(const QString& backupFolder, const QString& stat
 
 Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath)
 {
-    QList<Backup> backups;
+    QList<Backup> backups;  // none yet where a folder is missing
     Result<UniqueFd> root = OpenOwnFolder(backupFolder, false);
-    if (!root)
-        return root.failure().kind() == ErrorKind::NotFound ? Result(backups)
-                                                            : Result<QList<Backup>>(root.failure());
+    if (!root && root.failure().kind() != ErrorKind::NotFound)
+        return root.failure();
     const QString groupName = GroupName(ResolvedStatePath(statePath));
-    Result<UniqueFd> group = OpenOwnSubfolder(root.value(), backupFolder, groupName, false);
+    Result<UniqueFd> group = Outcome::Failure(ErrorKind::NotFound, {});
+    if (root)
+        group = OpenOwnSubfolder(root.value(), backupFolder, groupName, false);
+    if (!group && group.failure().kind() != ErrorKind::NotFound)
+        return group.failure();
     if (!group)
-        return group.failure().kind() == ErrorKind::NotFound
-                   ? Result(backups)
-                   : Result<QList<Backup>>(group.failure());
+        return backups;
     const QDir groupDir(QDir(backupFolder).filePath(groupName));
-    for (const Entry& entry : Entries(group.value().get())) {
+    for (const Entry& entry : Entries(group.value().get(), true)) {
         Backup backup;
         backup.number = int(backups.size()) + 1;
         backup.sequence = entry.sequence;
