@@ -11,7 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string error = unvell::CheckSnapshot({data, size});
-    if (error.empty() && (size < std::size_t(Process::kGoldEnd) || std::memcmp(data, "#!", 2) != 0))
+    if (error.empty() &&
+        (size < std::size_t(protocol::kGoldEnd) || std::memcmp(data, "#!", 2) != 0))
         std::abort();
     return 0;
 }

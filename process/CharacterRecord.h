@@ -8,6 +8,18 @@
 
 namespace Process {
 
+// The image's layout is the decompressor's too; the editor uses its names as its own.
+using protocol::ExperienceOffset;
+using protocol::kExperienceFieldOffset;
+using protocol::kGoldEnd;
+using protocol::kGoldOffset;
+using protocol::kMinimumImageSize;
+using protocol::kPartyBlockEnd;
+using protocol::kPartyBlockOffset;
+using protocol::kPartyBlockSize;
+using protocol::kRecordSize;
+using protocol::kSlotCount;
+
 // One party member as the game stores it: 160 packed bytes. Atk and Def start at the odd
 // offsets 29 and 31; the Carry fields are bytes the editor does not interpret and writes back
 // exactly as read.

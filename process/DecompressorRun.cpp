@@ -1,6 +1,6 @@
 #include "DecompressorRun.h"
 
-#include "Staging.h"
+#include "StagingNames.h"
 #include "StagingProtocol.h"
 #include "StatePath.h"
 
@@ -46,7 +46,7 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
     QProcess process;
     process.setProgram(decompressor);
     // One argument, no shell: spaces, quotes and any other character reach it intact.
-    process.setArguments({QStringLiteral("-dec"), statePath});
+    process.setArguments({FromProtocol(protocol::kDecompressorSwitch), statePath});
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
 #if defined(Q_OS_LINUX)

@@ -13,15 +13,6 @@
 
 namespace Process {
 
-QString DecompressorPath(const QString& programFolder)
-{
-#if defined(Q_OS_WIN)
-    return QDir(programFolder).filePath(QStringLiteral("Unvell.exe"));
-#else
-    return QDir(programFolder).filePath(QStringLiteral("Unvell"));
-#endif
-}
-
 StagingFrame::StagingFrame(const StagingContext& context) : m_context(context) {}
 
 StagingFrame::~StagingFrame()

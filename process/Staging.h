@@ -6,7 +6,7 @@
 
 #include "FileLock.h"
 #include "Outcome.h"
-#include "StagingProtocol.h"
+#include "StagingNames.h"
 #include "WorkingCopy.h"
 
 #include <QByteArray>
@@ -16,16 +16,6 @@
 #include <functional>
 
 namespace Process {
-
-inline QString FromProtocol(std::string_view text)
-{
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
-}
-inline const QString kWorkingCopyName = FromProtocol(protocol::kWorkingCopyName);
-inline const QString kCompletionFlagName = FromProtocol(protocol::kCompletionFlagName);
-inline const QString kFolderLockName = FromProtocol(protocol::kFolderLockName);
-inline const QString kPartialWorkingCopyName =
-    kWorkingCopyName + FromProtocol(protocol::kPartialSuffix);
 
 // How the window learns that a load or save is under way (the editor shows the wait cursor).
 class BusyIndicator
@@ -68,8 +58,6 @@ struct StagingContext {
     // the state there as another program would.
     std::function<void()> beforeRename;
 };
-
-QString DecompressorPath(const QString& programFolder);
 
 // One run of the frame. From StageStateFile on it holds a lock on the state file (so two
 // programs never edit one state at once, from one program folder or two) and the program

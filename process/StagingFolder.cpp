@@ -2,7 +2,7 @@
 
 #include "FileIo.h"
 #include "OwnFolder.h"
-#include "Staging.h"
+#include "StagingNames.h"
 #include "StatePath.h"
 
 #include <QDir>

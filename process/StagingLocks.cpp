@@ -1,6 +1,6 @@
 #include "StagingLocks.h"
 
-#include "Staging.h"
+#include "StagingNames.h"
 #include "StatePath.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "StatePath.h"
 
-#include "Staging.h"
+#include "StagingNames.h"
 #include "StagingProtocol.h"
 
 #include <QDir>

@@ -18,7 +18,7 @@
 namespace Process {
 namespace {
 
-constexpr qsizetype kFirstLine = 14;  // "#!s9xsnp:0011\n"
+constexpr qsizetype kFirstLine = qsizetype(protocol::kSnapshotFirstLineLength);
 // The party block and the gold, the only bytes a procedure reads or writes.
 constexpr qint64 kRegionStart = kPartyBlockOffset;
 constexpr qint64 kRegionEnd = kGoldEnd;

@@ -6,6 +6,7 @@
 // The editor runs "<folder>/Unvell -dec <state path>"; the decompressor writes the plain image
 // to "newstate.dec" in that folder and only then creates "flag.unv" there.
 
+#include <cstddef>
 #include <string_view>
 
 namespace protocol {
@@ -17,6 +18,12 @@ inline constexpr std::string_view kCompletionFlagName = "flag.unv";
 // its own. The decompressor an editor starts runs under its parent's lock.
 inline constexpr std::string_view kFolderLockName = "cindral-editor.lock";
 inline constexpr std::string_view kDecompressorSwitch = "-dec";
+// The decompressor's file in the program folder.
+#if defined(_WIN32)
+inline constexpr std::string_view kDecompressorName = "Unvell.exe";
+#else
+inline constexpr std::string_view kDecompressorName = "Unvell";
+#endif
 
 // The decompressor's exit statuses.
 inline constexpr int kExitOk = 0;
@@ -27,7 +34,10 @@ inline constexpr int kExitNotAState = 3;  // the file was read but is no state t
 // A failure is one line on standard error: this prefix, the state path, ": ", the cause.
 inline constexpr std::string_view kErrorPrefix = "Unvell: ";
 
-// The first line of a plain snapshot starts with one of these, then four digits and a newline.
+// The first line of a plain snapshot starts with one of these, then four digits and a newline:
+// "#!s9xsnp:0011\n".
 inline constexpr std::string_view kSnapshotSignatures[] = {"#!snes9x:", "#!s9xsnp:"};
+inline constexpr std::size_t kSnapshotVersionDigits = 4;
+inline constexpr std::size_t kSnapshotFirstLineLength = 9 + kSnapshotVersionDigits + 1;
 
 }  // namespace protocol

@@ -10,7 +10,8 @@
 namespace unvell {
 namespace {
 
-constexpr std::size_t kSignatureLength = 13;    // "#!s9xsnp:0011" without the newline
+// "#!s9xsnp:0011" without the newline.
+constexpr std::size_t kSignatureLength = protocol::kSnapshotFirstLineLength - 1;
 constexpr std::size_t kBlockHeaderLength = 11;  // "RAM:131072:"
 
 bool IsDigits(std::span<const std::uint8_t> s)
@@ -37,7 +38,9 @@ std::string CheckSnapshot(std::size_t size, const ReadAt& read)
     if (size < sizeof first || !read(0, first))
         return "not an emulator snapshot (no \"#!snes9x:\" or \"#!s9xsnp:\" first line)";
     const std::span<const std::uint8_t> image(first);
-    const bool headed = IsDigits(image.subspan(9, 4)) && image[kSignatureLength] == '\n';
+    const bool headed = IsDigits(image.subspan(kSignatureLength - protocol::kSnapshotVersionDigits,
+                                               protocol::kSnapshotVersionDigits)) &&
+                        image[kSignatureLength] == '\n';
     bool known = false;
     for (std::string_view signature : protocol::kSnapshotSignatures)
         known = known || std::memcmp(image.data(), signature.data(), signature.size()) == 0;
@@ -78,7 +81,7 @@ std::string CheckSnapshot(std::size_t size, const ReadAt& read)
                 return "the RAM block holds " + std::to_string(length) + " bytes instead of " +
                        std::to_string(kRamBlockSize);
             // RAM is larger than the party's offsets, so only a late start can miss them.
-            if (dataOffset > std::size_t(Process::kPartyBlockOffset))
+            if (dataOffset > std::size_t(protocol::kPartyBlockOffset))
                 return "the RAM block does not lie where this game keeps its party";
             ram = true;
         } else if (ram) {

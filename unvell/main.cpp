@@ -17,20 +17,35 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: Unvell -dec <state path>\n"
-    "\n"
-    "Reads an emulator save state (gzip, RZIP or already plain), checks that it is a\n"
-    "snapshot this editor can edit, and writes its plain image to \"newstate.dec\" in\n"
-    "this program's folder. Once that file is complete and closed it creates\n"
-    "\"flag.unv\" there. On failure it writes neither file, prints one line naming the\n"
-    "file and the cause, and exits with 1 (cannot read or write) or 3 (not a state).\n"
-    "\n"
-    "The words after -dec, joined by single spaces, form the path, so an unquoted\n"
-    "path with spaces works too.\n"
-    "\n"
-    "Run on its own, it first takes the folder's lock \"cindral-editor.lock\" (waiting up\n"
-    "to five seconds), so it never writes into a load or save of the editor.\n";
+// The usage, with the names both sides of the protocol share.
+std::string Usage()
+{
+    const std::string program(protocol::kDecompressorName), dec(protocol::kDecompressorSwitch);
+    const std::string image(protocol::kWorkingCopyName), flag(protocol::kCompletionFlagName);
+    const std::string lock(protocol::kFolderLockName);
+    return "Usage: " + program + " " + dec +
+           " <state path>\n"
+           "\n"
+           "Reads an emulator save state (gzip, RZIP or already plain), checks that it is a\n"
+           "snapshot this editor can edit, and writes its plain image to \"" +
+           image +
+           "\" in\n"
+           "this program's folder. Once that file is complete and closed it creates\n"
+           "\"" +
+           flag +
+           "\" there. On failure it writes neither file, prints one line naming the\n"
+           "file and the cause, and exits with 1 (cannot read or write) or 3 (not a state).\n"
+           "\n"
+           "The words after " +
+           dec +
+           ", joined by single spaces, form the path, so an unquoted\n"
+           "path with spaces works too.\n"
+           "\n"
+           "Run on its own, it first takes the folder's lock \"" +
+           lock +
+           "\" (waiting up\n"
+           "to five seconds), so it never writes into a load or save of the editor.\n";
+}
 
 // The folder of the path this program was started by, as the editor names it: a link to the
 // program stays in the link's folder, which is where the editor waits for the files.
@@ -57,11 +72,11 @@ constexpr auto kLockWait = std::chrono::seconds(5);
 int main(int argc, char** argv)
 {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
+        std::fputs(Usage().c_str(), stdout);
         return unvell::kExitOk;
     }
     if (argc < 3 || argv[1] != protocol::kDecompressorSwitch) {
-        std::fputs(kUsage, stderr);
+        std::fputs(Usage().c_str(), stderr);
         return unvell::kExitUsage;
     }
     std::string path = argv[2];

@@ -1,11 +1,11 @@
 #pragma once
 
 // Where the game keeps what the editor changes in the plain state image. Plain constants with no
-// Qt, so the decompressor can check an image against the same numbers the editor relies on.
+// Qt, so the decompressor checks an image against the same numbers the editor relies on.
 
 #include <cstdint>
 
-namespace Process {
+namespace protocol {
 
 inline constexpr std::int64_t kPartyBlockOffset = 72832;  // 0x11C80
 inline constexpr int kRecordSize = 160;
@@ -26,4 +26,4 @@ constexpr std::int64_t ExperienceOffset(int slotNumber)
            kExperienceFieldOffset;
 }
 
-}  // namespace Process
+}  // namespace protocol

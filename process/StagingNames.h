@@ -1,0 +1,30 @@
+#pragma once
+
+// The names of the files a frame works with, in the program folder: what the decompressor and
+// the editor agree on, as Qt strings for the editor's side.
+
+#include "StagingProtocol.h"
+
+#include <QDir>
+#include <QString>
+
+#include <string_view>
+
+namespace Process {
+
+inline QString FromProtocol(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+inline const QString kWorkingCopyName = FromProtocol(protocol::kWorkingCopyName);
+inline const QString kCompletionFlagName = FromProtocol(protocol::kCompletionFlagName);
+inline const QString kFolderLockName = FromProtocol(protocol::kFolderLockName);
+inline const QString kPartialWorkingCopyName =
+    kWorkingCopyName + FromProtocol(protocol::kPartialSuffix);
+
+inline QString DecompressorPath(const QString& programFolder)
+{
+    return QDir(programFolder).filePath(FromProtocol(protocol::kDecompressorName));
+}
+
+}  // namespace Process
