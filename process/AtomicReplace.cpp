@@ -131,6 +131,27 @@ std::optional<FileStamp> StampOfPath(const QString& path)
                      qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+std::optional<QByteArray> ReadWholeFile(int fd)
+{
+    const std::optional<FileStamp> stamp = StampOfOpenFile(fd);
+    if (!stamp)
+        return std::nullopt;
+    QByteArray bytes(stamp->size, Qt::Uninitialized);
+    if (!protocol::ReadAt(fd, 0, bytes.data(), std::size_t(bytes.size())))
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<QByteArray> ReadWholeFile(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<QByteArray> bytes = ReadWholeFile(fd);
+    ::close(fd);
+    return bytes;
+}
+
 bool CopyRange(int from, int to, qint64 size)
 {
     loff_t offset = 0;
@@ -325,7 +346,8 @@ private:
 
 }  // namespace
 
-Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastCheck& lastCheck)
+Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastCheck& lastCheck,
+                              const QString& noun)
 {
     const QString shown = ShownPath(path);
     const QString canonical = QFileInfo(path).canonicalFilePath();
@@ -346,8 +368,8 @@ Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastC
     if (!file.open(QFile::encodeName(targetInfo.absolutePath()),
                    QFile::encodeName(targetInfo.fileName()), prepare))
         return Outcome::Failure(ErrorKind::PermissionDenied,
-                                QStringLiteral("The state file %1 cannot be replaced: %2.")
-                                    .arg(shown, SystemCause(errno)));
+                                QStringLiteral("The %1 %2 cannot be replaced: %3.")
+                                    .arg(noun, shown, SystemCause(errno)));
     bool done = fill(file.fd()) && ::fdatasync(file.fd()) == 0 && file.name();
     int error = errno;
     if (done && lastCheck) {
@@ -364,13 +386,13 @@ Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastC
         return *stamp;
     if (error == ENOSPC || error == EDQUOT)
         return Outcome::Failure(ErrorKind::DiskFull,
-                                QStringLiteral("The state file %1 could not be replaced: the disk "
-                                               "is full. It was left as it was.")
-                                    .arg(shown));
+                                QStringLiteral("The %1 %2 could not be replaced: the disk is full. "
+                                               "It was left as it was.")
+                                    .arg(noun, shown));
     return Outcome::Failure(ErrorKind::Io,
-                            QStringLiteral("The state file %1 could not be replaced: %2. It was "
-                                           "left as it was.")
-                                .arg(shown, SystemCause(error)));
+                            QStringLiteral("The %1 %2 could not be replaced: %3. It was left as "
+                                           "it was.")
+                                .arg(noun, shown, SystemCause(error)));
 }
 
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)

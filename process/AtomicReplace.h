@@ -41,10 +41,16 @@ using LastCheck = std::function<Outcome()>;
 // group (where this process may set them) and extended attributes. On failure the file is left
 // as it was and the message names it and the cause; no temporary file is left beside it, even
 // when the program is killed, wherever the system allows an unnamed file. A file that does not
-// exist yet is created. Returns the stamp of the new file.
+// exist yet is created. Returns the stamp of the new file. `noun` names the file in messages.
 Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill,
-                              const LastCheck& lastCheck = {});
+                              const LastCheck& lastCheck = {},
+                              const QString& noun = QStringLiteral("state file"));
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes);
+
+// The whole file, from an open descriptor or a path (following links); nothing when it cannot
+// be read whole.
+std::optional<QByteArray> ReadWholeFile(int fd);
+std::optional<QByteArray> ReadWholeFile(const QString& path);
 
 // Copies the first `size` bytes of `from` to the current position of `to`, in the kernel where
 // it can (no pass through this process's memory). False with errno set on failure.

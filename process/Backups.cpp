@@ -369,8 +369,8 @@ Result<QByteArray> ReadBackup(const Backup& backup)
                                 QStringLiteral("The backup %1 was changed while it was being "
                                                "restored; nothing was restored.")
                                     .arg(shown));
-    QByteArray bytes(backup.stamp.size, Qt::Uninitialized);
-    if (!protocol::ReadAt(file.get(), 0, bytes.data(), std::size_t(bytes.size())))
+    const std::optional<QByteArray> bytes = ReadWholeFile(file.get());
+    if (!bytes)
         return Outcome::Failure(
             ErrorKind::Io,
             QStringLiteral("The backup %1 cannot be read: %2.").arg(shown, SystemCause(errno)));
@@ -379,7 +379,7 @@ Result<QByteArray> ReadBackup(const Backup& backup)
                                 QStringLiteral("The backup %1 was changed while it was being "
                                                "restored; nothing was restored.")
                                     .arg(shown));
-    return bytes;
+    return *bytes;
 }
 
 }  // namespace Process

@@ -1,5 +1,6 @@
 #include "StagingFolder.h"
 
+#include "AtomicReplace.h"
 #include "FileIo.h"
 #include "OwnFolder.h"
 #include "StagingNames.h"
@@ -26,29 +27,14 @@ bool Writable(const QString& folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
-// The whole file, or an empty array when it cannot be read whole.
-QByteArray ReadWhole(int fd)
-{
-    struct stat st {
-    };
-    if (::fstat(fd, &st) != 0)
-        return {};
-    QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
-    return protocol::ReadAt(fd, 0, bytes.data(), std::size_t(bytes.size())) ? bytes : QByteArray();
-}
-
 // Copies the installed decompressor into `folder` (one of the user's own) unless a copy with
-// the same bytes is there: written under a temporary name, private to the user, then renamed, so
-// a frame never runs a half-written or someone else's program. Returns why it failed, or an
-// empty text.
+// the same bytes is there, so a frame never runs a half-written or someone else's program.
+// Returns why it failed, or an empty text.
 QString RefreshCopy(const QString& installed, const QString& folder)
 {
     const QString target = DecompressorPath(folder);
-    QFile in(installed);
-    if (!in.open(QIODevice::ReadOnly))
-        return QStringLiteral("the decompressor %1 cannot be read").arg(ShownPath(installed));
-    const QByteArray bytes = in.readAll();
-    if (bytes.isEmpty() || bytes.size() != in.size())
+    const std::optional<QByteArray> bytes = ReadWholeFile(installed);
+    if (!bytes || bytes->isEmpty())
         return QStringLiteral("the decompressor %1 cannot be read whole").arg(ShownPath(installed));
     const UniqueFd copy(::open(QFile::encodeName(target).constData(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -56,25 +42,16 @@ QString RefreshCopy(const QString& installed, const QString& folder)
     };
     if (copy.valid() && ::fstat(copy.get(), &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700 &&
-        qint64(st.st_size) == bytes.size() && ReadWhole(copy.get()) == bytes)
+        ReadWholeFile(copy.get()) == bytes)
         return {};
-    QByteArray temporary = QFile::encodeName(target) + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return SystemCause(errno);
-    bool done = protocol::WriteAll(fd, bytes.constData(), std::size_t(bytes.size())) &&
-                ::fchmod(fd, 0700) == 0 && ::fsync(fd) == 0;
-    int error = done ? 0 : errno;  // before close can change it
-    ::close(fd);
-    if (done && ::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0) {
-        done = false;
-        error = errno;
-    }
-    if (!done) {
-        ::unlink(temporary.constData());
-        return SystemCause(error);
-    }
-    return {};
+    const Result<FileStamp> written = ReplaceFile(
+        target,
+        [&](int fd) {
+            return ::fchmod(fd, 0700) == 0 &&
+                   protocol::WriteAll(fd, bytes->constData(), std::size_t(bytes->size()));
+        },
+        {}, QStringLiteral("private copy of the decompressor"));
+    return written ? QString() : written.failure().message();
 }
 
 // Why `folder` cannot serve, or an empty text when it now holds a runnable copy.

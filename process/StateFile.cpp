@@ -171,9 +171,7 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
             return locked;
         if (Outcome writable = CheckReplaceable(statePath); !writable)
             return writable;
-        QFile current(statePath);
-        if (current.size() == contents.size() && current.open(QIODevice::ReadOnly) &&
-            current.read(current.size()) == contents)
+        if (ReadWholeFile(lock.descriptor()) == contents)
             return Outcome::Success();
         const Outcome restored =
             ReplaceLockedState(statePath, lock, context.backupFolder, fill, context.beforeRename);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -89,18 +90,21 @@ Step TryLock(int fd, const std::string& path, bool followLinks, LockResult& fail
 }  // namespace
 
 FileLock::FileLock(FileLock&& other) noexcept
-    : m_fd(other.m_fd), m_removeOnRelease(std::move(other.m_removeOnRelease))
 {
-    other.m_fd = -1;
+    *this = std::move(other);
 }
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept
 {
     if (this != &other) {
         release();
-        m_fd = other.m_fd;
-        m_removeOnRelease = std::move(other.m_removeOnRelease);
-        other.m_fd = -1;
+        // Everything that tells the locked file apart moves with it, so a moved lock still
+        // knows whether anybody wrote the file since it was locked.
+        m_fd = std::exchange(other.m_fd, -1);
+        m_removeOnRelease = std::exchange(other.m_removeOnRelease, {});
+        m_lockedPath = std::exchange(other.m_lockedPath, {});
+        m_lockedSize = std::exchange(other.m_lockedSize, 0);
+        m_lockedTimeNs = std::exchange(other.m_lockedTimeNs, 0);
     }
     return *this;
 }

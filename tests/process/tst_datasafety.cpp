@@ -559,6 +559,25 @@ private slots:
         QCOMPARE(folder, QDir::home().filePath(".local/share/cindral-editor/backups"));
     }
 
+    void aMovedLockStillKnowsItsFile()
+    {
+        const QString path = writeState("moved.000", m_gzip);
+        const std::string name = QFile::encodeName(path).toStdString();
+        protocol::FileLock first;
+        QCOMPARE(first.lockExistingFile(name, std::chrono::milliseconds(0)).status,
+                 protocol::LockStatus::Locked);
+        protocol::FileLock second(std::move(first));
+        protocol::FileLock third;
+        third = std::move(second);
+        QVERIFY(!first.locked() && !second.locked() && third.locked());
+        QVERIFY(third.stillAsLocked());  // no false "changed by another program"
+        protocol::FileLock other;
+        QCOMPARE(other.lockExistingFile(name, std::chrono::milliseconds(0)).status,
+                 protocol::LockStatus::Busy);
+        WriteBytes(path, m_image);
+        QVERIFY(!third.stillAsLocked());
+    }
+
     void noBackupNoReplacement_data()
     {
         QTest::addColumn<QString>("where");
