@@ -29,14 +29,6 @@ std::int32_t ComposeExperience(std::uint16_t low, std::uint8_t high)
     return std::int32_t(low) + 65536 * std::int32_t(high);
 }
 
-QString PadHex(const QString& digits, std::uint8_t width)
-{
-    const auto n = digits.size();
-    if ((width != 2 && width != 4 && width != 6) || n == 0 || n >= width)
-        return digits;
-    return QString(width - n, QLatin1Char('0')) + digits;
-}
-
 PartyBlock ReadPartyBlock(const QByteArray& image)
 {
     assert(image.size() >= kPartyBlockEnd);

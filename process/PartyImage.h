@@ -16,12 +16,6 @@ inline constexpr std::uint32_t kMaxGold = 999999;
 // Experience from a record's two fields: low + 65536 * high, 0..16777215.
 std::int32_t ComposeExperience(std::uint16_t low, std::uint8_t high);
 
-// Left-pads hexadecimal digits with "0" to width 2, 4 or 6; any other width, an empty text or
-// one already that long comes back unchanged (never cut). Only the tests call it: the editor
-// composes experience arithmetically rather than through hexadecimal text. It is kept as the
-// module's helper for showing raw record bytes, with its rules pinned down by those tests.
-QString PadHex(const QString& digits, std::uint8_t width);
-
 // The image must hold at least kMinimumImageSize bytes; the staging guarantees it.
 PartyBlock ReadPartyBlock(const QByteArray& image);
 PartyExperience ComposePartyExperience(const PartyBlock& block);

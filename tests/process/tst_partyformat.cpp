@@ -119,30 +119,6 @@ private slots:
         QCOMPARE(ComposeExperience(std::uint16_t(low), std::uint8_t(high)), expected);
     }
 
-    void padHex_data()
-    {
-        QTest::addColumn<QString>("digits");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("A/2") << "A" << 2 << "0A";
-        QTest::newRow("ABC/4") << "ABC" << 4 << "0ABC";
-        QTest::newRow("1/4") << "1" << 4 << "0001";
-        QTest::newRow("1869F/6") << "1869F" << 6 << "01869F";
-        QTest::newRow("7/6") << "7" << 6 << "000007";
-        QTest::newRow("FFFF/4 unchanged") << "FFFF" << 4 << "FFFF";
-        QTest::newRow("longer never cut") << "1000000" << 6 << "1000000";
-        QTest::newRow("width 3 unchanged") << "7" << 3 << "7";
-        QTest::newRow("width 0 unchanged") << "7" << 0 << "7";
-        QTest::newRow("empty unchanged") << "" << 6 << "";
-    }
-    void padHex()
-    {
-        QFETCH(QString, digits);
-        QFETCH(int, width);
-        QFETCH(QString, expected);
-        QCOMPARE(PadHex(digits, std::uint8_t(width)), expected);
-    }
-
     void experienceBytesComeFromPartyExperience_data()
     {
         QTest::addColumn<int>("slot");
