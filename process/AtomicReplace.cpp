@@ -3,6 +3,7 @@
 #include "FileIo.h"
 #include "StatePath.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -62,7 +63,13 @@ void KeepOwnership(const QByteArray& from, int to)
 constexpr qsizetype kNameStartKept = 200;
 // What a temporary name adds to the folder's path at most.
 constexpr qsizetype kTemporaryNameMax = 1 + kNameStartKept + 16 + 7 + 1;
-const QByteArray kTemporaryTag = ".cindral-";
+// The tag holds a digest of the whole name, so that the temporary files of two states whose long
+// names start alike never pass for each other's.
+QByteArray TemporaryTag(const QByteArray& fileName)
+{
+    return ".cindral-" +
+           QCryptographicHash::hash(fileName, QCryptographicHash::Sha1).toHex().left(8) + '-';
+}
 
 bool HasAnyWriteBit(QFileDevice::Permissions p)
 {
@@ -223,7 +230,7 @@ QByteArray RandomSuffix()
 // unnamed file could be given a name, so a named one had to be written).
 void RemoveLeftovers(int folderFd, const QByteArray& fileName)
 {
-    const QByteArray prefix = TemporaryName(fileName, kTemporaryTag, {});
+    const QByteArray prefix = TemporaryName(fileName, TemporaryTag(fileName), {});
     const int dupFd = ::dup(folderFd);
     DIR* dir = dupFd >= 0 ? ::fdopendir(dupFd) : nullptr;
     if (!dir) {
@@ -284,7 +291,8 @@ public:
         if (named())
             return true;
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray name = TemporaryName(m_fileName, kTemporaryTag, RandomSuffix());
+            const QByteArray name =
+                TemporaryName(m_fileName, TemporaryTag(m_fileName), RandomSuffix());
             if (LinkUnnamed(m_fd, m_folderFd, name)) {
                 m_name = name;
                 return true;
@@ -324,7 +332,8 @@ private:
     {
         RemoveLeftovers(m_folderFd, m_fileName);
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray name = TemporaryName(m_fileName, kTemporaryTag, RandomSuffix());
+            const QByteArray name =
+                TemporaryName(m_fileName, TemporaryTag(m_fileName), RandomSuffix());
             m_fd = ::openat(m_folderFd, name.constData(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (m_fd >= 0) {

@@ -31,10 +31,6 @@ const QRegularExpression kBackupName(QStringLiteral("^(\\d+)-(\\d{8}-\\d{6}-\\d{
 const QRegularExpression kUnnumberedName(QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})(\\.\\d+)?-"));
 // A backup while it is taken; one left over by a killed program is removed.
 const QByteArray kPendingPrefix = ".pending-";
-// Bytes of a state's name kept in the names of its group and backups, within the 255 a name
-// may have.
-constexpr qsizetype kNameKept = 200;
-
 // The state's full path with links resolved, so a link and its target share their backups.
 QString ResolvedStatePath(const QString& statePath)
 {
@@ -46,14 +42,20 @@ QString ResolvedStatePath(const QString& statePath)
     return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
 }
 
-// The end of a name within kNameKept bytes, cut between characters: the end tells states apart
-// (slot number, extension).
+// The part of a state's name kept in the names of its group and its backups: the end, which
+// tells states apart (slot number, extension), at most 60 characters as ever (so earlier
+// backups stay where they were) and at most 200 bytes, cut between characters, so that every
+// name stays within the 255 bytes a name may have.
 QString NameForBackup(const QString& stateName)
 {
-    const QByteArray encoded = QFile::encodeName(stateName);
-    if (encoded.size() <= kNameKept)
-        return stateName;
-    qsizetype start = encoded.size() - kNameKept;
+    constexpr qsizetype kCharactersKept = 60;
+    constexpr qsizetype kBytesKept = 200;
+    const QString tail =
+        stateName.size() > kCharactersKept ? stateName.right(kCharactersKept) : stateName;
+    const QByteArray encoded = QFile::encodeName(tail);
+    if (encoded.size() <= kBytesKept)
+        return tail;
+    qsizetype start = encoded.size() - kBytesKept;
     while (start < encoded.size() && (uchar(encoded[start]) & 0xC0) == 0x80)
         ++start;
     return QFile::decodeName(encoded.mid(start));
@@ -81,10 +83,11 @@ struct Entry {
     qint64 sequence = 0;
     QDateTime time;
     FileStamp stamp;
+    bool trusted = false;  // a regular file of this user's
 };
 
-// The backups in an open group folder, newest first: regular files of this user only. Their
-// times are read only for a listing (the local time zone is looked up for each).
+// The backups in an open group folder, newest first. Their times are read only for a listing
+// (the local time zone is looked up for each).
 QList<Entry> Entries(int groupFd, bool withTimes)
 {
     QList<Entry> entries;
@@ -111,9 +114,9 @@ QList<Entry> Entries(int groupFd, bool withTimes)
         }
         struct stat st {
         };
-        if (::fstatat(groupFd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        if (::fstatat(groupFd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
+        entry.trusted = S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
         entry.stamp =
             FileStamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), qint64(st.st_size),
                       qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
@@ -139,6 +142,24 @@ void RemovePending(int groupFd)
         if (QByteArray(found->d_name).startsWith(kPendingPrefix))
             ::unlinkat(groupFd, found->d_name, 0);
     ::closedir(dir);
+}
+
+// Renames within the group folder, never over an existing name. Where the file system has no
+// such rename (network and user-space file systems), a look first does as well: the state's lock
+// keeps every other program out of this group.
+bool Rename(int groupFd, const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(groupFd, from.constData(), groupFd, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+    struct stat st {
+    };
+    if (::fstatat(groupFd, to.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(groupFd, from.constData(), groupFd, to.constData()) == 0;
 }
 
 QByteArray PendingName()
@@ -221,7 +242,8 @@ Result<PendingBackup> PendingBackup::Take(const QString& backupFolder, const QSt
     backup.m_pending = PendingName();
     struct stat st {
     };
-    if (::fstat(stateFd, &st) == 0 && st.st_nlink == 1) {
+    // A backup linked to a file of another user's would be that user's file: copied instead.
+    if (::fstat(stateFd, &st) == 0 && st.st_nlink == 1 && st.st_uid == ::geteuid()) {
         // The only name of the file: once the replace renames the new file over it, the backup
         // is the old file's only name and nothing writes it.
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(stateFd);
@@ -277,8 +299,7 @@ Result<QString> PendingBackup::keep()
         name = QStringLiteral("%1-%2-%3")
                    .arg(sequence, 6, 10, QLatin1Char('0'))
                    .arg(stamp, NameForBackup(m_stateName));
-        if (::renameat2(groupFd, m_pending.constData(), groupFd,
-                        QFile::encodeName(name).constData(), RENAME_NOREPLACE) == 0)
+        if (Rename(groupFd, m_pending, QFile::encodeName(name)))
             break;
         if (errno != EEXIST) {
             const QString cause = SystemCause(errno);
@@ -290,8 +311,10 @@ Result<QString> PendingBackup::keep()
     }
     m_pending.clear();
     // The one just made is the newest; the newest before it stay beside it.
-    for (qsizetype i = kKeptBackups - 1; i < entries.size(); ++i)
-        ::unlinkat(groupFd, QFile::encodeName(entries[i].name).constData(), 0);
+    qsizetype kept = 1;
+    for (const Entry& entry : entries)
+        if (entry.trusted && ++kept > kKeptBackups)
+            ::unlinkat(groupFd, QFile::encodeName(entry.name).constData(), 0);
     return QDir(m_groupPath).filePath(name);
 }
 
@@ -325,6 +348,8 @@ Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& st
         return backups;
     const QDir groupDir(QDir(backupFolder).filePath(groupName));
     for (const Entry& entry : Entries(group.value().get(), true)) {
+        if (!entry.trusted)
+            continue;
         Backup backup;
         backup.number = int(backups.size()) + 1;
         backup.sequence = entry.sequence;

@@ -55,6 +55,8 @@ public:
     // that has gained another name meanwhile is made a copy first. Returns its path.
     Result<QString> keep();
     void drop();
+    // A pending backup that is the state's old file itself, not a copy.
+    bool linked() const { return m_linked && !m_pending.isEmpty(); }
 
 private:
     UniqueFd m_group;

@@ -28,6 +28,34 @@ QString WhyNot(const struct stat& st)
     return {};
 }
 
+// Why another user could put some other folder in this one's place: a folder above it that
+// they own, or may write without the sticky bit (which keeps others' entries theirs alone). Root
+// and this user may own the folders above it.
+QString WhyNotSafeAbove(const QString& path)
+{
+    QString above = QFileInfo(QDir::cleanPath(QDir(path).absolutePath())).absolutePath();
+    const QString canonical = QFileInfo(above).canonicalFilePath();
+    if (!canonical.isEmpty())
+        above = canonical;
+    for (;;) {
+        struct stat st {
+        };
+        if (::stat(QFile::encodeName(above).constData(), &st) != 0)
+            return QStringLiteral("the folder %1 above it cannot be looked at")
+                .arg(ShownPath(above));
+        if (st.st_uid != 0 && st.st_uid != ::geteuid())
+            return QStringLiteral("the folder %1 above it belongs to another user")
+                .arg(ShownPath(above));
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+            return QStringLiteral("other users can write the folder %1 above it")
+                .arg(ShownPath(above));
+        const QString next = QFileInfo(above).absolutePath();
+        if (next == above)
+            return {};
+        above = next;
+    }
+}
+
 // Narrows a folder of the user's own to the user alone; false when it is not the user's own.
 bool Tighten(int fd, struct stat& st)
 {
@@ -96,7 +124,9 @@ QString WhyNotOwnFolder(const QString& path, bool tighten)
         (void)::chmod(encoded.constData(), 0700);
         (void)::lstat(encoded.constData(), &st);
     }
-    return WhyNot(st);
+    if (const QString why = WhyNot(st); !why.isEmpty())
+        return why;
+    return WhyNotSafeAbove(path);
 }
 
 Result<UniqueFd> OpenOwnFolder(const QString& path, bool create)
@@ -107,6 +137,8 @@ Result<UniqueFd> OpenOwnFolder(const QString& path, bool create)
         return Outcome::Failure(
             ErrorKind::FolderNotWritable,
             QStringLiteral("The folder %1 cannot be created.").arg(ShownPath(info.absolutePath())));
+    if (const QString why = WhyNotSafeAbove(clean); !why.isEmpty())
+        return Untrusted(clean, why);
     UniqueFd parent(::open(QFile::encodeName(info.absolutePath()).constData(),
                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.valid())

@@ -1,8 +1,9 @@
 #pragma once
 
 // Folders this user's files may go into: a real folder (no link), owned by the user running the
-// program, that no other user may write. Anywhere else another user could swap, plant or read
-// what the editor keeps there.
+// program, that no other user may write, below folders that only root or this user can change
+// (or that keep others' entries theirs, as a sticky /tmp does). Anywhere else another user could
+// swap, plant or read what the editor keeps there.
 
 #include "Outcome.h"
 

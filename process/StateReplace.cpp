@@ -4,14 +4,16 @@
 #include "StatePath.h"
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace Process {
 namespace {
 
-// How often a copy of a file that another program is still writing is tried again.
-constexpr int kCopyTries = 5;
-constexpr auto kCopyPause = std::chrono::milliseconds(20);
+// Another program's write is taken once it has rested this long, waiting at most the bound.
+constexpr auto kPollPause = std::chrono::milliseconds(50);
+constexpr auto kQuiet = std::chrono::milliseconds(200);
+constexpr auto kQuietBound = std::chrono::milliseconds(5000);
 
 Outcome ChangedMeanwhile(const QString& statePath)
 {
@@ -22,15 +24,35 @@ Outcome ChangedMeanwhile(const QString& statePath)
                                 .arg(ShownPath(statePath)));
 }
 
-// The state now holds our new file (`ours`), but another program wrote the old one, which only
-// `lock` still reaches, just before the rename. Its bytes are the newest: they go back in the
-// state's place unless that program has written our file too (then that is newer still), and
-// are kept as a backup where they cannot.
-Outcome PutBack(const QString& statePath, const protocol::FileLock& lock, const FileStamp& ours,
-                const QString& backupFolder)
+// Waits until nobody has written the open file for a while: a program that saves in parts may
+// still be writing it. False when it never rests within the bound.
+bool WaitUntilQuiet(int fd)
 {
-    Outcome failure = ChangedMeanwhile(statePath);
-    for (int attempt = 0; attempt < kCopyTries; ++attempt) {
+    std::optional<FileStamp> last = StampOfOpenFile(fd);
+    int quietPolls = 0;
+    for (int poll = 0; poll < kQuietBound / kPollPause; ++poll) {
+        std::this_thread::sleep_for(kPollPause);
+        const std::optional<FileStamp> now = StampOfOpenFile(fd);
+        quietPolls = now == last ? quietPolls + 1 : 0;
+        last = now;
+        if (quietPolls * kPollPause >= kQuiet)
+            return true;
+    }
+    return false;
+}
+
+// The state now holds our new file (`ours`), but another program wrote the old one, which only
+// `lock` still reaches, in the moment before the rename. Its bytes are the newest: once that
+// program is done with them they go back in the state's place, unless it has written our file
+// too (then that is newer still); and they are kept as a backup where they cannot go back.
+// `kept` is the backup that already holds them, if any.
+Outcome PutBack(const QString& statePath, const protocol::FileLock& lock, const FileStamp& ours,
+                const QString& backupFolder, Result<QString> kept)
+{
+    const QString shown = ShownPath(statePath);
+    QString cause = QStringLiteral("that program kept writing it");
+    bool newerInPlace = false;
+    if (WaitUntilQuiet(lock.descriptor())) {
         bool stillWritten = false;
         const Result<FileStamp> back = ReplaceFile(
             statePath, [&](int fd) { return CopyStable(lock.descriptor(), fd, stillWritten); },
@@ -40,42 +62,31 @@ Outcome PutBack(const QString& statePath, const protocol::FileLock& lock, const 
             });
         if (back)
             return ChangedMeanwhile(statePath);  // the newest bytes are in place: edit them
-        failure = back.failure();
-        if (!stillWritten)
-            break;
-        std::this_thread::sleep_for(kCopyPause);
+        newerInPlace = back.failure().kind() == ErrorKind::ChangedByAnotherProgram;
+        cause = back.failure().kind() == ErrorKind::DiskFull
+                    ? QStringLiteral("the disk is full")
+                    : QStringLiteral("it cannot be written");
     }
-    if (failure.kind() == ErrorKind::ChangedByAnotherProgram && backupFolder.isEmpty())
-        return failure;
-    // Not put back: what the other program wrote must survive as a backup at least.
-    Result<QString> kept = Outcome::Failure(ErrorKind::BackupFailed, {});
-    for (int attempt = 0; attempt < kCopyTries && !kept; ++attempt) {
-        if (attempt > 0)
-            std::this_thread::sleep_for(kCopyPause);
-        if (backupFolder.isEmpty())
-            break;
+    if (!kept && !backupFolder.isEmpty()) {
         Result<PendingBackup> backup =
             PendingBackup::Take(backupFolder, statePath, lock.descriptor());
-        if (backup)
-            kept = backup.value().keep();
-        else
-            kept = backup.failure();
+        kept = backup ? backup.value().keep() : Result<QString>(backup.failure());
     }
-    if (failure.kind() == ErrorKind::ChangedByAnotherProgram && kept)
-        return failure;  // the state holds newer bytes still; the edit is redone on them
-    const QString shown = ShownPath(statePath);
+    if (newerInPlace && (kept || backupFolder.isEmpty()))
+        return ChangedMeanwhile(statePath);  // the state holds newer bytes still: edit them
     if (kept)
         return Outcome::Failure(ErrorKind::Io,
                                 QStringLiteral("The state file %1 was written by another program "
-                                               "while it was being saved, and that write could "
-                                               "not be put back (%2); it is kept as the backup "
-                                               "%3.")
-                                    .arg(shown, failure.message(), ShownPath(kept.value())));
+                                               "while it was being saved; what that program "
+                                               "wrote could not be put back in its place (%2) "
+                                               "and is kept as the backup %3.")
+                                    .arg(shown, cause, ShownPath(kept.value())));
     return Outcome::Failure(ErrorKind::Io,
                             QStringLiteral("The state file %1 was written by another program "
-                                           "while it was being saved, and that write could not "
-                                           "be put back (%2) or kept as a backup.")
-                                .arg(shown, failure.message()));
+                                           "while it was being saved; what that program wrote "
+                                           "could not be put back in its place (%2) nor kept as "
+                                           "a backup.")
+                                .arg(shown, cause));
 }
 
 }  // namespace
@@ -106,11 +117,21 @@ Outcome ReplaceLockedState(const QString& statePath, const protocol::FileLock& l
     if (!written)
         return written.failure();
     if (!lock.unchangedSinceLocked()) {
+        // A linked backup is that old file itself: it holds the other program's save, and
+        // receives whatever of it is still to come.
+        Result<QString> kept = Outcome::Failure(ErrorKind::BackupFailed, {});
+        if (backup.linked())
+            kept = backup.keep();
         backup.drop();
-        return PutBack(statePath, lock, written.value(), backupFolder);
+        return PutBack(statePath, lock, written.value(), backupFolder, kept);
     }
-    if (!backupFolder.isEmpty())
-        (void)backup.keep();  // the state is saved; a backup that cannot be named is dropped
+    if (!backupFolder.isEmpty()) {
+        if (Result<QString> kept = backup.keep(); !kept)
+            return Outcome::Failure(ErrorKind::BackupFailed,
+                                    QStringLiteral("The state file %1 was saved, but no backup of "
+                                                   "what it held could be kept: %2")
+                                        .arg(ShownPath(statePath), kept.failure().message()));
+    }
     return Outcome::Success();
 }
 

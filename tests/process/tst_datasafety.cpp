@@ -8,6 +8,7 @@
 #include "SnapshotGenerator.h"
 #include "StateFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -446,6 +447,52 @@ private slots:
         QCOMPARE(StatOf(backup.path).st_mode & 07777, mode_t(0600));
         QCOMPARE(StatOf(context.backupFolder).st_mode & 07777, mode_t(0700));
         QCOMPARE(StatOf(QFileInfo(backup.path).absolutePath()).st_mode & 07777, mode_t(0700));
+    }
+
+    void backupOfAnotherUsersStateIsOurs()
+    {
+        // Root saving a state another user owns: a link would be that user's file, which
+        // backups and restore refuse; a copy of our own is kept.
+        if (geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        const QString path = writeState("theirs.000", m_gzip);
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        PartyState party;
+        QVERIFY(LoadState(path, context, party).ok());
+        party.block[S(1)].Vig = 1;
+        QVERIFY(SaveState(path, context, party, false).ok());
+        const QList<Backup> backups = ListBackups(context.backupFolder, path).value();
+        QCOMPARE(backups.size(), 2);
+        QCOMPARE(StatOf(backups[0].path).st_uid, uid_t(0));
+        QVERIFY(backups[0].sequence > backups[1].sequence);
+        QVERIFY(RestoreState(path, context, context.backupFolder, 2).ok());
+        QCOMPARE(ReadBytes(path), m_gzip);
+    }
+
+    void backupsMadeBeforeNumberingStayListed()
+    {
+        // A long state name: its group keeps the last 60 characters, as it always did.
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        const QString name = QString(76, QLatin1Char('r')) + ".000";
+        const QString path = writeState(name, m_gzip);
+        const QByteArray hash =
+            QCryptographicHash::hash(QFile::encodeName(QFileInfo(path).canonicalFilePath()),
+                                     QCryptographicHash::Sha256)
+                .toHex()
+                .left(16);
+        const QString group = QDir(context.backupFolder).filePath(name.right(60) + '-' + hash);
+        QCOMPARE(BackupGroupFolder(context.backupFolder, path), group);
+        QVERIFY(QDir().mkpath(group));
+        WriteBytes(group + "/20991231-235959-999-" + name.right(60), m_gzip);
+        QCOMPARE(ListBackups(context.backupFolder, path).value().size(), 1);
+        PartyState party;
+        QVERIFY(LoadState(path, context, party).ok());
+        const QList<Backup> backups = ListBackups(context.backupFolder, path).value();
+        QCOMPARE(backups.size(), 2);
+        QVERIFY(backups[0].sequence > 0 && backups[1].sequence == 0);  // newer, whatever the time
     }
 
     void restoreTrustsNothingInTheBackupsFolder_data()

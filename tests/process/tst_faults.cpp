@@ -227,12 +227,14 @@ private slots:
                                         << "it belongs to another user";
         QTest::newRow("others can write it") << "writable"
                                              << "other users can write it";
+        QTest::newRow("below another user's folder") << "above"
+                                                     << "above it belongs to another user";
     }
     void stagingFolderMustBeTheUsersAlone()
     {
         QFETCH(QString, made);
         QFETCH(QString, why);
-        if (made == "owner" && geteuid() != 0)
+        if ((made == "owner" || made == "above") && geteuid() != 0)
             QSKIP("giving a folder to another user needs root");
         ProgramFolder folder;
         Unwritable lock(folder.path());
@@ -248,6 +250,12 @@ private slots:
                 return;
             }
             QVERIFY(QDir().mkpath(at));
+            if (made == "above") {
+                // Ours, but inside a folder another user can rename it out of.
+                const QByteArray above = QFile::encodeName(QFileInfo(at).absolutePath());
+                QCOMPARE(::chown(above.constData(), 65534, 65534), 0);
+                return;
+            }
             if (made == "owner")
                 QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
             QCOMPARE(::chmod(path.constData(), made == "owner" ? 0755 : 0777), 0);
@@ -277,8 +285,9 @@ private slots:
         WriteBytes(path, m_gzip);
         const Outcome refused = LoadState(path, folder.context(), party);
         QCOMPARE(refused.kind(), ErrorKind::FolderNotWritable);
-        QVERIFY2(refused.message().contains(runtime.filePath("cindral-editor") + " (" + why) &&
-                     refused.message().contains(cache.filePath("cindral-editor") + " (" + why),
+        QVERIFY2(refused.message().contains(runtime.filePath("cindral-editor") + " (") &&
+                     refused.message().contains(cache.filePath("cindral-editor") + " (") &&
+                     refused.message().count(why) == 2,
                  qPrintable(refused.message()));
         QCOMPARE(ReadBytes(path), m_gzip);
     }
@@ -344,6 +353,9 @@ private slots:
     {
         // Without /proc an unnamed file cannot be named through it; root names it all the same,
         // so a kill at any moment leaves only the state in its folder.
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the sanitizers' runtime reads /proc");
+#endif
         if (geteuid() != 0 || !RunTool("unshare", {"-m", "sh", "-c", "mount -t tmpfs none /proc"}))
             QSKIP("hiding /proc needs root and mount namespaces");
         ProgramFolder folder;

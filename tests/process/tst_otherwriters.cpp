@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,6 +133,41 @@ private slots:
         QVERIFY(!folder.hasLeftovers());
         QCOMPARE(QDir(states.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QFileInfo(path).fileName()});
+    }
+
+    void aSaveWrittenAcrossTheRenameIsKeptWhole()
+    {
+        // The emulator opens the state (truncating it) in the moment before the rename and
+        // writes its save in two parts, the second after the rename.
+        ProgramFolder folder;
+        StagingContext context = folder.context();
+        QTemporaryDir states;
+        const QString path = states.filePath("parts.000");
+        WriteBytes(path, m_gzip);
+        const qsizetype half = m_newerGzip.size() / 2;
+        int fd = -1;
+        std::thread rest;
+        context.beforeRename = [&] {
+            if (fd >= 0)
+                return;
+            fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC);
+            QCOMPARE(::write(fd, m_newerGzip.constData(), size_t(half)), ssize_t(half));
+            rest = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                (void)::write(fd, m_newerGzip.constData() + half,
+                              size_t(m_newerGzip.size() - half));
+                ::close(fd);
+            });
+        };
+        const Result<StateContents> edited =
+            EditState(path, context, false,
+                      [](const StateContents&, PartyState& now) { now.block[S(2)].Luck = 3; });
+        rest.join();
+        QVERIFY2(edited.ok(), qPrintable(edited.failure().message()));
+        QByteArray expected = m_newer;
+        expected[72992 + 28] = char(3);
+        QVERIFY(ReadBytes(path) == expected);
+        QVERIFY(AnyBackupHolds(context.backupFolder, path, m_newerGzip));
     }
 
     void writeDuringTheEditIsKept()
