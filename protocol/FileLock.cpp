@@ -57,6 +57,25 @@ bool PauseBefore(Clock::time_point deadline)
 
 enum class Step { Locked, Busy, Replaced, Failed };
 
+// FNV-1a over the whole file: enough to tell a rewritten file from the one that was there.
+std::optional<std::uint64_t> ContentDigest(int fd)
+{
+    std::uint64_t digest = 14695981039346656037ULL;
+    unsigned char buffer[64 * 1024];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return digest;
+        for (ssize_t i = 0; i < n; ++i)
+            digest = (digest ^ buffer[i]) * 1099511628211ULL;
+        at += n;
+    }
+}
+
 // One try at an open file: a plain file, locked, and still the one at `path` (a holder before
 // us may have removed or replaced it while we waited). Closes `fd` unless it is Locked.
 Step TryLock(int fd, const std::string& path, bool followLinks, LockResult& failure,
@@ -105,6 +124,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
         m_lockedPath = std::exchange(other.m_lockedPath, {});
         m_lockedSize = std::exchange(other.m_lockedSize, 0);
         m_lockedTimeNs = std::exchange(other.m_lockedTimeNs, 0);
+        m_lockedDigest = std::exchange(other.m_lockedDigest, std::nullopt);
     }
     return *this;
 }
@@ -207,6 +227,9 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
         ::fstat(fd, &st);
         m_lockedSize = st.st_size;
         m_lockedTimeNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+        // Times in whole seconds (FAT, small ext4 inodes) miss a save of the same size within
+        // the second; the bytes themselves then tell.
+        m_lockedDigest = st.st_mtim.tv_nsec == 0 ? ContentDigest(fd) : std::nullopt;
         return {};
     }
 }
@@ -216,7 +239,8 @@ bool FileLock::unchangedSinceLocked() const
     struct stat st {
     };
     return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_size == m_lockedSize &&
-           st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == m_lockedTimeNs;
+           st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == m_lockedTimeNs &&
+           (!m_lockedDigest || ContentDigest(m_fd) == m_lockedDigest);
 }
 
 bool FileLock::stillAsLocked() const

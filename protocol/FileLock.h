@@ -5,6 +5,8 @@
 // file. Plain POSIX with no Qt, shared by the editor and the decompressor.
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace protocol {
@@ -62,6 +64,7 @@ private:
     std::string m_lockedPath;  // for lockExistingFile
     long long m_lockedSize = 0;
     long long m_lockedTimeNs = 0;
+    std::optional<std::uint64_t> m_lockedDigest;  // where the file system keeps whole seconds
 };
 
 // True when the folder lock at `path` is held by process `pid`, alive and locking it now.

@@ -625,6 +625,26 @@ private slots:
         QVERIFY(!third.stillAsLocked());
     }
 
+    void aSaveOfTheSameSizeWithinTheSecondIsNoticed()
+    {
+        // Where the disk keeps whole seconds, an in-place save of the same size can leave size
+        // and time as they were.
+        const QString path = writeState("coarse.000", m_image);
+        const QByteArray encoded = QFile::encodeName(path);
+        const timespec whole[2] = {{1700000000, 0}, {1700000000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, encoded.constData(), whole, 0), 0);
+        protocol::FileLock lock;
+        QCOMPARE(lock.lockExistingFile(encoded.toStdString(), std::chrono::milliseconds(0)).status,
+                 protocol::LockStatus::Locked);
+        QVERIFY(lock.stillAsLocked());
+        QByteArray newer = m_image;
+        newer[89184] = char(newer[89184] ^ 0x11);
+        WriteBytes(path, newer);
+        QCOMPARE(::utimensat(AT_FDCWD, encoded.constData(), whole, 0), 0);
+        QVERIFY(!lock.unchangedSinceLocked());
+        QVERIFY(!lock.stillAsLocked());
+    }
+
     void noBackupNoReplacement_data()
     {
         QTest::addColumn<QString>("where");
