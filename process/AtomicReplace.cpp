@@ -194,16 +194,16 @@ bool CopyRange(int from, int to, qint64 size)
     return true;
 }
 
-bool CopyStable(int from, int to, bool& changed)
+Outcome CopyStable(int from, int to)
 {
-    changed = false;
     const std::optional<FileStamp> before = StampOfOpenFile(from);
     if (!before || !CopyRange(from, to, before->size))
-        return false;
-    changed = StampOfOpenFile(from) != before;
-    if (changed)
-        errno = EAGAIN;
-    return !changed;
+        return Outcome::Failure(ErrorKind::Io, SystemCause(errno));
+    if (StampOfOpenFile(from) != before)
+        return Outcome::Failure(
+            ErrorKind::ChangedByAnotherProgram,
+            QStringLiteral("another program wrote the file while it was copied"));
+    return Outcome::Success();
 }
 
 namespace {

@@ -56,9 +56,10 @@ std::optional<QByteArray> ReadWholeFile(const QString& path);
 // it can (no pass through this process's memory). False with errno set on failure.
 bool CopyRange(int from, int to, qint64 size);
 
-// Copies all of `from` while making sure nobody writes it meanwhile: false with `changed` set
-// when its stamp moved during the copy, so the copy is not what the file held at any moment.
-bool CopyStable(int from, int to, bool& changed);
+// Copies all of `from` to `to` while making sure nobody writes it meanwhile:
+// ErrorKind::ChangedByAnotherProgram when its stamp moved during the copy (the copy is then not
+// what the file held at any moment), ErrorKind::Io with the cause when the copy failed.
+Outcome CopyStable(int from, int to);
 
 // A name for a temporary file beside `fileName` that fits the system's limit of 255 bytes
 // however long `fileName` is: a dot, its start, `tag` and `suffix`.

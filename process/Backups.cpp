@@ -177,19 +177,21 @@ Outcome CopyInto(int groupFd, const QByteArray& name, int stateFd, const QString
     ::fstat(stateFd, &st);
     UniqueFd out(::openat(groupFd, name.constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    bool changed = false;
-    const bool copied = out.valid() && ::fchmod(out.get(), st.st_mode & 0666) == 0 &&
-                        CopyStable(stateFd, out.get(), changed) && ::fdatasync(out.get()) == 0;
-    const int error = errno;
+    Outcome copied = Outcome::Failure(ErrorKind::Io, SystemCause(errno));
+    if (out.valid() && ::fchmod(out.get(), st.st_mode & 0666) != 0)
+        copied = Outcome::Failure(ErrorKind::Io, SystemCause(errno));
+    else if (out.valid())
+        copied = CopyStable(stateFd, out.get());
+    if (copied && ::fdatasync(out.get()) != 0)
+        copied = Outcome::Failure(ErrorKind::Io, SystemCause(errno));
     if (copied)
-        return Outcome::Success();
+        return copied;
     if (out.valid())
         ::unlinkat(groupFd, name.constData(), 0);
-    if (changed)
-        return Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
-                                failedHow.arg(QStringLiteral("another program wrote the state "
-                                                             "file while it was copied")));
-    return Outcome::Failure(ErrorKind::BackupFailed, failedHow.arg(SystemCause(error)));
+    return Outcome::Failure(copied.kind() == ErrorKind::ChangedByAnotherProgram
+                                ? ErrorKind::ChangedByAnotherProgram
+                                : ErrorKind::BackupFailed,
+                            failedHow.arg(copied.message()));
 }
 
 }  // namespace

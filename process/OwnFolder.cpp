@@ -15,23 +15,29 @@
 namespace Process {
 namespace {
 
-QString WhyNot(const struct stat& st)
+// Folders that do not do: the reason is the message, a phrase to set inside a sentence.
+Outcome NotOwn(const QString& reason)
+{
+    return Outcome::Failure(ErrorKind::Untrusted, reason);
+}
+
+Outcome CheckOwn(const struct stat& st)
 {
     if (S_ISLNK(st.st_mode))
-        return QStringLiteral("it is a symbolic link");
+        return NotOwn(QStringLiteral("it is a symbolic link"));
     if (!S_ISDIR(st.st_mode))
-        return QStringLiteral("it is not a folder");
+        return NotOwn(QStringLiteral("it is not a folder"));
     if (st.st_uid != ::geteuid())
-        return QStringLiteral("it belongs to another user");
+        return NotOwn(QStringLiteral("it belongs to another user"));
     if (st.st_mode & (S_IWGRP | S_IWOTH))
-        return QStringLiteral("other users can write it");
-    return {};
+        return NotOwn(QStringLiteral("other users can write it"));
+    return Outcome::Success();
 }
 
 // Why another user could put some other folder in this one's place: a folder above it that
 // they own, or may write without the sticky bit (which keeps others' entries theirs alone). Root
 // and this user may own the folders above it.
-QString WhyNotSafeAbove(const QString& path)
+Outcome CheckSafeAbove(const QString& path)
 {
     QString above = QFileInfo(QDir::cleanPath(QDir(path).absolutePath())).absolutePath();
     const QString canonical = QFileInfo(above).canonicalFilePath();
@@ -41,36 +47,35 @@ QString WhyNotSafeAbove(const QString& path)
         struct stat st {
         };
         if (::stat(QFile::encodeName(above).constData(), &st) != 0)
-            return QStringLiteral("the folder %1 above it cannot be looked at")
-                .arg(ShownPath(above));
+            return NotOwn(
+                QStringLiteral("the folder %1 above it cannot be looked at").arg(ShownPath(above)));
         if (st.st_uid != 0 && st.st_uid != ::geteuid())
-            return QStringLiteral("the folder %1 above it belongs to another user")
-                .arg(ShownPath(above));
+            return NotOwn(QStringLiteral("the folder %1 above it belongs to another user")
+                              .arg(ShownPath(above)));
         if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
-            return QStringLiteral("other users can write the folder %1 above it")
-                .arg(ShownPath(above));
+            return NotOwn(QStringLiteral("other users can write the folder %1 above it")
+                              .arg(ShownPath(above)));
         const QString next = QFileInfo(above).absolutePath();
         if (next == above)
-            return {};
+            return Outcome::Success();
         above = next;
     }
 }
 
-// Narrows a folder of the user's own to the user alone; false when it is not the user's own.
-bool Tighten(int fd, struct stat& st)
+// Narrows a folder of the user's own that others may read to the user alone.
+void Tighten(int fd, struct stat& st)
 {
     if (S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && !(st.st_mode & (S_IWGRP | S_IWOTH)) &&
         (st.st_mode & 077) && ::fchmod(fd, 0700) == 0)
-        return ::fstat(fd, &st) == 0;
-    return true;
+        (void)::fstat(fd, &st);
 }
 
-Outcome Untrusted(const QString& path, const QString& why)
+Outcome Untrusted(const QString& path, const Outcome& why)
 {
     return Outcome::Failure(ErrorKind::Untrusted,
                             QStringLiteral("The folder %1 is not yours alone (%2), so the editor "
                                            "keeps nothing there and takes nothing from it.")
-                                .arg(ShownPath(path), why));
+                                .arg(ShownPath(path), why.message()));
 }
 
 Result<UniqueFd> OpenAt(int parent, const QString& path, const QByteArray& name, bool create)
@@ -89,17 +94,21 @@ Result<UniqueFd> OpenAt(int parent, const QString& path, const QByteArray& name,
                 QStringLiteral("The folder %1 does not exist.").arg(ShownPath(path)));
         struct stat st {
         };
-        if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            !WhyNot(st).isEmpty())
-            return Untrusted(path, WhyNot(st));
+        if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            if (Outcome own = CheckOwn(st); !own)
+                return Untrusted(path, own);
         return Outcome::Failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The folder %1 cannot be opened: %2.")
                                     .arg(ShownPath(path), SystemCause(error)));
     }
     struct stat st {
     };
-    if (::fstat(fd.get(), &st) != 0 || (create && !Tighten(fd.get(), st)) || !WhyNot(st).isEmpty())
-        return Untrusted(path, WhyNot(st));
+    if (::fstat(fd.get(), &st) != 0)
+        return Untrusted(path, NotOwn(SystemCause(errno)));
+    if (create)
+        Tighten(fd.get(), st);
+    if (Outcome own = CheckOwn(st); !own)
+        return Untrusted(path, own);
     return fd;
 }
 
@@ -112,21 +121,21 @@ void UniqueFd::reset()
     m_fd = -1;
 }
 
-QString WhyNotOwnFolder(const QString& path, bool tighten)
+Outcome CheckOwnFolder(const QString& path, bool tighten)
 {
     const QByteArray encoded = QFile::encodeName(path);
     struct stat st {
     };
     if (::lstat(encoded.constData(), &st) != 0)
-        return SystemCause(errno);
+        return NotOwn(SystemCause(errno));
     if (tighten && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
         !(st.st_mode & (S_IWGRP | S_IWOTH)) && (st.st_mode & 077)) {
         (void)::chmod(encoded.constData(), 0700);
         (void)::lstat(encoded.constData(), &st);
     }
-    if (const QString why = WhyNot(st); !why.isEmpty())
-        return why;
-    return WhyNotSafeAbove(path);
+    if (Outcome own = CheckOwn(st); !own)
+        return own;
+    return CheckSafeAbove(path);
 }
 
 Result<UniqueFd> OpenOwnFolder(const QString& path, bool create)
@@ -137,8 +146,8 @@ Result<UniqueFd> OpenOwnFolder(const QString& path, bool create)
         return Outcome::Failure(
             ErrorKind::FolderNotWritable,
             QStringLiteral("The folder %1 cannot be created.").arg(ShownPath(info.absolutePath())));
-    if (const QString why = WhyNotSafeAbove(clean); !why.isEmpty())
-        return Untrusted(clean, why);
+    if (Outcome safe = CheckSafeAbove(clean); !safe)
+        return Untrusted(clean, safe);
     UniqueFd parent(::open(QFile::encodeName(info.absolutePath()).constData(),
                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.valid())

@@ -40,10 +40,11 @@ private:
     int m_fd = -1;
 };
 
-// Why `path` is not such a folder ("it is a symbolic link", "it belongs to another user", ...),
-// or an empty text when it is. A folder of the user's own that others may read but not write is
+// Whether `path` is such a folder; when it is not, ErrorKind::Untrusted with the reason as the
+// message, a phrase to set in a sentence ("it is a symbolic link", "it belongs to another
+// user", ...). A folder of the user's own that others may read but not write is
 // narrowed to the user alone when `tighten` is set.
-QString WhyNotOwnFolder(const QString& path, bool tighten);
+Outcome CheckOwnFolder(const QString& path, bool tighten);
 
 // Opens such a folder, without following a link at its last step; with `create`, makes it
 // (0700, and its parents as usual) when it is missing, and narrows it as above. A missing folder

@@ -27,15 +27,21 @@ bool Writable(const QString& folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+// Why a folder does not serve: the reason is the message, a phrase to set in a sentence.
+Outcome Unusable(const QString& reason)
+{
+    return Outcome::Failure(ErrorKind::FolderNotWritable, reason);
+}
+
 // Copies the installed decompressor into `folder` (one of the user's own) unless a copy with
 // the same bytes is there, so a frame never runs a half-written or someone else's program.
-// Returns why it failed, or an empty text.
-QString RefreshCopy(const QString& installed, const QString& folder)
+Outcome RefreshCopy(const QString& installed, const QString& folder)
 {
     const QString target = DecompressorPath(folder);
     const std::optional<QByteArray> bytes = ReadWholeFile(installed);
     if (!bytes || bytes->isEmpty())
-        return QStringLiteral("the decompressor %1 cannot be read whole").arg(ShownPath(installed));
+        return Unusable(
+            QStringLiteral("the decompressor %1 cannot be read whole").arg(ShownPath(installed)));
     const UniqueFd copy(::open(QFile::encodeName(target).constData(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {
@@ -43,7 +49,7 @@ QString RefreshCopy(const QString& installed, const QString& folder)
     if (copy.valid() && ::fstat(copy.get(), &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700 &&
         ReadWholeFile(copy.get()) == bytes)
-        return {};
+        return Outcome::Success();
     const Result<FileStamp> written = ReplaceFile(
         target,
         [&](int fd) {
@@ -51,24 +57,24 @@ QString RefreshCopy(const QString& installed, const QString& folder)
                    protocol::WriteAll(fd, bytes->constData(), std::size_t(bytes->size()));
         },
         {}, QStringLiteral("private copy of the decompressor"));
-    return written ? QString() : written.failure().message();
+    return written ? Outcome::Success() : Unusable(written.failure().message());
 }
 
-// Why `folder` cannot serve, or an empty text when it now holds a runnable copy.
-QString Prepare(const QString& folder, const QString& installed)
+// Whether `folder` now holds a runnable copy, or why it cannot serve.
+Outcome Prepare(const QString& folder, const QString& installed)
 {
     if (!QDir().mkpath(QFileInfo(folder).absolutePath()))
-        return QStringLiteral("it cannot be created");
+        return Unusable(QStringLiteral("it cannot be created"));
     if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
-        return QStringLiteral("it cannot be created (%1)").arg(SystemCause(errno));
-    if (const QString why = WhyNotOwnFolder(folder, true); !why.isEmpty())
-        return why;
+        return Unusable(QStringLiteral("it cannot be created (%1)").arg(SystemCause(errno)));
+    if (Outcome own = CheckOwnFolder(folder, true); !own)
+        return own;
     if (!Writable(folder))
-        return QStringLiteral("it is not writable");
+        return Unusable(QStringLiteral("it is not writable"));
     struct statvfs fs {
     };
     if (::statvfs(QFile::encodeName(folder).constData(), &fs) == 0 && (fs.f_flag & ST_NOEXEC))
-        return QStringLiteral("its file system does not run programs (noexec)");
+        return Unusable(QStringLiteral("its file system does not run programs (noexec)"));
     return RefreshCopy(installed, folder);
 }
 
@@ -110,22 +116,23 @@ Result<QString> ResolveStagingFolder(const QString& decompressorFolder)
     if (!QFileInfo::exists(DecompressorPath(decompressorFolder)))
         return decompressorFolder;  // a missing decompressor is reported where it belongs
     // Whoever else may write the program folder could swap the image after the flag.
-    const QString why = Writable(decompressorFolder) ? WhyNotOwnFolder(decompressorFolder, false)
-                                                     : QStringLiteral("it is not writable");
-    if (why.isEmpty())
+    const Outcome own = Writable(decompressorFolder)
+                            ? CheckOwnFolder(decompressorFolder, false)
+                            : Unusable(QStringLiteral("it is not writable"));
+    if (own)
         return decompressorFolder;
     QStringList tried;
     for (const QString& folder : UserStagingFolders()) {
-        const QString whyNot = Prepare(folder, DecompressorPath(decompressorFolder));
-        if (whyNot.isEmpty())
+        const Outcome prepared = Prepare(folder, DecompressorPath(decompressorFolder));
+        if (prepared)
             return folder;
-        tried << QStringLiteral("%1 (%2)").arg(ShownPath(folder), whyNot);
+        tried << QStringLiteral("%1 (%2)").arg(ShownPath(folder), prepared.message());
     }
     return Outcome::Failure(
         ErrorKind::FolderNotWritable,
         QStringLiteral("The program folder %1 cannot hold the editor's working "
                        "files (%2), and no folder of yours can: tried %3.")
-            .arg(ShownPath(decompressorFolder), why, tried.join(QStringLiteral(", "))));
+            .arg(ShownPath(decompressorFolder), own.message(), tried.join(QStringLiteral(", "))));
 }
 
 }  // namespace Process

@@ -53,9 +53,8 @@ Outcome PutBack(const QString& statePath, const protocol::FileLock& lock, const 
     QString cause = QStringLiteral("that program kept writing it");
     bool newerInPlace = false;
     if (WaitUntilQuiet(lock.descriptor())) {
-        bool stillWritten = false;
         const Result<FileStamp> back = ReplaceFile(
-            statePath, [&](int fd) { return CopyStable(lock.descriptor(), fd, stillWritten); },
+            statePath, [&](int fd) { return CopyStable(lock.descriptor(), fd).ok(); },
             [&] {
                 return StampOfPath(statePath) == ours ? Outcome::Success()
                                                       : ChangedMeanwhile(statePath);
