@@ -1,6 +1,7 @@
 #include "AtomicReplace.h"
 
 #include "FileIo.h"
+#include "OwnFolder.h"
 #include "StatePath.h"
 
 #include <QCryptographicHash>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -231,23 +231,14 @@ QByteArray RandomSuffix()
 void RemoveLeftovers(int folderFd, const QByteArray& fileName)
 {
     const QByteArray prefix = TemporaryName(fileName, TemporaryTag(fileName), {});
-    const int dupFd = ::dup(folderFd);
-    DIR* dir = dupFd >= 0 ? ::fdopendir(dupFd) : nullptr;
-    if (!dir) {
-        if (dupFd >= 0)
-            ::close(dupFd);
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
+    for (const QByteArray& name : EntryNames(folderFd)) {
         struct stat st {
         };
         if (name.startsWith(prefix) && name.size() == prefix.size() + 6 &&
-            ::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            ::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
-            ::unlinkat(folderFd, entry->d_name, 0);
+            ::unlinkat(folderFd, name.constData(), 0);
     }
-    ::closedir(dir);
 }
 
 // The new contents, written and on the disk, under a temporary name beside the target; the

@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,17 +90,9 @@ struct Entry {
 QList<Entry> Entries(int groupFd, bool withTimes)
 {
     QList<Entry> entries;
-    const int listing = ::dup(groupFd);
-    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!dir) {
-        if (listing >= 0)
-            ::close(listing);
-        return entries;
-    }
-    ::rewinddir(dir);
-    while (const dirent* found = ::readdir(dir)) {
+    for (const QByteArray& found : EntryNames(groupFd)) {
         Entry entry;
-        entry.name = QFile::decodeName(found->d_name);
+        entry.name = QFile::decodeName(found);
         if (const auto numbered = kBackupName.match(entry.name); numbered.hasMatch()) {
             entry.sequence = numbered.captured(1).toLongLong();
             if (withTimes)
@@ -114,7 +105,7 @@ QList<Entry> Entries(int groupFd, bool withTimes)
         }
         struct stat st {
         };
-        if (::fstatat(groupFd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(groupFd, found.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         entry.trusted = S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
         entry.stamp =
@@ -122,7 +113,6 @@ QList<Entry> Entries(int groupFd, bool withTimes)
                       qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
         entries.append(entry);
     }
-    ::closedir(dir);
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         return a.sequence != b.sequence ? a.sequence > b.sequence : a.name > b.name;
     });
@@ -131,17 +121,9 @@ QList<Entry> Entries(int groupFd, bool withTimes)
 
 void RemovePending(int groupFd)
 {
-    const int listing = ::dup(groupFd);
-    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!dir) {
-        if (listing >= 0)
-            ::close(listing);
-        return;
-    }
-    while (const dirent* found = ::readdir(dir))
-        if (QByteArray(found->d_name).startsWith(kPendingPrefix))
-            ::unlinkat(groupFd, found->d_name, 0);
-    ::closedir(dir);
+    for (const QByteArray& name : EntryNames(groupFd))
+        if (name.startsWith(kPendingPrefix))
+            ::unlinkat(groupFd, name.constData(), 0);
 }
 
 // Renames within the group folder, never over an existing name. Where the file system has no

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,6 +114,27 @@ Result<UniqueFd> OpenAt(int parent, const QString& path, const QByteArray& name,
 }
 
 }  // namespace
+
+QList<QByteArray> EntryNames(int folderFd)
+{
+    QList<QByteArray> names;
+    // The listing needs a descriptor of its own, which closedir closes.
+    const int listing = ::dup(folderFd);
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return names;
+    }
+    ::rewinddir(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    ::closedir(dir);
+    return names;
+}
 
 void UniqueFd::reset()
 {

@@ -7,6 +7,8 @@
 
 #include "Outcome.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <utility>
@@ -39,6 +41,9 @@ public:
 private:
     int m_fd = -1;
 };
+
+// The names in an open folder, "." and ".." left out.
+QList<QByteArray> EntryNames(int folderFd);
 
 // Whether `path` is such a folder; when it is not, ErrorKind::Untrusted with the reason as the
 // message, a phrase to set in a sentence ("it is a symbolic link", "it belongs to another
