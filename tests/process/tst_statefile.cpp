@@ -3,6 +3,7 @@
 #include "PartyImage.h"
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
+#include "StagingJob.h"
 #include "StateFile.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,9 @@
 #include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <optional>
 
 #include <sys/resource.h>
 
@@ -394,6 +398,52 @@ private slots:
         const Outcome loaded = LoadState(path, context, party);
         QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
         QVERIFY(!folder.hasLeftovers());
+    }
+
+    void jobRunsAwayFromTheCallerAndReportsBack()
+    {
+        ProgramFolder folder;
+        const QString path = m_states.filePath("job.000");
+        WriteBytes(path, Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        PartyState loaded;
+        QThread* workThread = nullptr;
+        QThread* doneThread = nullptr;
+        std::optional<Outcome> result;
+        StagingJob job;
+        QVERIFY(job.start(
+            [&] {
+                workThread = QThread::currentThread();
+                return LoadState(path, folder.context(), loaded);
+            },
+            [&](const Outcome& outcome) {
+                doneThread = QThread::currentThread();
+                result = outcome;
+            }));
+        QVERIFY(job.running());
+        QVERIFY(!job.start([] { return Outcome::Success(); }, {}));  // one at a time
+        QTRY_VERIFY_WITH_TIMEOUT(!job.running(), 60000);
+        QVERIFY(result && result->ok());
+        QVERIFY(workThread != QThread::currentThread());
+        QCOMPARE(doneThread, QThread::currentThread());
+        QVERIFY(loaded.block == StateRecipe().party);
+
+        // Destroyed while it works, a job waits for the work to end: the state is whole.
+        WriteBytes(path, Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        bool ended = false;
+        {
+            StagingJob leaving;
+            QVERIFY(leaving.start(
+                [&] {
+                    PartyState party = loaded;
+                    party.block[S(1)].Str = 77;
+                    const Outcome saved = SaveState(path, folder.context(), party, false);
+                    ended = true;
+                    return saved;
+                },
+                {}));
+        }
+        QVERIFY(ended);
+        QCOMPARE(std::uint8_t(ReadBytes(path).at(72832 + 23)), 77);
     }
 
     void inspectLeavesTheStateFileAlone()

@@ -1,0 +1,55 @@
+#include "StagingJob.h"
+
+#include <QThread>
+
+namespace Process {
+
+StagingJob::StagingJob(QObject* parent) : QObject(parent) {}
+
+StagingJob::~StagingJob()
+{
+    wait();
+}
+
+bool StagingJob::start(std::function<Outcome()> work, std::function<void(const Outcome&)> done)
+{
+    if (running())
+        return false;
+    m_done = std::move(done);
+    // The thread writes m_outcome only; this thread reads it after the thread has finished.
+    m_thread = QThread::create([this, work = std::move(work)] { m_outcome = work(); });
+    // A wait() may have finished this job already and another may run by the time the signal
+    // arrives: only the job it belongs to is finished by it.
+    const quint64 generation = ++m_generation;
+    connect(
+        m_thread, &QThread::finished, this,
+        [this, generation] {
+            if (generation == m_generation)
+                finish();
+        },
+        Qt::QueuedConnection);
+    m_thread->start();
+    return true;
+}
+
+void StagingJob::wait()
+{
+    if (!m_thread)
+        return;
+    m_thread->wait();
+    finish();
+}
+
+void StagingJob::finish()
+{
+    if (!m_thread)
+        return;  // already finished by wait()
+    delete m_thread;
+    m_thread = nullptr;
+    auto done = std::exchange(m_done, {});
+    if (done)
+        done(m_outcome);
+    emit finished();
+}
+
+}  // namespace Process
