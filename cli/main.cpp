@@ -5,10 +5,14 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
+    // A reader that went away is a write error like any other: one line and exit status 1,
+    // not a silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
