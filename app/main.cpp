@@ -1,15 +1,19 @@
 // Cindral I Editor: creates the application, the party the editor holds for the whole run,
-// and the main window. It takes nothing from its command line.
+// and the main window; loads the state named on the command line, if any.
 
+#include "DisplayGuard.h"
+#include "EditorCommandLine.h"
 #include "Look.h"
 #include "PartyState.h"
 #include "StagingFolder.h"
 #include "frmEditor.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -23,26 +27,62 @@ bool HasDisplay()
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// Help and version need no display, so they are answered before Qt looks for one.
+std::optional<int> AnswerWithoutDisplay(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const app::EditorStart start = app::ParseEditorArguments(args);
+    if (start.action == app::EditorStart::Action::Help)
+        std::fputs(qUtf8Printable(app::EditorUsage()), stdout);
+    else if (start.action == app::EditorStart::Action::Version)
+        std::puts("cindral-editor " CINDRAL_VERSION);
+    else
+        return std::nullopt;
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_SUCCESS : EXIT_FAILURE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = AnswerWithoutDisplay(argc, argv))
+        return *answered;
     if (!HasDisplay()) {
         std::fputs("cindral-editor: no display to show the window on (DISPLAY and WAYLAND_DISPLAY "
                    "are unset); cindral-party works without one.\n",
                    stderr);
         return EXIT_FAILURE;
     }
+    std::optional<app::DisplayGuard> guard(std::in_place);
     QApplication app(argc, argv);
+    guard.reset();
     QApplication::setApplicationName(QStringLiteral("Cindral I Editor"));
     // Wayland shells find the window's icon through its desktop file.
     QGuiApplication::setDesktopFileName(QStringLiteral("cindral-editor"));
     forms::InstallFontSubstitutions();
+
+    // Qt has taken its own options (-platform and the like); the rest are the editor's.
+    const app::EditorStart start = app::ParseEditorArguments(app.arguments().mid(1));
+    if (start.action == app::EditorStart::Action::Wrong) {
+        std::fprintf(stderr,
+                     "cindral-editor: %s\nTry 'cindral-editor --help' for more information.\n",
+                     qUtf8Printable(start.error));
+        return 2;
+    }
 
     Process::PartyState party;
     // The decompressor lives beside the editor, or in the install's libexec folder.
     forms::frmEditor editor(party,
                             Process::FindDecompressorFolder(QApplication::applicationDirPath()));
     editor.show();
+    if (!start.stateFile.isEmpty()) {
+        // As the open dialog would give it: a full path. Loaded once the window stands, so
+        // that a message about the file has the window as its owner.
+        const QString path = QFileInfo(start.stateFile).absoluteFilePath();
+        QMetaObject::invokeMethod(
+            &editor, [&editor, path] { editor.openStateFile(path); }, Qt::QueuedConnection);
+    }
     return app.exec();
 }

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <optional>
+
 namespace cli {
 namespace {
 
@@ -30,11 +33,51 @@ QString FieldList()
 }
 
 // A value the command line takes as a number: digits with an optional sign and decimal point,
-// nothing else (a box being typed into reads what it can; a command refuses the rest).
+// blanks around them as a box reads them, nothing else (a box being typed into reads what it
+// can; a command refuses the rest).
 bool IsNumber(const QString& value)
 {
-    static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)$"));
+    static const QRegularExpression number(
+        QStringLiteral("^[ \\t]*[+-]?(\\d+\\.?\\d*|\\.\\d+)[ \\t]*$"));
     return number.match(value).hasMatch();
+}
+
+// Edits to turn a into b, a swap of two neighbours counting as one.
+qsizetype EditDistance(QStringView a, QStringView b)
+{
+    QList<QList<qsizetype>> d(a.size() + 1, QList<qsizetype>(b.size() + 1, 0));
+    for (qsizetype i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (qsizetype j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (qsizetype i = 1; i <= a.size(); ++i)
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const qsizetype cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// The one field a mistyped key is closest to, when no other is as close and it is close at
+// all (two edits at most, and fewer than the key has letters).
+std::optional<QString> CloseField(const QString& key)
+{
+    std::optional<QString> best;
+    qsizetype bestDistance = std::min<qsizetype>(3, key.size());
+    bool tie = false;
+    for (const QString& field : FieldList().split(QLatin1Char(' '))) {
+        const qsizetype distance = EditDistance(key, field);
+        if (distance < bestDistance) {
+            best = field;
+            bestDistance = distance;
+            tie = false;
+        } else if (distance == bestDistance && best) {
+            tie = true;
+        }
+    }
+    return tie ? std::nullopt : best;
 }
 
 std::optional<QString> ParseEdit(FieldEdit& edit)
@@ -57,9 +100,13 @@ std::optional<QString> ParseEdit(FieldEdit& edit)
     }
     edit.kind = FieldEdit::Kind::Numeric;
     edit.numeric = FindNumericField(edit.key);
-    if (!edit.numeric)
+    if (!edit.numeric) {
+        if (const std::optional<QString> close = CloseField(edit.key))
+            return QStringLiteral("unknown field \"%1\"; did you mean \"%2\"?")
+                .arg(edit.key, *close);
         return QStringLiteral("unknown field \"%1\"; the fields are: %2")
             .arg(edit.key, FieldList());
+    }
     if (!IsNumber(edit.value))
         return QStringLiteral("%1 takes a number, not \"%2\"").arg(edit.key, edit.value);
     return std::nullopt;
@@ -67,12 +114,12 @@ std::optional<QString> ParseEdit(FieldEdit& edit)
 
 Parsed ParseWords(Request request, const QStringList& words)
 {
-    bool stateGiven = false, nextIsState = false, numbered = false;
+    bool stateGiven = false, operandsOnly = false, numbered = false;
     for (qsizetype i = 0; i < words.size(); ++i) {
         const QString& word = words[i];
-        const bool option = !nextIsState && word.startsWith(QLatin1Char('-')) && word.size() > 1;
-        if (!nextIsState && word == QLatin1String("--")) {
-            nextIsState = true;  // whatever comes next is the state, dash or not
+        const bool option = !operandsOnly && word.startsWith(QLatin1Char('-')) && word.size() > 1;
+        if (!operandsOnly && word == QLatin1String("--")) {
+            operandsOnly = true;  // every word after it is an operand, dash or not
             continue;
         }
         if (option) {
@@ -82,7 +129,8 @@ Parsed ParseWords(Request request, const QStringList& words)
                 return {request, {}};
             }
             const bool set = request.verb == Verb::Set;
-            if (word == QLatin1String("--json") && (set || request.verb == Verb::Show)) {
+            if (word == QLatin1String("--json") &&
+                (set || request.verb == Verb::Show || request.verb == Verb::Backups)) {
                 request.json = true;
             } else if (set && word == QLatin1String("--max-gold")) {
                 request.maxGold = true;
@@ -106,7 +154,6 @@ Parsed ParseWords(Request request, const QStringList& words)
             }
             continue;
         }
-        nextIsState = false;
         if (!stateGiven) {
             request.statePath = word;
             stateGiven = true;
@@ -135,8 +182,9 @@ Parsed ParseWords(Request request, const QStringList& words)
         return Error(
             QStringLiteral("%1 needs the path of a state file").arg(VerbName(request.verb)));
     if (request.verb == Verb::Set) {
-        if (request.groups.isEmpty())
-            return Error(QStringLiteral("set needs at least one --slot N with FIELD=VALUE"));
+        if (request.groups.isEmpty() && !request.maxGold)
+            return Error(
+                QStringLiteral("set needs at least one --slot N with FIELD=VALUE, or --max-gold"));
         for (const SlotEdits& group : request.groups)
             if (group.edits.isEmpty())
                 return Error(
@@ -167,7 +215,7 @@ QString UsageText()
                "  cindral-party show [--json] [--] STATE\n"
                "  cindral-party set [--] STATE --slot N FIELD=VALUE... [--slot N FIELD=VALUE...]\n"
                "                    [--max-gold] [--dry-run] [--json] [--no-backup]\n"
-               "  cindral-party backups [--] STATE\n"
+               "  cindral-party backups [--json] [--] STATE\n"
                "  cindral-party restore [--] STATE [N] [--no-backup]\n"
                "  cindral-party -h | --help | -V | --version\n"
                "\n"
@@ -175,8 +223,11 @@ QString UsageText()
                "set changes members' fields and saves the state as the editor does, in one step\n"
                "under a lock on the state. Numbers beyond a field's limit are held at the limit\n"
                "(with a note), halves round to even, names take at most four characters; a value\n"
-               "that is not a number is refused. --max-gold also sets the gold to 999999.\n"
+               "that is not a number is refused. --max-gold sets the gold to 999999, alone or\n"
+               "with fields.\n"
                "--dry-run prints what would change and writes nothing; --json reports as JSON.\n"
+               "A name the game cannot store as typed is stored as the window stores it, with a\n"
+               "note on standard error.\n"
                "\n"
                "Before set or restore replaces a state file, the bytes it held are kept as a\n"
                "backup in %2\n"
@@ -188,7 +239,8 @@ QString UsageText()
                "0..255; hpl hpr apl apr atk def 0..999; name (four characters); noailments\n"
                "(1, yes or true clears the ailments; 0, no or false sets one).\n"
                "\n"
-               "-- ends the options: the word after it is the state, even if it starts with '-'.\n"
+               "-- ends the options: every word after it is an operand (the state, FIELD=VALUE,\n"
+               "N), even if it starts with '-'.\n"
                "Exit status: 0 done, 1 the state could not be read or saved, 2 wrong words.\n"
                "See cindral-party(1) for more.\n")
         .arg(QDir::toNativeSeparators(DefaultBackupFolder()), QString::number(kKeptBackups));

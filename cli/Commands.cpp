@@ -17,8 +17,10 @@ namespace {
 
 using namespace Process;
 
-// Bumped when a key of the JSON output changes meaning or goes away.
-constexpr int kJsonSchema = 1;
+// Each JSON output's shape, bumped when one of its keys changes meaning or goes away.
+constexpr int kShowSchema = 1;
+constexpr int kSetSchema = 2;  // 2: numbers as numbers, noailments as true/false, "changed"
+constexpr int kBackupsSchema = 1;
 
 int Fail(QTextStream& err, const QString& message)
 {
@@ -61,7 +63,7 @@ int Show(const Request& request, const StagingContext& context, QTextStream& out
     for (Slot s : Slot::All())
         members.append(MemberJson(state.value().party, s));
     if (request.json) {
-        const QJsonObject root{{"schema", kJsonSchema},
+        const QJsonObject root{{"schema", kShowSchema},
                                {"file", request.statePath},
                                {"gold", qint64(state.value().gold)},
                                {"members", members}};
@@ -74,40 +76,95 @@ int Show(const Request& request, const StagingContext& context, QTextStream& out
     return kExitOk;
 }
 
-// What one edit did, for the report.
+// What one edit did, for the report: as text, and as JSON values of the field's own type.
 struct Change {
     int slot = 0;
     QString field;
     QString before, after;
     bool clamped = false;
     QString given;
+    QJsonValue beforeValue, afterValue;
+    bool changed = false;  // what is stored is not what was given
+    QString note;          // for standard error: how the stored value differs from the given
 };
+
+// The game's names hold these letters; a space (code 0) ends a name.
+bool IsNameLetter(QChar c)
+{
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'/';
+}
+
+// Why the game cannot hold `typed` as typed, or nothing when it can.
+QString NameProblems(const QString& typed)
+{
+    QStringList problems;
+    if (typed.size() > 4)
+        problems << QStringLiteral("a name has four letters at most");
+    const QString kept = typed.left(4);
+    const qsizetype space = kept.indexOf(QLatin1Char(' '));
+    if (space >= 0 && kept.left(space).size() < typed.trimmed().size())
+        problems << QStringLiteral("a space ends a name");
+    QString strangers;
+    for (QChar c : kept.left(space < 0 ? kept.size() : space))
+        if (!IsNameLetter(c) && !strangers.contains(c))
+            strangers += c;
+    if (!strangers.isEmpty())
+        problems << QStringLiteral("\"%1\" %2 not among the game's letters (A-Z, a-z and /)")
+                        .arg(strangers, strangers.size() == 1 ? "is" : "are");
+    return problems.join(QStringLiteral("; "));
+}
+
+QString HexBytes(const NameField& field)
+{
+    QStringList bytes;
+    for (std::uint8_t b : field)
+        bytes << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+    return bytes.join(' ');
+}
 
 // Applies one edit with the window's own rules and says what changed.
 Change ApplyEdit(PartyState& party, Slot slot, const FieldEdit& edit)
 {
     CharacterRecord& record = party.block[slot];
-    Change change{slot.number(), edit.key, {}, {}, false, edit.value};
+    Change change;
+    change.slot = slot.number();
+    change.field = edit.key;
+    change.given = edit.value;
     switch (edit.kind) {
     case FieldEdit::Kind::Numeric: {
-        change.before = QString::number(FieldValue(party, slot, edit.numeric->field));
+        const std::int32_t before = FieldValue(party, slot, edit.numeric->field);
         const NumericEdit result = ApplyNumericText(edit.value, edit.numeric->limit);
         SetFieldValue(party, slot, edit.numeric->field, result.value);
+        change.before = QString::number(before);
         change.after = QString::number(result.value);
+        change.beforeValue = before;
+        change.afterValue = result.value;
         change.clamped = result.clamped;
+        change.changed = result.clamped || TextValue(edit.value) != double(result.value);
         break;
     }
-    case FieldEdit::Kind::Name:
+    case FieldEdit::Kind::Name: {
         // The name box takes four characters and refuses the rest.
         change.before = NameForDisplay(record.Name);
         record.Name = NameFieldFromText(edit.value.left(4));
         change.after = NameForDisplay(record.Name);
+        change.beforeValue = change.before;
+        change.afterValue = change.after;
         change.clamped = edit.value.size() > 4;
+        if (const QString problems = NameProblems(edit.value); !problems.isEmpty()) {
+            change.changed = true;
+            change.note = QStringLiteral("slot %1 name \"%2\" is stored as \"%3\" (bytes %4): %5")
+                              .arg(QString::number(slot.number()), edit.value, change.after,
+                                   HexBytes(record.Name), problems);
+        }
         break;
+    }
     case FieldEdit::Kind::NoAilments:
         change.before = QString::number(record.Status);
+        change.beforeValue = HasNoAilments(record);
         SetNoAilments(record, edit.noAilments);
         change.after = QString::number(record.Status);
+        change.afterValue = HasNoAilments(record);
         break;
     }
     return change;
@@ -121,12 +178,13 @@ void Report(const Request& request, const QList<Change>& changes, std::uint32_t 
         for (const Change& c : changes)
             list.append(QJsonObject{{"slot", c.slot},
                                     {"field", c.field},
-                                    {"before", c.before},
-                                    {"after", c.after},
-                                    {"clamped", c.clamped}});
+                                    {"before", c.beforeValue},
+                                    {"after", c.afterValue},
+                                    {"clamped", c.clamped},
+                                    {"changed", c.changed}});
         QJsonObject gold{{"before", qint64(goldBefore)},
                          {"after", qint64(request.maxGold ? kMaxGold : goldBefore)}};
-        const QJsonObject root{{"schema", kJsonSchema},
+        const QJsonObject root{{"schema", kSetSchema},
                                {"file", request.statePath},
                                {"changes", list},
                                {"gold", gold},
@@ -171,6 +229,9 @@ int Set(const Request& request, const StagingContext& context, QTextStream& out,
     }
     if (!before)
         return Fail(err, before.failure().message());
+    for (const Change& change : changes)
+        if (!change.note.isEmpty())
+            err << "cindral-party: note: " << change.note << '\n';
     Report(request, changes, before.value().gold, out);
     return kExitOk;
 }
@@ -191,6 +252,28 @@ int ListBackupsOf(const Request& request, const StagingContext& context, QTextSt
             << backup.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "  "
             << qSetFieldWidth(10) << backup.size << qSetFieldWidth(0) << " bytes  "
             << QDir::toNativeSeparators(backup.path) << '\n';
+    return kExitOk;
+}
+
+// The same list for programs: newest first, the time with its offset from UTC.
+int ListBackupsAsJson(const Request& request, const StagingContext& context, QTextStream& out,
+                      QTextStream& err)
+{
+    const Result<QList<Backup>> listed = ListBackups(context.backupFolder, request.statePath);
+    if (!listed)
+        return Fail(err, listed.failure().message());
+    QJsonArray list;
+    for (const Backup& backup : listed.value()) {
+        const QDateTime time = backup.time.toOffsetFromUtc(backup.time.offsetFromUtc());
+        list.append(QJsonObject{{"number", backup.number},
+                                {"sequence", backup.sequence},
+                                {"time", time.toString(Qt::ISODate)},
+                                {"size", backup.size},
+                                {"path", QDir::toNativeSeparators(backup.path)}});
+    }
+    const QJsonObject root{
+        {"schema", kBackupsSchema}, {"file", request.statePath}, {"backups", list}};
+    out << QJsonDocument(root).toJson(QJsonDocument::Indented);
     return kExitOk;
 }
 
@@ -232,12 +315,21 @@ int Run(const QStringList& args, const QString& programFolder, QTextStream& out,
     case Verb::Backups: {
         StagingContext listing = context;
         listing.backupFolder = backupFolder;
-        status = ListBackupsOf(*parsed.request, listing, out, err);
+        status = parsed.request->json ? ListBackupsAsJson(*parsed.request, listing, out, err)
+                                      : ListBackupsOf(*parsed.request, listing, out, err);
         break;
     }
     case Verb::Restore: status = Restore(*parsed.request, context, backupFolder, out, err); break;
     }
+    // Output that could not be written is a failure, however the command went (GNU's
+    // close-stdout rule): a report cut short must not look like a whole one.
     out.flush();
+    if (out.status() == QTextStream::WriteFailed) {
+        const QString reason = out.device() ? out.device()->errorString() : QString();
+        err << "cindral-party: cannot write the output"
+            << (reason.isEmpty() ? QString() : ": " + reason) << '\n';
+        status = kExitFailure;
+    }
     err.flush();
     return status;
 }

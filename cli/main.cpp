@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,6 +25,9 @@ void KeepQtQuiet(QtMsgType type, const QMessageLogContext&, const QString& messa
 
 int main(int argc, char** argv)
 {
+    // A reader that went away is a write error like any other: one line and exit status 1,
+    // not a silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     qInstallMessageHandler(KeepQtQuiet);
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);

@@ -4,28 +4,50 @@
 #include "Look.h"
 #include "Twips.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 
 namespace forms {
 
-const QString& frmAbout::AboutText()
+QString frmAbout::AboutText(const QString& readme)
 {
-    // Thirteen lines of at most 48 characters, each ending in CR LF.
-    static const QString text = QStringLiteral("Cindral I Editor Snes9x\r\n"
-                                               "\r\n"
-                                               "Code:    the Cindral I Editor project\r\n"
-                                               "Offsets: the Cindral I Editor project\r\n"
-                                               "Cindral save-state editors, number I\r\n"
-                                               "\r\n"
-                                               "Edits the party in Snes9x save states.\r\n"
-                                               "States are unpacked by Unvell, our own\r\n"
-                                               "decompressor; thanks to everyone who\r\n"
-                                               "keeps the emulator's state format open.\r\n"
-                                               "\r\n"
-                                               "The Cindral I Editor project\r\n"
-                                               "See README.md beside the program\r\n");
-    return text;
+    return QStringLiteral("Cindral I Editor Snes9x\r\n"
+                          "\r\n"
+                          "Code:    the Cindral I Editor project\r\n"
+                          "Offsets: the Cindral I Editor project\r\n"
+                          "Cindral save-state editors, number I\r\n"
+                          "\r\n"
+                          "Edits the party in Snes9x save states, which\r\n"
+                          "Unvell, our own decompressor, unpacks; thanks\r\n"
+                          "to all who keep the emulator's format open.\r\n"
+                          "%1\r\n"
+                          "\r\n"
+                          "The Cindral I Editor developers\r\n"
+                          "https://cindral.github.io/editor/\r\n")
+        .arg(readme);
+}
+
+QString frmAbout::ReadmePlace(const QString& programFolder)
+{
+    const QDir folder(programFolder);
+    if (folder.exists(QStringLiteral("README.md")))
+        return QStringLiteral("Help: README.md beside the program");
+    QString installed =
+        QDir::cleanPath(folder.filePath(QStringLiteral("../share/doc/cindral-editor/README.md")));
+    if (!QFileInfo::exists(installed))
+        return QStringLiteral("Help: README.md beside the program");
+    const QString home = QDir::homePath();
+    if (installed.startsWith(home + QLatin1Char('/')))
+        installed = QLatin1Char('~') + installed.mid(home.size());
+    const QString line = QStringLiteral("Help: ") + QDir::toNativeSeparators(installed);
+    if (line.size() <= 48)
+        return line;
+    if (installed.size() <= 48)
+        return QDir::toNativeSeparators(installed);
+    return QStringLiteral("Help: share/doc/cindral-editor/README.md");
 }
 
 frmAbout::frmAbout(QWidget* owner)
@@ -56,7 +78,7 @@ frmAbout::frmAbout(QWidget* owner)
     txtAbout->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtAbout->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtAbout->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtAbout->setPlainText(AboutText());
+    txtAbout->setPlainText(AboutText(ReadmePlace(QCoreApplication::applicationDirPath())));
 
     auto* lblAbout = new QLabel(QStringLiteral("Cindral I Editor"), this);
     lblAbout->setObjectName(QStringLiteral("lblAbout"));

@@ -12,7 +12,13 @@ class frmAbout : public QDialog
 public:
     explicit frmAbout(QWidget* owner);
 
-    static const QString& AboutText();
+    // Thirteen lines of at most 48 characters, each ending in CR LF; `readme` says where the
+    // user's README is (line 10).
+    static QString
+    AboutText(const QString& readme = QStringLiteral("README.md beside the program"));
+    // Where the user's README is for a program in `programFolder`: beside it (the portable
+    // folder) or in the install's share/doc folder.
+    static QString ReadmePlace(const QString& programFolder);
 };
 
 }  // namespace forms

@@ -1,17 +1,22 @@
 #include "frmEditor.h"
 
+#include "AltLetterGuard.h"
 #include "Backups.h"
 #include "Centring.h"
+#include "DroppedFile.h"
 #include "GoldOption.h"
 #include "Look.h"
 #include "NameCodec.h"
 #include "NumericText.h"
 #include "StateFile.h"
 #include "Twips.h"
+#include "WideValueHint.h"
 #include "frmAbout.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFrame>
 #include <QKeyEvent>
@@ -175,6 +180,7 @@ frmEditor::frmEditor(PartyState& party, const QString& programFolder, EditorSeam
     // The window's size is fixed: no resizing, no maximising.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     tbsOptions->setFocus();
+    setAcceptDrops(true);
     new FrameCentring(this, [this] {
         const QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
         return on ? on->availableGeometry() : geometry();
@@ -201,6 +207,7 @@ void frmEditor::buildMenus()
     QAction* exit =
         mnuFile->addAction(QStringLiteral("&Exit"), this, &frmEditor::mnuFileExit_Click);
     exit->setObjectName(QStringLiteral("mnuFileExit"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // About sits on the menu bar itself and acts at once.
     QAction* about = menuBar()->addAction(QStringLiteral("&About"));
     about->setObjectName(QStringLiteral("mnuFileAbout"));
@@ -222,6 +229,8 @@ void frmEditor::buildPanel(QWidget* client)
         edit->setAccessibleName(QLatin1String(place.spoken));
         // The boxes take any length; only the name box has a limit of its own.
         edit->setMaxLength(std::numeric_limits<int>::max());
+        ShowWideValues(edit);
+        RefuseAltLetters(edit);
     }
     txtName = box("txtName");
     txtName->setMaxLength(4);
@@ -336,6 +345,11 @@ void frmEditor::mnuFileLoad_Click()
     const QString chosen = m_seams.chooseStateFile(this, m_dialogPath);
     if (chosen.isEmpty())
         return;  // cancelled: nothing changes
+    openStateFile(chosen);
+}
+
+void frmEditor::openStateFile(const QString& chosen)
+{
     m_dialogPath = chosen;
     const Outcome loaded = LoadState(chosen, m_context, m_party);
     if (!loaded) {
@@ -348,6 +362,29 @@ void frmEditor::mnuFileLoad_Click()
     mnuFileSave->setEnabled(true);
     picOptions->setEnabled(true);
     tbsOptions_Click();
+}
+
+void frmEditor::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Any files are taken; what is wrong with them is said on the drop.
+    if (CarriesFiles(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void frmEditor::dropEvent(QDropEvent* event)
+{
+    const Result<QString> file = DroppedStateFile(event->mimeData());
+    event->acceptProposedAction();
+    // The drag ends first: the program it came from is not kept waiting by a load or a message.
+    QMetaObject::invokeMethod(
+        this,
+        [this, file] {
+            if (file)
+                openStateFile(file.value());
+            else
+                m_seams.showError(this, tr("Cannot load the state"), file.failure().message());
+        },
+        Qt::QueuedConnection);
 }
 
 void frmEditor::mnuFileSave_Click()

@@ -10,6 +10,8 @@
 
 class QAction;
 class QCheckBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -45,6 +47,14 @@ public:
     void mnuFileSave_Click();
     void mnuFileExit_Click();
     void mnuFileAbout_Click();
+
+    // Loads `path` as File > Load does once its dialog returns: the menu, a file named on the
+    // command line and a dropped file all come here.
+    void openStateFile(const QString& path);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Reached only through the controls' signals.

@@ -3,6 +3,8 @@
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
 
+#include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,6 +15,7 @@
 #include <QTextStream>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -138,6 +141,13 @@ private slots:
             << QStringList{"--slot", "4", "vig=2.5", "wis=3.5", "luck=254.5"}
             << QList<Patch>{{r4 + 24, "\x02"}, {r4 + 25, "\x04"}, {r4 + 28, "\xFE"}}
             << QStringList{"slot 4 wis: 26 -> 4"};
+        QTest::newRow("blanks around numbers")
+            << QStringList{"--slot", "1", "str= 5", "vig=6 ", "wis=\t7\t"}
+            << QList<Patch>{{r1 + 23, "\x05"}, {r1 + 24, "\x06"}, {r1 + 25, "\x07"}}
+            << QStringList{"slot 1 str: 21 -> 5\n"};
+        QTest::newRow("gold alone")
+            << QStringList{"--max-gold"} << QList<Patch>{{89184, "\x3F\x42\x0F"}}
+            << QStringList{"gold: 12345 -> 999999"};
         QTest::newRow("sign and point") << QStringList{"--slot", "1", "mag=+20", "int=15."}
                                         << QList<Patch>{{r1 + 27, "\x14"}, {r1 + 33, "\x0F"}}
                                         << QStringList{"slot 1 mag: 25 -> 20"};
@@ -210,6 +220,14 @@ private slots:
                                   << "int takes a number";
         QTest::newRow("number with letters") << QStringList{"set", "@", "--slot", "1", "int=12abc"}
                                              << "" << 2 << "int takes a number";
+        QTest::newRow("one close field") << QStringList{"set", "@", "--slot", "1", "levle=5"} << ""
+                                         << 2 << "unknown field \"levle\"; did you mean \"level\"?";
+        QTest::newRow("one letter off") << QStringList{"set", "@", "--slot", "1", "agi=5"} << ""
+                                        << 2 << "did you mean \"agl\"?";
+        QTest::newRow("two as close") << QStringList{"set", "@", "--slot", "1", "hp=5"} << "" << 2
+                                      << "unknown field \"hp\"; the fields are: ";
+        QTest::newRow("options after --")
+            << QStringList{"show", "--", "@", "--json"} << "" << 2 << "unexpected \"--json\"";
         QTest::newRow("unknown option")
             << QStringList{"show", "@", "--frob"} << "" << 2 << "unknown option \"--frob\"";
         QTest::newRow("no state") << QStringList{"show", "--json"} << "" << 2
@@ -299,6 +317,17 @@ private slots:
         QCOMPARE(restore.request->backupNumber, 3);
         QVERIFY(!cli::ParseCommandLine({"restore", "s.000", "0"}).request);
         QVERIFY(!cli::ParseCommandLine({"backups", "s.000", "extra"}).request);
+
+        // After -- every word is an operand; options and --slot come before it.
+        const cli::Parsed dashed =
+            cli::ParseCommandLine({"set", "--slot", "3", "--", "-s.000", "--x=1"});
+        QVERIFY(!dashed.request);
+        QVERIFY2(dashed.error.contains("unknown field \"--x\""), qPrintable(dashed.error));
+        const cli::Parsed gold = cli::ParseCommandLine({"set", "--", "-s.000", "--max-gold"});
+        QVERIFY(!gold.request);
+        const cli::Parsed goldAlone = cli::ParseCommandLine({"set", "s.000", "--max-gold"});
+        QVERIFY2(goldAlone.request && goldAlone.request->groups.isEmpty(),
+                 qPrintable(goldAlone.error));
     }
 
     void dashPathDryRunAndJson()
@@ -311,27 +340,168 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(shown.out.toUtf8()).object().value("schema").toInt(), 1);
 
         const Run dry =
-            run({"set", "--", "-dash.000", "--slot", "2", "level=300", "--dry-run", "--max-gold"});
+            run({"set", "--dry-run", "--max-gold", "--slot", "2", "--", "-dash.000", "level=300"});
         QVERIFY2(dry.exitCode == 0, qPrintable(dry.err));
         QVERIFY2(dry.out.contains("slot 2 level: 24 -> 255 (clamped from \"300\")") &&
                      dry.out.contains("Nothing was written"),
                  qPrintable(dry.out));
         QCOMPARE(ReadBytes(path), packed);  // not even turned into the plain image
 
-        const Run json =
-            run({"set", "--", "-dash.000", "--slot", "2", "level=300", "--json", "--max-gold"});
+        const Run json = run({"set", "--json", "--max-gold", "--slot", "2", "--", "-dash.000",
+                              "level=300", "noailments=1", "name=Al"});
         QVERIFY2(json.exitCode == 0, qPrintable(json.err));
+        QVERIFY2(json.err.isEmpty(), qPrintable(json.err));
         const QJsonObject root = QJsonDocument::fromJson(json.out.toUtf8()).object();
-        QCOMPARE(root.value("schema").toInt(), 1);
+        QCOMPARE(root.value("schema").toInt(), 2);
         QVERIFY(root.value("saved").toBool());
-        const QJsonObject change = root.value("changes").toArray().at(0).toObject();
+        const QJsonArray changes = root.value("changes").toArray();
+        const QJsonObject change = changes.at(0).toObject();
         QCOMPARE(change.value("slot").toInt(), 2);
         QCOMPARE(change.value("field").toString(), QStringLiteral("level"));
-        QCOMPARE(change.value("before").toString(), QStringLiteral("24"));
-        QCOMPARE(change.value("after").toString(), QStringLiteral("255"));
+        QCOMPARE(change.value("before"), QJsonValue(24));
+        QCOMPARE(change.value("after"), QJsonValue(255));
         QVERIFY(change.value("clamped").toBool());
+        QVERIFY(change.value("changed").toBool());
+        const QJsonObject ailments = changes.at(1).toObject();
+        QCOMPARE(ailments.value("before"), QJsonValue(true));  // slot 2's Status is 0
+        QCOMPARE(ailments.value("after"), QJsonValue(true));
+        QCOMPARE(ailments.value("changed"), QJsonValue(false));
+        const QJsonObject name = changes.at(2).toObject();
+        QCOMPARE(name.value("before"), QJsonValue("Orin"));
+        QCOMPARE(name.value("after"), QJsonValue("Al"));
+        QCOMPARE(name.value("changed"), QJsonValue(false));
         QCOMPARE(root.value("gold").toObject().value("after").toInt(), 999999);
         QCOMPARE(std::uint8_t(ReadBytes(path).at(72992 + 10)), 255);
+    }
+
+    void nameNotes_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");  // as show prints it
+        QTest::addColumn<QString>("note");    // empty: none
+        QTest::newRow("the game's letters") << "Al/x"
+                                            << "Al/x"
+                                            << "";
+        QTest::newRow("short") << "Bo"
+                               << "Bo"
+                               << "";
+        QTest::newRow("space inside")
+            << "A B"
+            << "A"
+            << "name \"A B\" is stored as \"A\" (bytes C1 00 C2 00): a space ends";
+        QTest::newRow("five letters")
+            << "Zacha"
+            << "Zach"
+            << "is stored as \"Zach\" (bytes DA 81 83 88): a name has four";
+        QTest::newRow("digit") << "Ab1"
+                               << "Ab1"
+                               << "\"1\" is not among the game's letters";
+        QTest::newRow("accent") << QString::fromUtf8("R\u00e9a") << QString::fromUtf8("R\u00e9a")
+                                << "(bytes D2 E9 81 00)";
+    }
+    void nameNotes()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        QFETCH(QString, note);
+        const QString path = writeState("names.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        const Run result = run({"set", path, "--slot", "1", "name=" + typed, "--json"});
+        QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+        const QJsonObject change = QJsonDocument::fromJson(result.out.toUtf8())
+                                       .object()
+                                       .value("changes")
+                                       .toArray()
+                                       .at(0)
+                                       .toObject();
+        QCOMPARE(change.value("after").toString(), stored);
+        QCOMPARE(change.value("changed").toBool(), !note.isEmpty());
+        if (note.isEmpty()) {
+            QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
+        } else {
+            QVERIFY2(result.err.startsWith("cindral-party: note: slot 1 name \"" + typed + "\""),
+                     qPrintable(result.err));
+            QVERIFY2(result.err.contains(note), qPrintable(result.err));
+            QCOMPARE(result.err.count('\n'), 1);
+        }
+        QVERIFY(run({"show", path}).out.contains("Slot 1: " + stored + "\n"));
+    }
+
+    void backupsAsJson()
+    {
+        const QString path =
+            writeState("listed.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        const QByteArray packed = ReadBytes(path);
+        QCOMPARE(run({"set", path, "--slot", "1", "str=1"}).exitCode, 0);
+        QCOMPARE(run({"set", path, "--slot", "1", "str=2"}).exitCode, 0);
+        const Run listed = run({"backups", "--json", path});
+        QVERIFY2(listed.exitCode == 0, qPrintable(listed.err));
+        const QJsonObject root = QJsonDocument::fromJson(listed.out.toUtf8()).object();
+        QCOMPARE(root.value("schema"), QJsonValue(1));
+        QCOMPARE(root.value("file").toString(), path);
+        const QJsonArray backups = root.value("backups").toArray();
+        QCOMPARE(backups.size(), 2);
+        const QJsonObject oldest = backups.at(1).toObject();
+        QCOMPARE(oldest.value("number"), QJsonValue(2));
+        QVERIFY(backups.at(0).toObject().value("sequence").toInteger() >
+                oldest.value("sequence").toInteger());
+        QCOMPARE(oldest.value("size"), QJsonValue(packed.size()));
+        QCOMPARE(ReadBytes(oldest.value("path").toString()), packed);
+        QVERIFY(QDateTime::fromString(oldest.value("time").toString(), Qt::ISODate).isValid());
+        const Run none = run({"backups", "--json", m_states.filePath("never.000")});
+        QCOMPARE(QJsonDocument::fromJson(none.out.toUtf8()).object().value("backups"),
+                 QJsonValue(QJsonArray()));
+    }
+
+    void outputThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("closedPipe");  // else a full disk
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("show, full disk") << QStringList{"show", "@"} << false << "No space left";
+        QTest::newRow("help, full disk") << QStringList{"--help"} << false << "No space left";
+        QTest::newRow("help, closed pipe") << QStringList{"--help"} << true << "Broken pipe";
+        QTest::newRow("version, closed pipe") << QStringList{"-V"} << true << "Broken pipe";
+    }
+    void outputThatCannotBeWritten()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, closedPipe);
+        QFETCH(QString, reason);
+        const QString path = writeState("out.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        args.replaceInStrings(QRegularExpression("^@$"), path);
+        QProcess p;
+        if (closedPipe) {
+            // Standard output is a pipe whose reader is gone before the program writes.
+            p.setChildProcessModifier([] {
+                int ends[2];
+                if (::pipe(ends) == 0) {
+                    ::close(ends[0]);
+                    ::dup2(ends[1], STDOUT_FILENO);
+                    ::close(ends[1]);
+                }
+            });
+        } else {
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        }
+        p.start(m_party, args);
+        QVERIFY(p.waitForFinished(30000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);  // not killed by SIGPIPE
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.startsWith("cindral-party: cannot write the output: " + reason),
+                 qPrintable(err));
+        QCOMPARE(err.count('\n'), 1);
+    }
+
+    void outputThatCannotBeWrittenInProcess()
+    {
+        QBuffer readOnly;
+        readOnly.open(QIODevice::ReadOnly);
+        QTextStream out(&readOnly);
+        QString errText;
+        QTextStream err(&errText);
+        QCOMPARE(cli::Run({"--version"}, m_folder->path(), out, err), 1);
+        QVERIFY2(errText.startsWith("cindral-party: cannot write the output"), qPrintable(errText));
     }
 
     void exitStatusesAsAProgram()

@@ -12,11 +12,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -26,6 +28,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
+#include <QXmlStreamReader>
 
 using namespace Process;
 using namespace testsupport;
@@ -805,6 +809,206 @@ private slots:
     {
         QCOMPARE(m_editor->findChild<QMenu*>("mnuFile")->font(), m_editor->font());
         QCOMPARE(m_editor->menuBar()->font(), m_editor->font());
+    }
+
+    // What a file manager's drop delivers: a drag entering, then the drop.
+    bool drop(const QList<QUrl>& urls)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at = m_editor->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_editor.get(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_editor.get(), &dropped);
+        return dropped.isAccepted();
+    }
+
+    void dropLoadsOneLocalStateFile_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("message");  // empty: it loads
+        QTest::newRow("one state") << "state"
+                                   << "";
+        QTest::newRow("two states") << "two"
+                                    << "Drop one state file at a time (this drop holds 2)";
+        QTest::newRow("a folder") << "folder"
+                                  << "is a folder. Drop a state file from it instead.";
+        QTest::newRow("not on this computer")
+            << "remote"
+            << "https://example.org/game.000 is not a file on this computer";
+    }
+    void dropLoadsOneLocalStateFile()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, message);
+        const QString path = writeState("dropped.000");
+        QList<QUrl> urls{QUrl::fromLocalFile(path)};
+        if (what == "two")
+            urls << QUrl::fromLocalFile(writeState("other.000"));
+        if (what == "folder")
+            urls = {QUrl::fromLocalFile(m_states.path())};
+        if (what == "remote")
+            urls = {QUrl("https://example.org/game.000")};
+        QVERIFY(drop(urls));
+        if (message.isEmpty()) {
+            QTRY_COMPARE(m_editor->stateFileName(), path);
+            QVERIFY(m_errors.isEmpty());
+            QCOMPARE(box("txtName")->text(), QStringLiteral("Rhea"));
+            QVERIFY(action("mnuFileSave")->isEnabled());
+            // The gzip state's bytes are kept, as a load keeps them.
+            QCOMPARE(
+                QDir(m_folder->backupFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
+                1);
+        } else {
+            QTRY_COMPARE(m_errors.size(), 1);
+            QVERIFY2(m_errors.first().contains(message), qPrintable(m_errors.first()));
+            QVERIFY(m_editor->stateFileName().isEmpty());
+            QVERIFY(!action("mnuFileSave")->isEnabled());
+        }
+        QCOMPARE(m_dialogs, 0);
+        // Text that is not a file is not taken at all.
+        QMimeData text;
+        text.setText("game.000");
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_editor.get(), &enter);
+        QVERIFY(!enter.isAccepted());
+    }
+
+    // The program itself, with a state on its command line, loads it as File > Load does: a
+    // compressed state becomes its plain image, with a backup of what it was.
+    void stateOnTheCommandLineLoadsAtStart_data()
+    {
+        QTest::addColumn<bool>("relative");
+        QTest::newRow("full path") << false;
+        QTest::newRow("relative to the working folder") << true;
+    }
+    void stateOnTheCommandLineLoadsAtStart()
+    {
+        QFETCH(bool, relative);
+        const QString path = writeState("argument.000");
+        const qint64 packedSize = QFileInfo(path).size();
+        QTemporaryDir userData;
+        QProcess editor;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", userData.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        editor.setProcessEnvironment(env);
+        editor.setWorkingDirectory(m_states.path());
+        editor.start(QStringLiteral(CINDRAL_EDITOR_BINARY),
+                     {relative ? QStringLiteral("argument.000") : path});
+        QVERIFY(editor.waitForStarted());
+        auto stop = qScopeGuard([&] {
+            editor.kill();
+            editor.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() == MakeImage(StateRecipe()).size(), 60000);
+        const QStringList kept = QDir(userData.filePath("cindral-editor/backups"))
+                                     .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(packedSize < QFileInfo(path).size());
+        QCOMPARE(editor.state(), QProcess::Running);  // the window stays open for editing
+    }
+
+    void ctrlQExitsAsFileExitDoes()
+    {
+        load(writeState("ctrlq.000"));
+        retype(box("txtStr"), "1");
+        QCOMPARE(action("mnuFileExit")->text(), QStringLiteral("&Exit"));
+        QTest::keyClick(box("txtStr"), Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!m_editor->isVisible());
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    void wideValuesCanBeReadWhole_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("wide");
+        QTest::newRow("level fits") << "txtLevel"
+                                    << "255" << false;
+        QTest::newRow("level with digits past its box") << "txtLevel"
+                                                        << "254.99999" << true;
+        QTest::newRow("experience fits") << "txtExp"
+                                         << "99999" << false;
+        QTest::newRow("a long fraction") << "txtExp"
+                                         << "12.000000000001" << true;
+        QTest::newRow("a name") << "txtName"
+                                << "Sif/" << false;
+    }
+    void wideValuesCanBeReadWhole()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QFETCH(bool, wide);
+        load(writeState("tips.000"));
+        QLineEdit* edit = box(name);
+        const QSize size = edit->size();
+        retype(edit, value);
+        QCOMPARE(edit->text(), value);
+        QCOMPARE(edit->size(), size);  // the box keeps its size
+        QCOMPARE(edit->toolTip(), wide ? value : QString());
+        QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(edit);
+        QCOMPARE(reader->text(QAccessible::Description), wide ? value : QString());
+        retype(edit, "1");
+        QVERIFY(edit->toolTip().isEmpty());
+    }
+
+    void altLettersNeverTypeIntoABox()
+    {
+        load(writeState("alt.000"));
+        QTest::mouseClick(w<QPushButton>("cmdGold"), Qt::LeftButton);  // Alt+M now names nothing
+        for (const char* name : {"txtLevel", "txtName", "txtExp"}) {
+            QLineEdit* edit = box(name);
+            edit->setFocus();
+            const QString before = edit->text();
+            for (Qt::Key key : {Qt::Key_M, Qt::Key_Z, Qt::Key_5})
+                QTest::keyClick(edit, key, Qt::AltModifier);
+            QCOMPARE(edit->text(), before);
+        }
+        QCOMPARE(w<QPushButton>("cmdGold")->text(), QStringLiteral("Max Out Gold - OK"));
+        // Typing without Alt still types.
+        retype(box("txtLevel"), "7");
+        QCOMPARE(box("txtLevel")->text(), QStringLiteral("7"));
+    }
+
+    void aboutNamesTheAuthorAndTheProjectsAddress()
+    {
+        QFile metainfo(QStringLiteral(CINDRAL_METAINFO));
+        QVERIFY(metainfo.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&metainfo);
+        QString homepage;
+        while (xml.readNextStartElement() || !xml.atEnd()) {
+            if (xml.isStartElement() && xml.name() == QLatin1String("url") &&
+                xml.attributes().value("type") == QLatin1String("homepage"))
+                homepage = xml.readElementText();
+            else if (xml.isStartElement() && xml.name() != QLatin1String("component"))
+                xml.skipCurrentElement();
+        }
+        QVERIFY(!homepage.isEmpty());
+        const QStringList lines = forms::frmAbout::AboutText().split("\r\n");
+        QCOMPARE(lines.at(12), homepage);
+        QCOMPARE(lines.at(11), QStringLiteral("The Cindral I Editor developers"));
+    }
+
+    void aboutSaysWhereTheReadmeIs()
+    {
+        QTemporaryDir portable;
+        WriteBytes(portable.filePath("README.md"), "# Cindral I Editor\n");
+        QCOMPARE(forms::frmAbout::ReadmePlace(portable.path()),
+                 QStringLiteral("Help: README.md beside the program"));
+        QTemporaryDir prefix;
+        QVERIFY(QDir(prefix.path()).mkpath("bin") &&
+                QDir(prefix.path()).mkpath("share/doc/cindral-editor"));
+        WriteBytes(prefix.filePath("share/doc/cindral-editor/README.md"), "# Cindral I Editor\n");
+        const QString place = forms::frmAbout::ReadmePlace(prefix.filePath("bin"));
+        QVERIFY2(place.endsWith("share/doc/cindral-editor/README.md"), qPrintable(place));
+        QVERIFY(place.size() <= 48);
+        const QStringList lines = forms::frmAbout::AboutText(place).split("\r\n");
+        QCOMPARE(lines.size(), 14);
+        QCOMPARE(lines.at(9), place);
     }
 
     void exitClosesWithoutAsking()

@@ -18,6 +18,7 @@ set(expected
   share/applications/cindral-editor.desktop
   share/bash-completion/completions/cindral-party
   share/doc/cindral-editor/LICENSE share/doc/cindral-editor/README.md
+  share/doc/cindral-editor/changelog.gz share/doc/cindral-editor/copyright
   share/icons/hicolor/128x128/apps/cindral-editor.png
   share/icons/hicolor/16x16/apps/cindral-editor.png
   share/icons/hicolor/256x256/apps/cindral-editor.png
@@ -25,7 +26,7 @@ set(expected
   share/icons/hicolor/48x48/apps/cindral-editor.png
   share/icons/hicolor/64x64/apps/cindral-editor.png
   share/icons/hicolor/scalable/apps/cindral-editor.svg
-  share/man/man1/cindral-editor.1 share/man/man1/cindral-party.1
+  share/man/man1/cindral-editor.1.gz share/man/man1/cindral-party.1.gz
   share/metainfo/io.github.cindral.Editor.metainfo.xml)
 list(SORT expected)
 if(NOT installed STREQUAL expected)

@@ -53,20 +53,26 @@ foreach(path usr/bin/cindral-editor usr/bin/cindral-party usr/libexec/cindral-ed
         usr/share/icons/hicolor/scalable/apps/cindral-editor.svg
         usr/share/icons/hicolor/48x48/apps/cindral-editor.png
         usr/share/metainfo/io.github.cindral.Editor.metainfo.xml
-        usr/share/man/man1/cindral-party.1 usr/share/man/man1/cindral-editor.1
+        usr/share/man/man1/cindral-party.1.gz usr/share/man/man1/cindral-editor.1.gz
         usr/share/bash-completion/completions/cindral-party
-        usr/share/doc/cindral-editor/README.md usr/share/doc/cindral-editor/LICENSE)
+        usr/share/doc/cindral-editor/README.md usr/share/doc/cindral-editor/LICENSE
+        usr/share/doc/cindral-editor/copyright usr/share/doc/cindral-editor/changelog.gz)
   if(NOT listing MATCHES "\\./${path}\n")
     message(FATAL_ERROR "the .deb lacks ${path}:\n${listing}")
   endif()
 endforeach()
-if(listing MATCHES "README\\.md\n.*README\\.md\n" OR listing MATCHES "usr/Unvell")
-  message(FATAL_ERROR "the .deb holds the portable layout too:\n${listing}")
+if(listing MATCHES "README\\.md\n.*README\\.md\n" OR listing MATCHES "usr/Unvell"
+   OR listing MATCHES "\\.1\n")
+  message(FATAL_ERROR "the .deb holds the portable layout or an uncompressed manual page:\n${listing}")
 endif()
-execute_process(COMMAND dpkg-deb -f "${debs}" Package Version Architecture Depends
+execute_process(COMMAND dpkg-deb -f "${debs}" Package Version Architecture Depends Recommends
+                        Section Homepage Maintainer
                 OUTPUT_VARIABLE control)
+# zlib comes from the system: the decompressor links it dynamically.
 foreach(field "Package: cindral-editor" "Version: 1\\." "Architecture: amd64|Architecture: [a-z0-9]+"
-        "Depends: .*libqt6widgets6" "Depends: .*libc6")
+        "Depends: .*libqt6widgets6" "Depends: .*libc6" "Depends: .*zlib1g"
+        "Recommends: .*qt6-wayland" "Section: utils" "Homepage: https://"
+        "Maintainer: [^<\n]+<[^@>]+@[^>]+>")
   if(NOT control MATCHES "${field}")
     message(FATAL_ERROR "the .deb's control lacks ${field}:\n${control}")
   endif()
