@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -187,7 +188,11 @@ frmEditor::frmEditor(PartyState& party, const QString& programFolder, EditorSeam
     });
 }
 
-frmEditor::~frmEditor() = default;
+frmEditor::~frmEditor()
+{
+    m_leaving = true;
+    m_job.wait();
+}
 
 void frmEditor::buildMenus()
 {
@@ -342,26 +347,59 @@ void frmEditor::cmdGold_Click()
 
 void frmEditor::mnuFileLoad_Click()
 {
+    if (busy())
+        return;  // one load or save at a time
     const QString chosen = m_seams.chooseStateFile(this, m_dialogPath);
     if (chosen.isEmpty())
         return;  // cancelled: nothing changes
     openStateFile(chosen);
 }
 
+void frmEditor::startJob(std::function<Outcome(const StagingContext&)> work,
+                         std::function<void(const Outcome&)> done)
+{
+    // The job's own copy of the settings: the busy pointer is the window's to set, on its own
+    // thread.
+    StagingContext context = m_context;
+    context.busy = nullptr;
+    m_waitCursor->setBusy(true);
+    picOptions->setEnabled(false);  // edits made during a save would be overwritten by it
+    const bool started = m_job.start([work = std::move(work), context] { return work(context); },
+                                     [this, done = std::move(done)](const Outcome& outcome) {
+                                         if (m_leaving)
+                                             return;
+                                         m_waitCursor->setBusy(false);
+                                         picOptions->setEnabled(m_loaded);
+                                         done(outcome);
+                                         if (m_closeWhenDone)
+                                             close();
+                                     });
+    Q_ASSERT(started);  // callers ask busy() first
+}
+
 void frmEditor::openStateFile(const QString& chosen)
 {
+    if (busy())
+        return;  // one load or save at a time
     m_dialogPath = chosen;
-    const Outcome loaded = LoadState(chosen, m_context, m_party);
-    if (!loaded) {
-        m_seams.showError(this, tr("Cannot load the state"), loaded.message());
-        return;
-    }
-    m_stateFileName = chosen;
-    m_asLoaded = m_party;
-    m_loaded = true;
-    mnuFileSave->setEnabled(true);
-    picOptions->setEnabled(true);
-    tbsOptions_Click();
+    // The job loads into a party of its own; the window's changes only when the load succeeded.
+    auto loaded = std::make_shared<PartyState>(m_party);
+    startJob([chosen, loaded](
+                 const StagingContext& context) { return LoadState(chosen, context, *loaded); },
+             [this, chosen, loaded](const Outcome& outcome) {
+                 if (!outcome) {
+                     m_seams.showError(this, tr("Cannot load the state"), outcome.message());
+                     return;
+                 }
+                 m_party.block = loaded->block;
+                 m_party.experience = loaded->experience;
+                 m_stateFileName = chosen;
+                 m_asLoaded = m_party;
+                 m_loaded = true;
+                 mnuFileSave->setEnabled(true);
+                 picOptions->setEnabled(true);
+                 tbsOptions_Click();
+             });
 }
 
 void frmEditor::dragEnterEvent(QDragEnterEvent* event)
@@ -389,16 +427,38 @@ void frmEditor::dropEvent(QDropEvent* event)
 
 void frmEditor::mnuFileSave_Click()
 {
-    const Outcome saved =
-        SaveChanges(m_stateFileName, m_context, m_asLoaded, m_party, GoldMaxOut(cmdGold->text()));
-    if (!saved) {
-        m_seams.showError(this, tr("Cannot save the state"),
-                          saved.message() + tr("\n\nYour edits are still here; nothing was lost."));
+    if (busy() || !m_loaded)
+        return;
+    auto party = std::make_shared<PartyState>(m_party);
+    startJob(
+        [path = m_stateFileName, asLoaded = m_asLoaded, party,
+         gold = GoldMaxOut(cmdGold->text())](const StagingContext& context) {
+            return SaveChanges(path, context, asLoaded, *party, gold);
+        },
+        [this, party](const Outcome& outcome) {
+            if (!outcome) {
+                m_seams.showError(this, tr("Cannot save the state"),
+                                  outcome.message() +
+                                      tr("\n\nYour edits are still here; nothing was lost."));
+                return;
+            }
+            // The boxes show what the file now holds, another program's changes included.
+            m_party.block = party->block;
+            m_party.experience = party->experience;
+            m_asLoaded = m_party;
+            tbsOptions_Click();
+        });
+}
+
+void frmEditor::closeEvent(QCloseEvent* event)
+{
+    // A state is never left half-done: the window closes once the load or save has ended.
+    if (busy()) {
+        m_closeWhenDone = true;
+        event->ignore();
         return;
     }
-    // The boxes show what the file now holds, another program's changes included.
-    m_asLoaded = m_party;
-    tbsOptions_Click();
+    QMainWindow::closeEvent(event);
 }
 
 void frmEditor::mnuFileExit_Click()

@@ -3,6 +3,7 @@
 #include "MemberFields.h"
 #include "PartyState.h"
 #include "Staging.h"
+#include "StagingJob.h"
 
 #include <QMainWindow>
 
@@ -52,9 +53,14 @@ public:
     // command line and a dropped file all come here.
     void openStateFile(const QString& path);
 
+    // A load or save is under way: it runs beside the window, which keeps painting, ignores
+    // another Load or Save, takes no edits and closes only once it has ended.
+    bool busy() const { return m_job.running(); }
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Reached only through the controls' signals.
@@ -68,6 +74,9 @@ private:
     void buildPanel(QWidget* client);
     void setTabOrder();
     QLineEdit* box(const char* name) const;
+    // Runs a load or save as a job; `done` runs on the window's thread when it has ended.
+    void startJob(std::function<Process::Outcome(const Process::StagingContext&)> work,
+                  std::function<void(const Process::Outcome&)> done);
 
     Process::PartyState& m_party;
     // The party as the last load or save left the state: a save writes only what differs.
@@ -86,6 +95,10 @@ private:
     QPushButton* cmdGold = nullptr;
     QAction* mnuFileSave = nullptr;
     QList<QPair<QLineEdit*, const Process::NumericFieldInfo*>> m_numericBoxes;
+    bool m_closeWhenDone = false;  // a close was asked for while a save ran
+    bool m_leaving = false;        // being destroyed: a job that ends now reports to nobody
+    // Last, so it goes first: a job under way is waited for while the window is still whole.
+    Process::StagingJob m_job;
 };
 
 }  // namespace forms

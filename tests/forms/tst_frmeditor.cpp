@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
 #include <QDropEvent>
 #include <QImage>
 #include <QLabel>
@@ -65,10 +66,17 @@ class TestEditor : public QObject
         return path;
     }
 
+    // Loads and saves run beside the window: these wait until the one they start has ended.
     void load(const QString& path)
     {
         m_answers << path;
         action("mnuFileLoad")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_editor->busy(), 60000);
+    }
+    void save()
+    {
+        action("mnuFileSave")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_editor->busy(), 60000);
     }
 
     void selectTab(int index)
@@ -316,7 +324,7 @@ private slots:
         load(path);
         selectTab(1);
         retype(box(boxName), keys);
-        action("mnuFileSave")->trigger();
+        save();
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
         QByteArray expected = image;
         expected.replace(72992 + offset, bytes.size(), bytes);
@@ -441,7 +449,7 @@ private slots:
         load(path);
         for (int i = 0; i < clicks; ++i)
             QTest::mouseClick(w<QPushButton>("cmdGold"), Qt::LeftButton);
-        action("mnuFileSave")->trigger();
+        save();
         QVERIFY(m_errors.isEmpty());
         const QByteArray gold = ReadBytes(path).mid(89184, 3);
         QCOMPARE(gold, clicks == 1 ? QByteArray("\x3F\x42\x0F", 3) : QByteArray("\x39\x30\x00", 3));
@@ -488,7 +496,7 @@ private slots:
         }
         setByte(72832 + 10, 42);                                         // the user's level wins
         expected.replace(72992 + 20, 3, QByteArray("\xE1\x10\x00", 3));  // 4321
-        action("mnuFileSave")->trigger();
+        save();
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
         const QByteArray saved = ReadBytes(path);
         QCOMPARE(saved.size(), expected.size());
@@ -499,8 +507,57 @@ private slots:
         selectTab(0);
         QCOMPARE(box("txtLevel")->text(), QStringLiteral("42"));
         QCOMPARE(box("txtStr")->text(), QString::number(std::uint8_t(expected[72832 + 23])));
-        action("mnuFileSave")->trigger();
+        save();
         QVERIFY(ReadBytes(path) == saved);
+    }
+
+    void aLoadRunsBesideTheWindow()
+    {
+        // A 16 MB state keeps the decompressor busy long enough to watch the window meanwhile.
+        QByteArray image = MakeImage(StateRecipe());
+        while (image.size() < 16000000) {
+            QByteArray shot(999999, '\0');
+            for (qsizetype i = 0; i < shot.size(); ++i)
+                shot[i] = char((i * 7) ^ (i >> 9) ^ (image.size() >> 12));
+            image += BlockHeader("SHO", int(shot.size())) + shot;
+        }
+        const QString path = m_states.filePath("large.000");
+        WriteBytes(path, Pack(image, Packing::Gzip));
+        int ticksWhileBusy = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, this, [&] { ticksWhileBusy += m_editor->busy(); });
+        timer.start(5);
+        m_answers << path;
+        action("mnuFileLoad")->trigger();
+        QVERIFY(m_editor->busy());  // the command returned while the load goes on
+        QVERIFY(QApplication::overrideCursor() &&
+                QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        m_answers << writeState("second.000");
+        action("mnuFileLoad")->trigger();  // ignored: one at a time
+        QCOMPARE(m_dialogs, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_editor->busy(), 120000);
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+        QVERIFY(ticksWhileBusy > 0);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        QCOMPARE(m_editor->stateFileName(), path);
+        QCOMPARE(box("txtName")->text(), QStringLiteral("Rhea"));
+        QVERIFY(w<QWidget>("picOptions")->isEnabled());
+    }
+
+    void closeWaitsForTheSave()
+    {
+        const QString path = writeState("closing.000");
+        load(path);
+        retype(box("txtLevel"), "77");
+        action("mnuFileSave")->trigger();
+        QVERIFY(m_editor->busy());
+        QVERIFY(!w<QWidget>("picOptions")->isEnabled());  // no edits the save would overwrite
+        QVERIFY(!m_editor->close());                      // refused while the save runs
+        QVERIFY(m_editor->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_editor->busy(), 60000);
+        QTRY_VERIFY(!m_editor->isVisible());  // and closed once it has ended
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(std::uint8_t(ReadBytes(path).at(72832 + 10)), 77);
     }
 
     void failedLoadShowsWhyAndChangesNothing()
@@ -521,7 +578,7 @@ private slots:
         QCOMPARE(box("txtName")->text(), QStringLiteral("Sif/"));
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         // Save still goes to the state that was loaded.
-        action("mnuFileSave")->trigger();
+        save();
         QCOMPARE(std::uint8_t(ReadBytes(good).at(72832 + 28)), 99);
     }
 
@@ -547,7 +604,7 @@ private slots:
         const QByteArray before = ReadBytes(path);
         const auto perms = QFile::permissions(path);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup);
-        action("mnuFileSave")->trigger();
+        save();
         QCOMPARE(m_errors.size(), 1);
         QVERIFY(m_errors.first().contains("read-only"));
         QCOMPARE(ReadBytes(path), before);
@@ -555,7 +612,7 @@ private slots:
         QCOMPARE(box("txtStr")->text(), QStringLiteral("199"));
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QFile::setPermissions(path, perms);
-        action("mnuFileSave")->trigger();
+        save();
         QCOMPARE(m_errors.size(), 1);
         QCOMPARE(std::uint8_t(ReadBytes(path).at(72832 + 23)), 199);
     }
@@ -568,7 +625,7 @@ private slots:
         const QByteArray before = ReadBytes(path);
         WriteBytes(m_states.filePath("plain file"), "x");
         m_editor->stagingContext().backupFolder = m_states.filePath("plain file/backups");
-        action("mnuFileSave")->trigger();
+        save();
         QCOMPARE(m_errors.size(), 1);
         QVERIFY2(m_errors.first().contains("No backup") &&
                      m_errors.first().contains("nothing was lost"),
@@ -594,7 +651,7 @@ private slots:
         selectTab(3);
         retype(box("txtHPL"), "-40");
         QTest::mouseClick(w<QPushButton>("cmdGold"), Qt::LeftButton);
-        action("mnuFileSave")->trigger();
+        save();
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
 
         QByteArray expected = image;
