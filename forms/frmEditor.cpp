@@ -4,7 +4,7 @@
 #include "Backups.h"
 #include "Centring.h"
 #include "DroppedFile.h"
-#include "GoldOption.h"
+#include "GoldCaption.h"
 #include "Look.h"
 #include "NameCodec.h"
 #include "NumericText.h"
@@ -342,7 +342,8 @@ void frmEditor::chkAilments_Click()
 
 void frmEditor::cmdGold_Click()
 {
-    cmdGold->setText(NextGoldCaption(cmdGold->text()));
+    m_goldMaxOut = !m_goldMaxOut;
+    cmdGold->setText(GoldCaption(m_goldMaxOut));
 }
 
 void frmEditor::mnuFileLoad_Click()
@@ -432,7 +433,7 @@ void frmEditor::mnuFileSave_Click()
     auto party = std::make_shared<PartyState>(m_party);
     startJob(
         [path = m_stateFileName, asLoaded = m_asLoaded, party,
-         gold = GoldMaxOut(cmdGold->text())](const StagingContext& context) {
+         gold = m_goldMaxOut](const StagingContext& context) {
             return SaveChanges(path, context, asLoaded, *party, gold);
         },
         [this, party](const Outcome& outcome) {

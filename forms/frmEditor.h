@@ -84,9 +84,10 @@ private:
     Process::StagingContext m_context;
     EditorSeams m_seams;
     std::unique_ptr<Process::BusyIndicator> m_waitCursor;
-    QString m_stateFileName;  // the state Save writes; set only by a successful load
-    QString m_dialogPath;     // where the open dialog starts
-    bool m_loaded = false;    // a state has been loaded: the panel shows a member
+    QString m_stateFileName;    // the state Save writes; set only by a successful load
+    QString m_dialogPath;       // where the open dialog starts
+    bool m_loaded = false;      // a state has been loaded: the panel shows a member
+    bool m_goldMaxOut = false;  // a save maxes out the gold; the gold button's caption says so
 
     QTabWidget* tbsOptions = nullptr;
     QWidget* picOptions = nullptr;

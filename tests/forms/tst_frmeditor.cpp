@@ -1,4 +1,4 @@
-#include "GoldOption.h"
+#include "GoldCaption.h"
 #include "Look.h"
 #include "MemberFields.h"
 #include "NameCodec.h"

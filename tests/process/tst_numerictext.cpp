@@ -1,4 +1,3 @@
-#include "GoldOption.h"
 #include "NumericText.h"
 
 #include <QTest>
@@ -108,28 +107,6 @@ private slots:
         QCOMPARE(RoundHalfEven(std::nan("")), 0);
         QCOMPARE(RoundHalfEven(-2.5), -2);
         QCOMPARE(RoundHalfEven(-3.5), -4);
-    }
-
-    void goldCaptions_data()
-    {
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<bool>("on");
-        QTest::addColumn<QString>("next");
-        QTest::newRow("initial") << kGoldCaptionInitial << false << kGoldCaptionOn;
-        QTest::newRow("on") << kGoldCaptionOn << true << kGoldCaptionOff;
-        QTest::newRow("off") << kGoldCaptionOff << false << kGoldCaptionOn;
-        QTest::newRow("lower-case ok does not count")
-            << "Max Out Gold - ok" << false << kGoldCaptionOn;
-        QTest::newRow("empty") << "" << false << kGoldCaptionOn;
-    }
-    void goldCaptions()
-    {
-        QFETCH(QString, caption);
-        QFETCH(bool, on);
-        QFETCH(QString, next);
-        QCOMPARE(GoldMaxOut(caption), on);
-        QCOMPARE(NextGoldCaption(caption), next);
-        QVERIFY(!next.contains(QLatin1Char('&')));
     }
 };
 
