@@ -141,13 +141,14 @@ Parsed ParseWords(Request request, const QStringList& words)
                 request.backup = false;
             } else if (set && word == QLatin1String("--slot")) {
                 if (i + 1 >= words.size())
-                    return Error(QStringLiteral("--slot needs a number from 1 to 4"));
+                    return Error(
+                        QStringLiteral("--slot needs a number from 1 to %1").arg(kSlotCount));
                 bool isNumber = false;
                 const int number = words[++i].toInt(&isNumber);
                 const Result<Slot> slot = Slot::FromNumber(isNumber ? number : 0);
                 if (!slot)
-                    return Error(QStringLiteral("there is no slot \"%1\"; the slots are 1 to 4")
-                                     .arg(words[i]));
+                    return Error(QStringLiteral("there is no slot \"%1\"; the slots are 1 to %2")
+                                     .arg(words[i], QString::number(kSlotCount)));
                 request.groups.append({slot.value(), {}});
             } else {
                 return Error(QStringLiteral("unknown option \"%1\"").arg(word));
@@ -208,6 +209,44 @@ QString VerbName(Verb verb)
     return {};
 }
 
+namespace {
+
+// "exp 0..99999; level str ... 0..255; ...": every field of the table, grouped by its limit.
+QString FieldsAndLimits()
+{
+    QList<std::int32_t> limits;
+    for (const NumericFieldInfo& info : NumericFields())
+        if (!limits.contains(info.limit))
+            limits.append(info.limit);
+    QStringList groups;
+    for (std::int32_t limit : limits) {
+        QStringList keys;
+        for (const NumericFieldInfo& info : NumericFields())
+            if (info.limit == limit)
+                keys << QLatin1String(info.key);
+        groups
+            << QStringLiteral("%1 0..%2").arg(keys.join(QLatin1Char(' ')), QString::number(limit));
+    }
+    return QStringLiteral("Fields and limits: %1; name (four characters); noailments (1, yes or "
+                          "true clears the ailments; 0, no or false sets one).")
+        .arg(groups.join(QStringLiteral("; ")));
+}
+
+QString Wrapped(const QString& text, qsizetype width)
+{
+    QString wrapped, line;
+    for (const QString& word : text.split(QLatin1Char(' '))) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > width) {
+            wrapped += line + QLatin1Char('\n');
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return wrapped + line;
+}
+
+}  // namespace
+
 QString UsageText()
 {
     return QStringLiteral(
@@ -235,15 +274,14 @@ QString UsageText()
                "first, numbered from 1; restore puts backup N (default 1) back in the state's "
                "place.\n"
                "\n"
-               "Fields and limits: exp 0..99999; level str vig wis agl mag luck int act fate\n"
-               "0..255; hpl hpr apl apr atk def 0..999; name (four characters); noailments\n"
-               "(1, yes or true clears the ailments; 0, no or false sets one).\n"
+               "%4\n"
                "\n"
                "-- ends the options: every word after it is an operand (the state, FIELD=VALUE,\n"
                "N), even if it starts with '-'.\n"
                "Exit status: 0 done, 1 the state could not be read or saved, 2 wrong words.\n"
                "See cindral-party(1) for more.\n")
-        .arg(QDir::toNativeSeparators(DefaultBackupFolder()), QString::number(kKeptBackups));
+        .arg(QDir::toNativeSeparators(DefaultBackupFolder()), QString::number(kKeptBackups),
+             Wrapped(FieldsAndLimits(), 84));
 }
 
 Parsed ParseCommandLine(const QStringList& args)

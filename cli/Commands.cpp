@@ -40,18 +40,45 @@ QJsonObject MemberJson(const PartyState& party, Slot slot)
     return member;
 }
 
+// The text layout of a member: lines of labelled fields, by their keys in the field table. A
+// field the layout does not name still gets a line of its own at the end.
+struct ShownField {
+    const char* label;
+    const char* key;
+    const char* pairedKey = nullptr;  // shown as "label key / pairedKey"
+};
+const QList<QList<ShownField>> kMemberLines{
+    {{"HP", "hpl", "hpr"}, {"AP", "apl", "apr"}},
+    {{"Str", "str"},
+     {"Vig", "vig"},
+     {"Wis", "wis"},
+     {"Agl", "agl"},
+     {"Mag", "mag"},
+     {"Luck", "luck"}},
+    {{"Atk", "atk"}, {"Def", "def"}, {"Int", "int"}, {"Act", "act"}, {"Fate", "fate"}},
+};
+
 void PrintMember(QTextStream& out, const QJsonObject& m)
 {
     auto n = [&](const char* key) { return QString::number(m.value(QLatin1String(key)).toInt()); };
+    QStringList shown{QStringLiteral("level"), QStringLiteral("exp")};
     out << "Slot " << n("slot") << ": " << m.value("name").toString() << '\n'
         << "  Level " << n("level") << "  Exp " << n("exp") << "  Status " << n("status")
-        << " (No Ailments: " << (m.value("noailments").toBool() ? "yes" : "no") << ")\n"
-        << "  HP " << n("hpl") << " / " << n("hpr") << "  AP " << n("apl") << " / " << n("apr")
-        << '\n'
-        << "  Str " << n("str") << "  Vig " << n("vig") << "  Wis " << n("wis") << "  Agl "
-        << n("agl") << "  Mag " << n("mag") << "  Luck " << n("luck") << '\n'
-        << "  Atk " << n("atk") << "  Def " << n("def") << "  Int " << n("int") << "  Act "
-        << n("act") << "  Fate " << n("fate") << '\n';
+        << " (No Ailments: " << (m.value("noailments").toBool() ? "yes" : "no") << ")\n";
+    for (const QList<ShownField>& line : kMemberLines) {
+        for (const ShownField& field : line) {
+            out << "  " << field.label << ' ' << n(field.key);
+            shown << QLatin1String(field.key);
+            if (field.pairedKey) {
+                out << " / " << n(field.pairedKey);
+                shown << QLatin1String(field.pairedKey);
+            }
+        }
+        out << '\n';
+    }
+    for (const NumericFieldInfo& info : NumericFields())
+        if (!shown.contains(QLatin1String(info.key)))
+            out << "  " << info.key << ' ' << n(info.key) << '\n';
 }
 
 int Show(const Request& request, const StagingContext& context, QTextStream& out, QTextStream& err)

@@ -32,6 +32,7 @@
 #include <QValidator>
 
 #include <limits>
+#include <variant>
 
 namespace forms {
 namespace {
@@ -64,50 +65,52 @@ public:
     }
 };
 
+// A control the window's tables place, label or put in the tab order: a numeric field's box
+// (named by the field table) or another control, by its name.
+using Control = std::variant<NumericField, const char*>;
+
+QString ControlName(const Control& control)
+{
+    if (const auto* field = std::get_if<NumericField>(&control))
+        return QLatin1String(InfoOf(*field).boxName);
+    return QLatin1String(std::get<const char*>(control));
+}
+
 struct BoxPlace {
-    const char* name;
+    Control box;
     int left, top, width;
     const char* spoken;  // the box's accessible name: what a screen reader says for it
 };
 
+using F = NumericField;
+
 // Positions in twips inside the panel; every box is 255 high.
 constexpr BoxPlace kBoxPlaces[] = {
-    {"txtName", 600, 0, 735, "Name"},
-    {"txtLevel", 2160, 0, 375, "Level"},
-    {"txtHPL", 360, 600, 615, "HP left"},
-    {"txtHPR", 1080, 600, 615, "HP right"},
-    {"txtAPL", 2520, 600, 615, "AP left"},
-    {"txtAPR", 3240, 600, 615, "AP right"},
-    {"txtStr", 360, 1200, 375, "Strength"},
-    {"txtVig", 360, 1560, 375, "Vigour"},
-    {"txtWis", 360, 1920, 375, "Wisdom"},
-    {"txtAgl", 1440, 1200, 375, "Agility"},
-    {"txtMag", 1440, 1560, 375, "Magic"},
-    {"txtLuck", 1440, 1920, 375, "Luck"},
-    {"txtAtk", 2520, 1200, 375, "Attack"},
-    {"txtDef", 2520, 1560, 375, "Defence"},
-    {"txtInt", 2520, 1920, 375, "Intelligence"},
-    {"txtAct", 3600, 1200, 375, "Action"},
-    {"txtFate", 3600, 1560, 375, "Fate"},
-    {"txtExp", 3600, 1920, 615, "Experience"},
+    {"txtName", 600, 0, 735, "Name"},          {F::Level, 2160, 0, 375, "Level"},
+    {F::HpLeft, 360, 600, 615, "HP left"},     {F::HpRight, 1080, 600, 615, "HP right"},
+    {F::ApLeft, 2520, 600, 615, "AP left"},    {F::ApRight, 3240, 600, 615, "AP right"},
+    {F::Str, 360, 1200, 375, "Strength"},      {F::Vig, 360, 1560, 375, "Vigour"},
+    {F::Wis, 360, 1920, 375, "Wisdom"},        {F::Agl, 1440, 1200, 375, "Agility"},
+    {F::Mag, 1440, 1560, 375, "Magic"},        {F::Luck, 1440, 1920, 375, "Luck"},
+    {F::Atk, 2520, 1200, 375, "Attack"},       {F::Def, 2520, 1560, 375, "Defence"},
+    {F::Int, 2520, 1920, 375, "Intelligence"}, {F::Act, 3600, 1200, 375, "Action"},
+    {F::Fate, 3600, 1560, 375, "Fate"},        {F::Exp, 3600, 1920, 615, "Experience"},
 };
 
 struct LabelPlace {
     const char* caption;
     int left, top;
-    const char* buddy;  // the box the label names (HP and AP name their left box)
+    Control buddy;  // the box the label names (HP and AP name their left box)
 };
 
 // Label1_0 .. Label1_15, in index order.
 constexpr LabelPlace kLabels[] = {
-    {"Level:", 1680, 0, "txtLevel"}, {"Name:", 0, 0, "txtName"},
-    {"HP:", 0, 600, "txtHPL"},       {"AP:", 2160, 600, "txtAPL"},
-    {"Str:", 0, 1200, "txtStr"},     {"Vig:", 0, 1560, "txtVig"},
-    {"Wis:", 0, 1920, "txtWis"},     {"Agl:", 1080, 1200, "txtAgl"},
-    {"Mag:", 1080, 1560, "txtMag"},  {"Lck:", 1080, 1920, "txtLuck"},
-    {"Atk:", 2160, 1200, "txtAtk"},  {"Def:", 2160, 1560, "txtDef"},
-    {"Int:", 2160, 1920, "txtInt"},  {"Act:", 3240, 1200, "txtAct"},
-    {"Fte:", 3240, 1560, "txtFate"}, {"Exp:", 3240, 1920, "txtExp"},
+    {"Level:", 1680, 0, F::Level}, {"Name:", 0, 0, "txtName"},   {"HP:", 0, 600, F::HpLeft},
+    {"AP:", 2160, 600, F::ApLeft}, {"Str:", 0, 1200, F::Str},    {"Vig:", 0, 1560, F::Vig},
+    {"Wis:", 0, 1920, F::Wis},     {"Agl:", 1080, 1200, F::Agl}, {"Mag:", 1080, 1560, F::Mag},
+    {"Lck:", 1080, 1920, F::Luck}, {"Atk:", 2160, 1200, F::Atk}, {"Def:", 2160, 1560, F::Def},
+    {"Int:", 2160, 1920, F::Int},  {"Act:", 3240, 1200, F::Act}, {"Fte:", 3240, 1560, F::Fate},
+    {"Exp:", 3240, 1920, F::Exp},
 };
 
 // The gold button takes Enter as well as Space while it has the focus; a plain push button
@@ -129,10 +132,10 @@ protected:
 };
 
 // From tab index 1 upward (the panel itself, index 0, takes no focus), then the tab strip.
-constexpr const char* kTabOrder[] = {
-    "txtExp",  "cmdGold", "txtFate", "txtAct",      "txtInt",  "txtDef",   "txtAtk",
-    "txtLuck", "txtMag",  "txtAgl",  "txtWis",      "txtVig",  "txtStr",   "txtAPR",
-    "txtAPL",  "txtHPR",  "txtHPL",  "chkAilments", "txtName", "txtLevel", "tbsOptions",
+constexpr Control kTabOrder[] = {
+    F::Exp,    "cmdGold",  F::Fate,   F::Act,        F::Int,    F::Def,   F::Atk,
+    F::Luck,   F::Mag,     F::Agl,    F::Wis,        F::Vig,    F::Str,   F::ApRight,
+    F::ApLeft, F::HpRight, F::HpLeft, "chkAilments", "txtName", F::Level, "tbsOptions",
 };
 
 }  // namespace
@@ -229,7 +232,7 @@ void frmEditor::buildPanel(QWidget* client)
 
     for (const BoxPlace& place : kBoxPlaces) {
         auto* edit = new QLineEdit(picOptions);
-        edit->setObjectName(QLatin1String(place.name));
+        edit->setObjectName(ControlName(place.box));
         edit->setGeometry(TwipRect(place.left, place.top, place.width, 255));
         edit->setAccessibleName(QLatin1String(place.spoken));
         // The boxes take any length; only the name box has a limit of its own.
@@ -263,7 +266,7 @@ void frmEditor::buildPanel(QWidget* client)
         label->setObjectName(QStringLiteral("Label1_%1").arg(i));
         label->move(Px(kLabels[i].left), Px(kLabels[i].top));
         label->adjustSize();
-        label->setBuddy(box(kLabels[i].buddy));
+        label->setBuddy(picOptions->findChild<QLineEdit*>(ControlName(kLabels[i].buddy)));
     }
     auto* label2 = new QLabel(QStringLiteral("Party editor"), picOptions);
     label2->setObjectName(QStringLiteral("Label2"));
@@ -285,8 +288,8 @@ void frmEditor::buildPanel(QWidget* client)
 void frmEditor::setTabOrder()
 {
     QWidget* previous = nullptr;
-    for (const char* name : kTabOrder) {
-        auto* widget = findChild<QWidget*>(QLatin1String(name));
+    for (const Control& control : kTabOrder) {
+        auto* widget = findChild<QWidget*>(ControlName(control));
         if (previous)
             QWidget::setTabOrder(previous, widget);
         previous = widget;

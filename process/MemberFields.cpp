@@ -31,6 +31,8 @@ constexpr std::array<NumericFieldInfo, 17> kFields{{
     {NumericField::Act, "act", "txtAct", kByteLimit, &R::Act},
 }};
 
+}  // namespace
+
 const NumericFieldInfo& InfoOf(NumericField field)
 {
     for (const auto& info : kFields)
@@ -38,8 +40,6 @@ const NumericFieldInfo& InfoOf(NumericField field)
             return info;
     return kFields.front();  // every field has its line above
 }
-
-}  // namespace
 
 std::span<const NumericFieldInfo> NumericFields()
 {

@@ -51,6 +51,7 @@ inline constexpr std::int32_t kWordLimit = 999;
 // In the order the window fills its boxes.
 std::span<const NumericFieldInfo> NumericFields();
 const NumericFieldInfo* FindNumericField(QStringView key);
+const NumericFieldInfo& InfoOf(NumericField field);
 
 // Experience comes from PartyExperience, every other field from the slot's record.
 std::int32_t FieldValue(const PartyState& party, Slot slot, NumericField field);

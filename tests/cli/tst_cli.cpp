@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "Commands.h"
+#include "MemberFields.h"
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
 
@@ -424,6 +425,37 @@ private slots:
             QCOMPARE(result.err.count('\n'), 1);
         }
         QVERIFY(run({"show", path}).out.contains("Slot 1: " + stored + "\n"));
+    }
+
+    void everyFieldShowsInTextAndJson()
+    {
+        // Each field of the table gets a value of its own; show prints every one, both ways.
+        const QString path =
+            writeState("fields.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        QStringList args{"set", path, "--slot", "3"};
+        QMap<QString, int> values;
+        int next = 100;
+        for (const Process::NumericFieldInfo& info : Process::NumericFields()) {
+            values.insert(QLatin1String(info.key), next);
+            args << QStringLiteral("%1=%2").arg(QLatin1String(info.key)).arg(next);
+            next += 7;
+        }
+        QVERIFY(next - 7 <= Process::kByteLimit);
+        QCOMPARE(run(args).exitCode, 0);
+        const QString text = run({"show", path}).out;
+        const QString slot3 = text.section("Slot 3:", 1).section("Slot 4:", 0, 0);
+        const QJsonObject member =
+            QJsonDocument::fromJson(run({"show", "--json", path}).out.toUtf8())
+                .object()
+                .value("members")
+                .toArray()
+                .at(2)
+                .toObject();
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            QVERIFY2(slot3.contains(QStringLiteral(" %1").arg(it.value())),
+                     qPrintable(it.key() + " missing from\n" + slot3));
+            QCOMPARE(member.value(it.key()).toInt(), it.value());
+        }
     }
 
     void backupsAsJson()

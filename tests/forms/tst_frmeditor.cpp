@@ -32,6 +32,8 @@
 #include <QUrl>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+
 using namespace Process;
 using namespace testsupport;
 using forms::frmEditor;
@@ -669,6 +671,27 @@ private slots:
             if (saved[i] != expected[i])
                 QFAIL(qPrintable(QStringLiteral("byte %1 differs").arg(i)));
         QVERIFY(!m_folder->hasLeftovers());
+    }
+
+    void everyFieldOfTheTableHasAPlacedLabelledBox()
+    {
+        QList<QWidget*> chain;
+        for (QWidget* at = w<QWidget>("tbsOptions")->nextInFocusChain();
+             at != w<QWidget>("tbsOptions"); at = at->nextInFocusChain())
+            chain << at;
+        const QList<QLabel*> labels = m_editor->findChildren<QLabel*>();
+        for (const NumericFieldInfo& info : NumericFields()) {
+            QLineEdit* edit = box(info.boxName);
+            QVERIFY(!edit->geometry().isEmpty());
+            QVERIFY(w<QWidget>("picOptions")->rect().contains(edit->geometry()));
+            QVERIFY(!edit->accessibleName().isEmpty());
+            QVERIFY(chain.contains(edit));
+            // HP and AP share one label, on their left box.
+            if (!QByteArray(info.boxName).endsWith('R'))
+                QVERIFY2(std::any_of(labels.begin(), labels.end(),
+                                     [&](QLabel* label) { return label->buddy() == edit; }),
+                         info.boxName);
+        }
     }
 
     void tabOrderRunsFromExpToTheStrip()
