@@ -1,6 +1,5 @@
 #include "Backups.h"
 
-#include "FileIo.h"
 #include "StatePath.h"
 
 #include <QCryptographicHash>
@@ -11,12 +10,6 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Process {
 namespace {
@@ -87,12 +80,12 @@ struct Entry {
 
 // The backups in an open group folder, newest first. Their times are read only for a listing
 // (the local time zone is looked up for each).
-QList<Entry> Entries(int groupFd, bool withTimes)
+QList<Entry> Entries(const platform::Folder& group, bool withTimes)
 {
     QList<Entry> entries;
-    for (const QByteArray& found : EntryNames(groupFd)) {
+    for (const std::string& found : group.entryNames()) {
         Entry entry;
-        entry.name = QFile::decodeName(found);
+        entry.name = QFile::decodeName(QByteArray::fromStdString(found));
         if (const auto numbered = kBackupName.match(entry.name); numbered.hasMatch()) {
             entry.sequence = numbered.captured(1).toLongLong();
             if (withTimes)
@@ -103,14 +96,11 @@ QList<Entry> Entries(int groupFd, bool withTimes)
         } else {
             continue;
         }
-        struct stat st {
-        };
-        if (::fstatat(groupFd, found.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        const platform::FileFacts facts = group.factsOf(found);
+        if (facts.error)
             continue;
-        entry.trusted = S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
-        entry.stamp =
-            FileStamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), qint64(st.st_size),
-                      qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+        entry.trusted = facts.kind == platform::FileKind::Regular && facts.ownedByMe;
+        entry.stamp = facts.stamp;
         entries.append(entry);
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
@@ -119,29 +109,11 @@ QList<Entry> Entries(int groupFd, bool withTimes)
     return entries;
 }
 
-void RemovePending(int groupFd)
+void RemovePending(platform::Folder& group)
 {
-    for (const QByteArray& name : EntryNames(groupFd))
-        if (name.startsWith(kPendingPrefix))
-            ::unlinkat(groupFd, name.constData(), 0);
-}
-
-// Renames within the group folder, never over an existing name. Where the file system has no
-// such rename (network and user-space file systems), a look first does as well: the state's lock
-// keeps every other program out of this group.
-bool Rename(int groupFd, const QByteArray& from, const QByteArray& to)
-{
-    if (::renameat2(groupFd, from.constData(), groupFd, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return false;
-    struct stat st {
-    };
-    if (::fstatat(groupFd, to.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::renameat(groupFd, from.constData(), groupFd, to.constData()) == 0;
+    for (const std::string& name : group.entryNames())
+        if (QByteArray::fromStdString(name).startsWith(kPendingPrefix))
+            (void)group.remove(name);
 }
 
 QByteArray PendingName()
@@ -152,24 +124,26 @@ QByteArray PendingName()
 
 // A copy of the open file, made while nobody writes it, under `name` in the group folder. The
 // copy keeps the state's permission bits (the folder is the user's alone anyway).
-Outcome CopyInto(int groupFd, const QByteArray& name, int stateFd, const QString& failedHow)
+Outcome CopyInto(platform::Folder& group, const QByteArray& name, const platform::File& state,
+                 const QString& failedHow)
 {
-    struct stat st {
-    };
-    ::fstat(stateFd, &st);
-    UniqueFd out(::openat(groupFd, name.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    Outcome copied = Outcome::Failure(ErrorKind::Io, SystemCause(errno));
-    if (out.valid() && ::fchmod(out.get(), st.st_mode & 0666) != 0)
-        copied = Outcome::Failure(ErrorKind::Io, SystemCause(errno));
-    else if (out.valid())
-        copied = CopyStable(stateFd, out.get());
-    if (copied && ::fdatasync(out.get()) != 0)
-        copied = Outcome::Failure(ErrorKind::Io, SystemCause(errno));
+    platform::File out = platform::File::createIn(group, name.toStdString());
+    Outcome copied = out.valid() ? Outcome::Success()
+                                 : Outcome::Failure(ErrorKind::Io, SystemCause(out.error()));
+    if (copied) {
+        if (std::error_code e = out.setPermissions(state.facts().permissions & 0666))
+            copied = Outcome::Failure(ErrorKind::Io, SystemCause(e));
+    }
+    if (copied)
+        copied = CopyUnchanged(state, out);
+    if (copied) {
+        if (std::error_code e = out.syncData())
+            copied = Outcome::Failure(ErrorKind::Io, SystemCause(e));
+    }
     if (copied)
         return copied;
     if (out.valid())
-        ::unlinkat(groupFd, name.constData(), 0);
+        (void)group.remove(name.toStdString());
     return Outcome::Failure(copied.kind() == ErrorKind::ChangedByAnotherProgram
                                 ? ErrorKind::ChangedByAnotherProgram
                                 : ErrorKind::BackupFailed,
@@ -193,7 +167,7 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
 }
 
 Result<PendingBackup> PendingBackup::Take(const QString& backupFolder, const QString& statePath,
-                                          int stateFd)
+                                          const platform::File& state)
 {
     const QString resolved = ResolvedStatePath(statePath);
     const QString groupPath = QDir(backupFolder).filePath(GroupName(resolved));
@@ -201,13 +175,13 @@ Result<PendingBackup> PendingBackup::Take(const QString& backupFolder, const QSt
         QStringLiteral("No backup of the state file %1 could be kept in %2 "
                        "(%3), so the file was left as it was.")
             .arg(ShownPath(statePath), ShownPath(groupPath), QStringLiteral("%1"));
-    Result<UniqueFd> root = OpenOwnFolder(backupFolder, true);
+    Result<platform::Folder> root = OpenOwnFolder(backupFolder, true);
     if (!root)
         return Outcome::Failure(ErrorKind::BackupFailed,
                                 QStringLiteral("No backup of the state file %1 could be kept, so "
                                                "the file was left as it was: %2")
                                     .arg(ShownPath(statePath), root.failure().message()));
-    Result<UniqueFd> group =
+    Result<platform::Folder> group =
         OpenOwnSubfolder(root.value(), backupFolder, GroupName(resolved), true);
     if (!group)
         return Outcome::Failure(ErrorKind::BackupFailed,
@@ -216,29 +190,23 @@ Result<PendingBackup> PendingBackup::Take(const QString& backupFolder, const QSt
                                     .arg(ShownPath(statePath), group.failure().message()));
     // Left by a program killed while it took one; the state lock we hold says no other is
     // taking one now.
-    RemovePending(group.value().get());
+    RemovePending(group.value());
 
     PendingBackup backup;
     backup.m_group = std::move(group.value());
     backup.m_groupPath = groupPath;
     backup.m_stateName = QFileInfo(resolved).fileName();
-    backup.m_stateFd = stateFd;
+    backup.m_state = &state;
     backup.m_pending = PendingName();
-    struct stat st {
-    };
     // A backup linked to a file of another user's would be that user's file: copied instead.
-    if (::fstat(stateFd, &st) == 0 && st.st_nlink == 1 && st.st_uid == ::geteuid()) {
+    const platform::FileFacts facts = state.facts();
+    if (!facts.error && facts.links == 1 && facts.ownedByMe) {
         // The only name of the file: once the replace renames the new file over it, the backup
         // is the old file's only name and nothing writes it.
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(stateFd);
-        const int groupFd = backup.m_group.get();
-        backup.m_linked =
-            ::linkat(AT_FDCWD, self.constData(), groupFd, backup.m_pending.constData(),
-                     AT_SYMLINK_FOLLOW) == 0 ||
-            ::linkat(stateFd, "", groupFd, backup.m_pending.constData(), AT_EMPTY_PATH) == 0;
+        backup.m_linked = !backup.m_group.link(state, backup.m_pending.toStdString());
     }
     if (!backup.m_linked) {
-        if (Outcome copied = CopyInto(backup.m_group.get(), backup.m_pending, stateFd, failedHow);
+        if (Outcome copied = CopyInto(backup.m_group, backup.m_pending, state, failedHow);
             !copied) {
             backup.m_pending.clear();
             return copied;
@@ -250,21 +218,18 @@ Result<PendingBackup> PendingBackup::Take(const QString& backupFolder, const QSt
 void PendingBackup::drop()
 {
     if (!m_pending.isEmpty() && m_group.valid())
-        ::unlinkat(m_group.get(), m_pending.constData(), 0);
+        (void)m_group.remove(m_pending.toStdString());
     m_pending.clear();
 }
 
 Result<QString> PendingBackup::keep()
 {
-    const int groupFd = m_group.get();
-    struct stat st {
-    };
-    if (m_linked && ::fstat(m_stateFd, &st) == 0 && st.st_nlink != 1) {
+    if (m_linked && m_state->facts().links != 1) {
         // The old file has another name too, which a program could still write through: keep a
         // copy of its own instead.
         const QByteArray copy = PendingName();
         if (Outcome copied =
-                CopyInto(groupFd, copy, m_stateFd, QStringLiteral("No backup could be kept (%1)."));
+                CopyInto(m_group, copy, *m_state, QStringLiteral("No backup could be kept (%1)."));
             !copied) {
             drop();
             return copied;
@@ -273,7 +238,7 @@ Result<QString> PendingBackup::keep()
         m_pending = copy;
         m_linked = false;
     }
-    const QList<Entry> entries = Entries(groupFd, false);
+    const QList<Entry> entries = Entries(m_group, false);
     qint64 sequence = 1;
     for (const Entry& entry : entries)
         sequence = std::max(sequence, entry.sequence + 1);
@@ -283,10 +248,12 @@ Result<QString> PendingBackup::keep()
         name = QStringLiteral("%1-%2-%3")
                    .arg(sequence, 6, 10, QLatin1Char('0'))
                    .arg(stamp, NameForBackup(m_stateName));
-        if (Rename(groupFd, m_pending, QFile::encodeName(name)))
+        const std::error_code renamed =
+            m_group.rename(m_pending.toStdString(), QFile::encodeName(name).toStdString());
+        if (!renamed)
             break;
-        if (errno != EEXIST) {
-            const QString cause = SystemCause(errno);
+        if (renamed != std::errc::file_exists) {
+            const QString cause = SystemCause(renamed);
             drop();
             return Outcome::Failure(ErrorKind::BackupFailed,
                                     QStringLiteral("No backup could be kept in %1 (%2).")
@@ -298,19 +265,18 @@ Result<QString> PendingBackup::keep()
     qsizetype kept = 1;
     for (const Entry& entry : entries)
         if (entry.trusted && ++kept > kKeptBackups)
-            ::unlinkat(groupFd, QFile::encodeName(entry.name).constData(), 0);
+            (void)m_group.remove(QFile::encodeName(entry.name).toStdString());
     return QDir(m_groupPath).filePath(name);
 }
 
 Result<QString> BackUpStateFile(const QString& backupFolder, const QString& statePath)
 {
-    const UniqueFd state(
-        ::open(QFile::encodeName(statePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const platform::File state = platform::File::open(ToNative(statePath), platform::Access::Read);
     if (!state.valid())
         return Outcome::Failure(ErrorKind::NotFound,
                                 QStringLiteral("The state file %1 cannot be opened: %2.")
-                                    .arg(ShownPath(statePath), SystemCause(errno)));
-    Result<PendingBackup> backup = PendingBackup::Take(backupFolder, statePath, state.get());
+                                    .arg(ShownPath(statePath), SystemCause(state.error())));
+    Result<PendingBackup> backup = PendingBackup::Take(backupFolder, statePath, state);
     if (!backup)
         return backup.failure();
     return backup.value().keep();
@@ -319,11 +285,11 @@ Result<QString> BackUpStateFile(const QString& backupFolder, const QString& stat
 Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath)
 {
     QList<Backup> backups;  // none yet where a folder is missing
-    Result<UniqueFd> root = OpenOwnFolder(backupFolder, false);
+    Result<platform::Folder> root = OpenOwnFolder(backupFolder, false);
     if (!root && root.failure().kind() != ErrorKind::NotFound)
         return root.failure();
     const QString groupName = GroupName(ResolvedStatePath(statePath));
-    Result<UniqueFd> group = Outcome::Failure(ErrorKind::NotFound, {});
+    Result<platform::Folder> group = Outcome::Failure(ErrorKind::NotFound, {});
     if (root)
         group = OpenOwnSubfolder(root.value(), backupFolder, groupName, false);
     if (!group && group.failure().kind() != ErrorKind::NotFound)
@@ -331,7 +297,7 @@ Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& st
     if (!group)
         return backups;
     const QDir groupDir(QDir(backupFolder).filePath(groupName));
-    for (const Entry& entry : Entries(group.value().get(), true)) {
+    for (const Entry& entry : Entries(group.value(), true)) {
         if (!entry.trusted)
             continue;
         Backup backup;
@@ -351,43 +317,38 @@ Result<QByteArray> ReadBackup(const Backup& backup)
     const QFileInfo info(backup.path);
     const QString groupPath = info.absolutePath();
     const QString rootPath = QFileInfo(groupPath).absolutePath();
-    Result<UniqueFd> root = OpenOwnFolder(rootPath, false);
+    Result<platform::Folder> root = OpenOwnFolder(rootPath, false);
     if (!root)
         return root.failure();
-    Result<UniqueFd> group =
+    Result<platform::Folder> group =
         OpenOwnSubfolder(root.value(), rootPath, QFileInfo(groupPath).fileName(), false);
     if (!group)
         return group.failure();
     const QString shown = ShownPath(backup.path);
-    const UniqueFd file(::openat(group.value().get(),
-                                 QFile::encodeName(info.fileName()).constData(),
-                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const platform::File file = platform::File::openIn(
+        group.value(), ToNative(info.fileName()).string(), platform::Access::Read);
     if (!file.valid())
-        return Outcome::Failure(
-            ErrorKind::Io,
-            QStringLiteral("The backup %1 cannot be opened: %2.").arg(shown, SystemCause(errno)));
-    struct stat st {
-    };
-    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        return Outcome::Failure(ErrorKind::Io, QStringLiteral("The backup %1 cannot be opened: %2.")
+                                                   .arg(shown, SystemCause(file.error())));
+    const platform::FileFacts facts = file.facts();
+    if (facts.kind != platform::FileKind::Regular || !facts.ownedByMe)
         return Outcome::Failure(ErrorKind::Untrusted,
                                 QStringLiteral("The backup %1 is not a file of yours; it is not "
                                                "used.")
                                     .arg(shown));
-    if (StampOfOpenFile(file.get()) != backup.stamp)
-        return Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
-                                QStringLiteral("The backup %1 was changed while it was being "
-                                               "restored; nothing was restored.")
-                                    .arg(shown));
-    const std::optional<QByteArray> bytes = ReadWholeFile(file.get());
+    const Outcome changed = Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
+                                             QStringLiteral("The backup %1 was changed while it "
+                                                            "was being restored; nothing was "
+                                                            "restored.")
+                                                 .arg(shown));
+    if (facts.stamp != backup.stamp)
+        return changed;
+    const std::optional<QByteArray> bytes = ReadWholeFile(file);
     if (!bytes)
-        return Outcome::Failure(
-            ErrorKind::Io,
-            QStringLiteral("The backup %1 cannot be read: %2.").arg(shown, SystemCause(errno)));
-    if (StampOfOpenFile(file.get()) != backup.stamp)
-        return Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
-                                QStringLiteral("The backup %1 was changed while it was being "
-                                               "restored; nothing was restored.")
-                                    .arg(shown));
+        return Outcome::Failure(ErrorKind::Io,
+                                QStringLiteral("The backup %1 cannot be read.").arg(shown));
+    if (file.stamp() != backup.stamp)
+        return changed;
     return *bytes;
 }
 

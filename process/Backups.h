@@ -39,12 +39,12 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
 class PendingBackup
 {
 public:
-    // From `stateFd`, the open state file as it is now: a hard link where no other name of the
+    // From `state`, the open state file as it is now: a hard link where no other name of the
     // file exists and the disk allows one (it costs nothing: the replace leaves the old file to
     // the backup alone), else a copy taken while nobody writes the file
     // (ErrorKind::ChangedByAnotherProgram when someone does).
     static Result<PendingBackup> Take(const QString& backupFolder, const QString& statePath,
-                                      int stateFd);
+                                      const platform::File& state);
 
     PendingBackup() = default;
     PendingBackup(PendingBackup&&) = default;
@@ -59,11 +59,11 @@ public:
     bool linked() const { return m_linked && !m_pending.isEmpty(); }
 
 private:
-    UniqueFd m_group;
+    platform::Folder m_group;
     QString m_groupPath;
     QString m_stateName;
     QByteArray m_pending;  // its hidden name in the group folder while it is pending
-    int m_stateFd = -1;    // not owned
+    const platform::File* m_state = nullptr;  // not owned
     bool m_linked = false;
 };
 

@@ -1,5 +1,6 @@
 #include "DecompressorRun.h"
 
+#include "RunningProgram.h"
 #include "StagingNames.h"
 #include "StagingProtocol.h"
 #include "StatePath.h"
@@ -11,12 +12,6 @@
 #include <QFileSystemWatcher>
 #include <QProcess>
 #include <QTimer>
-
-#if defined(Q_OS_LINUX)
-#include <csignal>
-
-#include <sys/prctl.h>
-#endif
 
 namespace Process {
 namespace {
@@ -49,11 +44,9 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
     process.setArguments({FromProtocol(protocol::kDecompressorSwitch), statePath});
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
-#if defined(Q_OS_LINUX)
     // If the editor dies mid-frame, its decompressor dies too instead of writing into the
     // folder while a later frame runs.
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
+    process.setChildProcessModifier(platform::DieWithParent);
 
     QEventLoop loop;
     bool flagSeen = false;

@@ -3,18 +3,13 @@
 #include "StatePath.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-
-#include <cerrno>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Process {
 namespace {
+
+using platform::FileFacts;
+using platform::FileKind;
 
 // Folders that do not do: the reason is the message, a phrase to set inside a sentence.
 Outcome NotOwn(const QString& reason)
@@ -22,15 +17,17 @@ Outcome NotOwn(const QString& reason)
     return Outcome::Failure(ErrorKind::Untrusted, reason);
 }
 
-Outcome CheckOwn(const struct stat& st)
+Outcome CheckOwn(const FileFacts& facts)
 {
-    if (S_ISLNK(st.st_mode))
+    if (facts.error)
+        return NotOwn(SystemCause(facts.error));
+    if (facts.kind == FileKind::Link)
         return NotOwn(QStringLiteral("it is a symbolic link"));
-    if (!S_ISDIR(st.st_mode))
+    if (facts.kind != FileKind::Folder)
         return NotOwn(QStringLiteral("it is not a folder"));
-    if (st.st_uid != ::geteuid())
+    if (!facts.ownedByMe)
         return NotOwn(QStringLiteral("it belongs to another user"));
-    if (st.st_mode & (S_IWGRP | S_IWOTH))
+    if (facts.othersMayWrite)
         return NotOwn(QStringLiteral("other users can write it"));
     return Outcome::Success();
 }
@@ -45,15 +42,14 @@ Outcome CheckSafeAbove(const QString& path)
     if (!canonical.isEmpty())
         above = canonical;
     for (;;) {
-        struct stat st {
-        };
-        if (::stat(QFile::encodeName(above).constData(), &st) != 0)
+        const FileFacts facts = platform::FactsOf(ToNative(above));
+        if (facts.error)
             return NotOwn(
                 QStringLiteral("the folder %1 above it cannot be looked at").arg(ShownPath(above)));
-        if (st.st_uid != 0 && st.st_uid != ::geteuid())
+        if (!facts.ownedByRoot && !facts.ownedByMe)
             return NotOwn(QStringLiteral("the folder %1 above it belongs to another user")
                               .arg(ShownPath(above)));
-        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+        if (facts.othersMayWrite && !facts.keepsOthersEntries)
             return NotOwn(QStringLiteral("other users can write the folder %1 above it")
                               .arg(ShownPath(above)));
         const QString next = QFileInfo(above).absolutePath();
@@ -63,12 +59,11 @@ Outcome CheckSafeAbove(const QString& path)
     }
 }
 
-// Narrows a folder of the user's own that others may read to the user alone.
-void Tighten(int fd, struct stat& st)
+// A folder of the user's own that others may read but not write: narrowed to the user alone.
+bool MayTighten(const FileFacts& facts)
 {
-    if (S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && !(st.st_mode & (S_IWGRP | S_IWOTH)) &&
-        (st.st_mode & 077) && ::fchmod(fd, 0700) == 0)
-        (void)::fstat(fd, &st);
+    return facts.kind == FileKind::Folder && facts.ownedByMe && !facts.othersMayWrite &&
+           (facts.permissions & 077);
 }
 
 Outcome Untrusted(const QString& path, const Outcome& why)
@@ -79,110 +74,84 @@ Outcome Untrusted(const QString& path, const Outcome& why)
                                 .arg(ShownPath(path), why.message()));
 }
 
-Result<UniqueFd> OpenAt(int parent, const QString& path, const QByteArray& name, bool create)
+// The folder just opened (or why it could not be), checked as the user's own.
+Result<platform::Folder> Checked(platform::Folder folder, const QString& path, bool create,
+                                 const FileFacts& beforeOpening)
 {
-    if (create && ::mkdirat(parent, name.constData(), 0700) != 0 && errno != EEXIST)
-        return Outcome::Failure(ErrorKind::FolderNotWritable,
-                                QStringLiteral("The folder %1 cannot be created: %2.")
-                                    .arg(ShownPath(path), SystemCause(errno)));
-    UniqueFd fd(
-        ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) {
-        const int error = errno;
-        if (error == ENOENT)
+    if (!folder.valid()) {
+        if (folder.error() == std::errc::no_such_file_or_directory)
             return Outcome::Failure(
                 ErrorKind::NotFound,
                 QStringLiteral("The folder %1 does not exist.").arg(ShownPath(path)));
-        struct stat st {
-        };
-        if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            if (Outcome own = CheckOwn(st); !own)
-                return Untrusted(path, own);
+        if (Outcome own = CheckOwn(beforeOpening); !own && !beforeOpening.error)
+            return Untrusted(path, own);
         return Outcome::Failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The folder %1 cannot be opened: %2.")
-                                    .arg(ShownPath(path), SystemCause(error)));
+                                    .arg(ShownPath(path), SystemCause(folder.error())));
     }
-    struct stat st {
-    };
-    if (::fstat(fd.get(), &st) != 0)
-        return Untrusted(path, NotOwn(SystemCause(errno)));
-    if (create)
-        Tighten(fd.get(), st);
-    if (Outcome own = CheckOwn(st); !own)
+    FileFacts facts = folder.facts();
+    if (create && MayTighten(facts) && !folder.setPermissions(0700))
+        facts = folder.facts();
+    if (Outcome own = CheckOwn(facts); !own)
         return Untrusted(path, own);
-    return fd;
+    return folder;
 }
 
 }  // namespace
 
-QList<QByteArray> EntryNames(int folderFd)
-{
-    QList<QByteArray> names;
-    // The listing needs a descriptor of its own, which closedir closes.
-    const int listing = ::dup(folderFd);
-    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!dir) {
-        if (listing >= 0)
-            ::close(listing);
-        return names;
-    }
-    ::rewinddir(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..")
-            names.append(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-void UniqueFd::reset()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
 Outcome CheckOwnFolder(const QString& path, bool tighten)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    struct stat st {
-    };
-    if (::lstat(encoded.constData(), &st) != 0)
-        return NotOwn(SystemCause(errno));
-    if (tighten && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-        !(st.st_mode & (S_IWGRP | S_IWOTH)) && (st.st_mode & 077)) {
-        (void)::chmod(encoded.constData(), 0700);
-        (void)::lstat(encoded.constData(), &st);
+    const platform::Path native = ToNative(path);
+    FileFacts facts = platform::FactsOf(native, false);
+    if (tighten && MayTighten(facts)) {
+        platform::Folder opened = platform::Folder::open(native, false);
+        if (opened.valid() && !opened.setPermissions(0700))
+            facts = opened.facts();
     }
-    if (Outcome own = CheckOwn(st); !own)
+    if (Outcome own = CheckOwn(facts); !own)
         return own;
     return CheckSafeAbove(path);
 }
 
-Result<UniqueFd> OpenOwnFolder(const QString& path, bool create)
+Result<platform::Folder> OpenOwnFolder(const QString& path, bool create)
 {
     const QString clean = QDir::cleanPath(QDir(path).absolutePath());
     const QFileInfo info(clean);
-    if (create && !QDir().mkpath(info.absolutePath()))
-        return Outcome::Failure(
-            ErrorKind::FolderNotWritable,
-            QStringLiteral("The folder %1 cannot be created.").arg(ShownPath(info.absolutePath())));
+    if (create) {
+        if (std::error_code made = platform::CreateFolders(ToNative(info.absolutePath())))
+            return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                    QStringLiteral("The folder %1 cannot be created: %2.")
+                                        .arg(ShownPath(info.absolutePath()), SystemCause(made)));
+    }
     if (Outcome safe = CheckSafeAbove(clean); !safe)
         return Untrusted(clean, safe);
-    UniqueFd parent(::open(QFile::encodeName(info.absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const platform::Folder parent = platform::Folder::open(ToNative(info.absolutePath()));
     if (!parent.valid())
-        return Outcome::Failure(errno == ENOENT ? ErrorKind::NotFound : ErrorKind::PermissionDenied,
-                                QStringLiteral("The folder %1 cannot be opened: %2.")
-                                    .arg(ShownPath(info.absolutePath()), SystemCause(errno)));
-    return OpenAt(parent.get(), clean, QFile::encodeName(info.fileName()), create);
+        return Outcome::Failure(
+            parent.error() == std::errc::no_such_file_or_directory ? ErrorKind::NotFound
+                                                                   : ErrorKind::PermissionDenied,
+            QStringLiteral("The folder %1 cannot be opened: %2.")
+                .arg(ShownPath(info.absolutePath()), SystemCause(parent.error())));
+    return OpenOwnSubfolder(parent, info.absolutePath(), info.fileName(), create);
 }
 
-Result<UniqueFd> OpenOwnSubfolder(const UniqueFd& parent, const QString& parentPath,
-                                  const QString& name, bool create)
+Result<platform::Folder> OpenOwnSubfolder(const platform::Folder& parent, const QString& parentPath,
+                                          const QString& name, bool create)
 {
-    return OpenAt(parent.get(), QDir(parentPath).filePath(name), QFile::encodeName(name), create);
+    const std::string native = ToNative(name).string();
+    const QString path = QDir(parentPath).filePath(name);
+    const FileFacts before = parent.factsOf(native);
+    if (create) {
+        platform::Folder made = platform::Folder::createIn(parent, native);
+        if (!made.valid() && made.error() != std::errc::too_many_symbolic_link_levels &&
+            made.error() != std::errc::not_a_directory &&
+            made.error() != std::errc::no_such_file_or_directory)
+            return Outcome::Failure(ErrorKind::FolderNotWritable,
+                                    QStringLiteral("The folder %1 cannot be created: %2.")
+                                        .arg(ShownPath(path), SystemCause(made.error())));
+        return Checked(std::move(made), path, create, parent.factsOf(native));
+    }
+    return Checked(platform::Folder::openIn(parent, native), path, create, before);
 }
 
 }  // namespace Process

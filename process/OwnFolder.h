@@ -5,60 +5,27 @@
 // (or that keep others' entries theirs, as a sticky /tmp does). Anywhere else another user could
 // swap, plant or read what the editor keeps there.
 
+#include "Folder.h"
 #include "Outcome.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QString>
-
-#include <utility>
 
 namespace Process {
 
-// An open file or folder, closed when it goes.
-class UniqueFd
-{
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset();
-
-private:
-    int m_fd = -1;
-};
-
-// The names in an open folder, "." and ".." left out.
-QList<QByteArray> EntryNames(int folderFd);
-
 // Whether `path` is such a folder; when it is not, ErrorKind::Untrusted with the reason as the
 // message, a phrase to set in a sentence ("it is a symbolic link", "it belongs to another
-// user", ...). A folder of the user's own that others may read but not write is
-// narrowed to the user alone when `tighten` is set.
+// user", ...). A folder of the user's own that others may read but not write is narrowed to the
+// user alone when `tighten` is set.
 Outcome CheckOwnFolder(const QString& path, bool tighten);
 
 // Opens such a folder, without following a link at its last step; with `create`, makes it
 // (0700, and its parents as usual) when it is missing, and narrows it as above. A missing folder
-// without `create` is ErrorKind::NotFound; one that is not the user's own is ErrorKind::Untrusted,
-// with a message that names it and why.
-Result<UniqueFd> OpenOwnFolder(const QString& path, bool create);
+// without `create` is ErrorKind::NotFound; one that is not the user's own is
+// ErrorKind::Untrusted, with a message that names it and why.
+Result<platform::Folder> OpenOwnFolder(const QString& path, bool create);
 
 // The same for `name` inside an open folder of the user's own.
-Result<UniqueFd> OpenOwnSubfolder(const UniqueFd& parent, const QString& parentPath,
-                                  const QString& name, bool create);
+Result<platform::Folder> OpenOwnSubfolder(const platform::Folder& parent, const QString& parentPath,
+                                          const QString& name, bool create);
 
 }  // namespace Process

@@ -97,11 +97,9 @@ Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
         return Outcome::Success();  // already the plain image: nothing to write
     if (Outcome writable = CheckReplaceable(statePath); !writable)
         return writable;
-    const int image = m_workingCopy.descriptor();
-    const qint64 size = m_workingCopy.size();
     return ReplaceLockedState(
         statePath, m_stateLock, m_context.backupFolder,
-        [&](int fd) { return CopyRange(image, fd, size); }, m_context.beforeRename);
+        [&](platform::File& file) { return m_workingCopy.copyTo(file); }, m_context.beforeRename);
 }
 
 }  // namespace Process

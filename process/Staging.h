@@ -88,8 +88,8 @@ private:
     QString inFolder(const QString& name) const;
 
     StagingContext m_context;
-    protocol::FileLock m_stateLock;
-    protocol::FileLock m_folderLock;
+    platform::FileLock m_stateLock;
+    platform::FileLock m_folderLock;
     WorkingCopy m_workingCopy;
 };
 

@@ -1,7 +1,6 @@
 #include "StagingFolder.h"
 
 #include "AtomicReplace.h"
-#include "FileIo.h"
 #include "OwnFolder.h"
 #include "StagingNames.h"
 #include "StatePath.h"
@@ -10,13 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 namespace Process {
 namespace {
 
@@ -24,7 +16,7 @@ const QString kAppFolder = QStringLiteral("cindral-editor");
 
 bool Writable(const QString& folder)
 {
-    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+    return platform::MayWriteIn(ToNative(folder));
 }
 
 // Why a folder does not serve: the reason is the message, a phrase to set in a sentence.
@@ -42,19 +34,18 @@ Outcome RefreshCopy(const QString& installed, const QString& folder)
     if (!bytes || bytes->isEmpty())
         return Unusable(
             QStringLiteral("the decompressor %1 cannot be read whole").arg(ShownPath(installed)));
-    const UniqueFd copy(::open(QFile::encodeName(target).constData(),
-                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {
-    };
-    if (copy.valid() && ::fstat(copy.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700 &&
-        ReadWholeFile(copy.get()) == bytes)
+    const platform::File copy =
+        platform::File::open(ToNative(target), platform::Access::Read, false);
+    const platform::FileFacts facts = copy.valid() ? copy.facts() : platform::FileFacts{};
+    if (facts.kind == platform::FileKind::Regular && facts.ownedByMe && facts.permissions == 0700 &&
+        ReadWholeFile(copy) == bytes)
         return Outcome::Success();
     const Result<FileStamp> written = ReplaceFile(
         target,
-        [&](int fd) {
-            return ::fchmod(fd, 0700) == 0 &&
-                   protocol::WriteAll(fd, bytes->constData(), std::size_t(bytes->size()));
+        [&](platform::File& file) {
+            if (std::error_code e = file.setPermissions(0700))
+                return e;
+            return file.writeAll(bytes->constData(), std::size_t(bytes->size()));
         },
         {}, QStringLiteral("private copy of the decompressor"));
     return written ? Outcome::Success() : Unusable(written.failure().message());
@@ -63,17 +54,13 @@ Outcome RefreshCopy(const QString& installed, const QString& folder)
 // Whether `folder` now holds a runnable copy, or why it cannot serve.
 Outcome Prepare(const QString& folder, const QString& installed)
 {
-    if (!QDir().mkpath(QFileInfo(folder).absolutePath()))
-        return Unusable(QStringLiteral("it cannot be created"));
-    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
-        return Unusable(QStringLiteral("it cannot be created (%1)").arg(SystemCause(errno)));
+    if (std::error_code made = platform::CreateFolders(ToNative(folder)))
+        return Unusable(QStringLiteral("it cannot be created (%1)").arg(SystemCause(made)));
     if (Outcome own = CheckOwnFolder(folder, true); !own)
         return own;
     if (!Writable(folder))
         return Unusable(QStringLiteral("it is not writable"));
-    struct statvfs fs {
-    };
-    if (::statvfs(QFile::encodeName(folder).constData(), &fs) == 0 && (fs.f_flag & ST_NOEXEC))
+    if (!platform::MayRunPrograms(ToNative(folder)))
         return Unusable(QStringLiteral("its file system does not run programs (noexec)"));
     return RefreshCopy(installed, folder);
 }

@@ -8,19 +8,19 @@
 
 namespace Process {
 
-Outcome LockStateFile(protocol::FileLock& lock, const QString& statePath,
+Outcome LockStateFile(platform::FileLock& lock, const QString& statePath,
                       std::chrono::milliseconds wait)
 {
-    const protocol::LockResult locked =
+    const platform::LockResult locked =
         lock.lockExistingFile(QFile::encodeName(statePath).toStdString(), wait);
     switch (locked.status) {
-    case protocol::LockStatus::Locked: return Outcome::Success();
-    case protocol::LockStatus::Busy:
+    case platform::LockStatus::Locked: return Outcome::Success();
+    case platform::LockStatus::Busy:
         return Outcome::Failure(ErrorKind::Busy,
                                 QStringLiteral("Another program is loading or saving the state "
                                                "file %1. Try again when it has finished.")
                                     .arg(ShownPath(statePath)));
-    case protocol::LockStatus::NotRegular:
+    case platform::LockStatus::NotRegular:
         return Outcome::Failure(
             ErrorKind::NotAState,
             QStringLiteral("%1 is %2, not a state file.")
@@ -32,26 +32,26 @@ Outcome LockStateFile(protocol::FileLock& lock, const QString& statePath,
     }
 }
 
-Outcome LockProgramFolder(protocol::FileLock& lock, const QString& programFolder,
+Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder,
                           std::chrono::milliseconds wait)
 {
     const QString folder = ShownPath(programFolder);
     const QString lockPath = QDir(programFolder).filePath(kFolderLockName);
-    const protocol::LockResult locked =
+    const platform::LockResult locked =
         lock.lockFolderFile(QFile::encodeName(lockPath).toStdString(), wait);
     switch (locked.status) {
-    case protocol::LockStatus::Locked: return Outcome::Success();
-    case protocol::LockStatus::Busy:
+    case platform::LockStatus::Locked: return Outcome::Success();
+    case platform::LockStatus::Busy:
         return Outcome::Failure(ErrorKind::Busy,
                                 QStringLiteral("Another load or save is using the program folder "
                                                "%1. Try again when it has finished.")
                                     .arg(folder));
-    case protocol::LockStatus::NotRegular:
+    case platform::LockStatus::NotRegular:
         return Outcome::Failure(ErrorKind::Busy,
                                 QStringLiteral("The lock file %1 is %2, which no load or save of "
                                                "this editor makes; remove it and try again.")
                                     .arg(ShownPath(lockPath), QString::fromStdString(locked.what)));
-    case protocol::LockStatus::CannotClear:
+    case platform::LockStatus::CannotClear:
         return Outcome::Failure(ErrorKind::Busy,
                                 QStringLiteral("The lock file %1 was left by a program that has "
                                                "ended and cannot be removed (%2); remove it and "

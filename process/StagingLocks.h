@@ -13,9 +13,9 @@
 
 namespace Process {
 
-Outcome LockStateFile(protocol::FileLock& lock, const QString& statePath,
+Outcome LockStateFile(platform::FileLock& lock, const QString& statePath,
                       std::chrono::milliseconds wait);
-Outcome LockProgramFolder(protocol::FileLock& lock, const QString& programFolder,
+Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder,
                           std::chrono::milliseconds wait);
 
 }  // namespace Process

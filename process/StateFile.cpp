@@ -2,7 +2,6 @@
 
 #include "AtomicReplace.h"
 #include "Backups.h"
-#include "FileIo.h"
 #include "MemberFields.h"
 #include "PartyImage.h"
 #include "StagingLocks.h"
@@ -160,18 +159,18 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
     if (!bytes)
         return bytes.failure();
     const QByteArray& contents = bytes.value();
-    const Fill fill = [&](int fd) {
-        return protocol::WriteAll(fd, contents.constData(), std::size_t(contents.size()));
+    const Fill fill = [&](platform::File& file) {
+        return file.writeAll(contents.constData(), std::size_t(contents.size()));
     };
     if (!QFileInfo::exists(statePath))
         return ReplaceFileContents(statePath, contents);
     for (int attempt = 1;; ++attempt) {
-        protocol::FileLock lock;  // a restore must not land in the middle of a save
+        platform::FileLock lock;  // a restore must not land in the middle of a save
         if (Outcome locked = LockStateFile(lock, statePath, context.lockWait); !locked)
             return locked;
         if (Outcome writable = CheckReplaceable(statePath); !writable)
             return writable;
-        if (ReadWholeFile(lock.descriptor()) == contents)
+        if (ReadWholeFile(lock.file()) == contents)
             return Outcome::Success();
         const Outcome restored =
             ReplaceLockedState(statePath, lock, context.backupFolder, fill, context.beforeRename);

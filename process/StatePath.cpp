@@ -10,9 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace Process {
 QString ShownPath(const QString& path)
 {
@@ -43,6 +40,22 @@ QString SystemCause(int error)
     }
 }
 
+QString SystemCause(const std::error_code& error)
+{
+    if (error.category() == std::generic_category())
+        return SystemCause(error.value());
+    return QString::fromStdString(error.message());
+}
+
+platform::Path ToNative(const QString& path)
+{
+#if defined(Q_OS_WIN)
+    return platform::Path(path.toStdWString());
+#else
+    return platform::Path(QFile::encodeName(path).toStdString());
+#endif
+}
+
 Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
 {
     const QString shown = ShownPath(statePath);
@@ -54,15 +67,13 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
                                                "(UTF-8), so it cannot be opened exactly; rename "
                                                "the file and try again.")
                                     .arg(shown));
-    const QByteArray encoded = QFile::encodeName(statePath);
-    struct stat state {
-    };
-    if (::stat(encoded.constData(), &state) != 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
+    const platform::FileFacts state = platform::FactsOf(ToNative(statePath));
+    if (state.error) {
+        if (state.error == std::errc::no_such_file_or_directory ||
+            state.error == std::errc::not_a_directory)
             return Outcome::Failure(ErrorKind::NotFound,
                                     QStringLiteral("The state file %1 does not exist.").arg(shown));
-        if (error == EACCES)
+        if (state.error == std::errc::permission_denied)
             return Outcome::Failure(ErrorKind::PermissionDenied,
                                     QStringLiteral("The state file %1 cannot be reached: a folder "
                                                    "on its path may not be searched (permission "
@@ -70,17 +81,17 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
                                         .arg(shown));
         return Outcome::Failure(ErrorKind::NotFound,
                                 QStringLiteral("The state file %1 cannot be reached: %2.")
-                                    .arg(shown, SystemCause(error)));
+                                    .arg(shown, SystemCause(state.error)));
     }
-    if (S_ISDIR(state.st_mode))
+    if (state.kind == platform::FileKind::Folder)
         return Outcome::Failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is a folder, not a state file.").arg(shown));
-    if (!S_ISREG(state.st_mode))
+    if (state.kind != platform::FileKind::Regular)
         return Outcome::Failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is not a plain file (a pipe or a device, say), "
                                                "so it is no state file.")
                                     .arg(shown));
-    if (::access(encoded.constData(), R_OK) != 0)
+    if (!platform::MayRead(ToNative(statePath)))
         return Outcome::Failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The state file %1 cannot be read: permission "
                                                "denied.")
@@ -91,10 +102,9 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
                             kFolderLockName, QFileInfo(DecompressorPath(programFolder)).fileName()};
     for (const QString& name : names) {
         // The same file by any name: a link, a hard link or the path itself.
-        struct stat other {
-        };
-        if (::stat(QFile::encodeName(folder.filePath(name)).constData(), &other) == 0 &&
-            other.st_dev == state.st_dev && other.st_ino == state.st_ino)
+        const platform::FileFacts other = platform::FactsOf(ToNative(folder.filePath(name)));
+        if (!other.error && other.stamp.device == state.stamp.device &&
+            other.stamp.inode == state.stamp.inode)
             return Outcome::Failure(ErrorKind::NotAState,
                                     QStringLiteral("%1 is the editor's own file %2 in %3, which a "
                                                    "load or save replaces; copy it elsewhere "

@@ -3,9 +3,12 @@
 // Checks on a state path before anything is read, locked or removed, and the form in which a
 // path appears in a message.
 
+#include "File.h"
 #include "Outcome.h"
 
 #include <QString>
+
+#include <system_error>
 
 namespace Process {
 
@@ -20,5 +23,9 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder);
 
 // A cause from the system's error number, as a message shows it.
 QString SystemCause(int error);
+QString SystemCause(const std::error_code& error);
+
+// The path as the operating system takes it.
+platform::Path ToNative(const QString& path);
 
 }  // namespace Process

@@ -26,13 +26,13 @@ Outcome ChangedMeanwhile(const QString& statePath)
 
 // Waits until nobody has written the open file for a while: a program that saves in parts may
 // still be writing it. False when it never rests within the bound.
-bool WaitUntilQuiet(int fd)
+bool WaitUntilQuiet(const platform::File& file)
 {
-    std::optional<FileStamp> last = StampOfOpenFile(fd);
+    std::optional<FileStamp> last = file.stamp();
     int quietPolls = 0;
     for (int poll = 0; poll < kQuietBound / kPollPause; ++poll) {
         std::this_thread::sleep_for(kPollPause);
-        const std::optional<FileStamp> now = StampOfOpenFile(fd);
+        const std::optional<FileStamp> now = file.stamp();
         quietPolls = now == last ? quietPolls + 1 : 0;
         last = now;
         if (quietPolls * kPollPause >= kQuiet)
@@ -46,15 +46,16 @@ bool WaitUntilQuiet(int fd)
 // program is done with them they go back in the state's place, unless it has written our file
 // too (then that is newer still); and they are kept as a backup where they cannot go back.
 // `kept` is the backup that already holds them, if any.
-Outcome PutBack(const QString& statePath, const protocol::FileLock& lock, const FileStamp& ours,
+Outcome PutBack(const QString& statePath, const platform::FileLock& lock, const FileStamp& ours,
                 const QString& backupFolder, Result<QString> kept)
 {
     const QString shown = ShownPath(statePath);
     QString cause = QStringLiteral("that program kept writing it");
     bool newerInPlace = false;
-    if (WaitUntilQuiet(lock.descriptor())) {
+    if (WaitUntilQuiet(lock.file())) {
         const Result<FileStamp> back = ReplaceFile(
-            statePath, [&](int fd) { return CopyStable(lock.descriptor(), fd).ok(); },
+            statePath,
+            [&](platform::File& file) { return platform::CopyStable(lock.file(), file); },
             [&] {
                 return StampOfPath(statePath) == ours ? Outcome::Success()
                                                       : ChangedMeanwhile(statePath);
@@ -67,8 +68,7 @@ Outcome PutBack(const QString& statePath, const protocol::FileLock& lock, const 
                     : QStringLiteral("it cannot be written");
     }
     if (!kept && !backupFolder.isEmpty()) {
-        Result<PendingBackup> backup =
-            PendingBackup::Take(backupFolder, statePath, lock.descriptor());
+        Result<PendingBackup> backup = PendingBackup::Take(backupFolder, statePath, lock.file());
         kept = backup ? backup.value().keep() : Result<QString>(backup.failure());
     }
     if (newerInPlace && (kept || backupFolder.isEmpty()))
@@ -90,7 +90,7 @@ Outcome PutBack(const QString& statePath, const protocol::FileLock& lock, const 
 
 }  // namespace
 
-Outcome ReplaceLockedState(const QString& statePath, const protocol::FileLock& lock,
+Outcome ReplaceLockedState(const QString& statePath, const platform::FileLock& lock,
                            const QString& backupFolder, const Fill& fill,
                            const std::function<void()>& beforeRename)
 {
@@ -100,8 +100,7 @@ Outcome ReplaceLockedState(const QString& statePath, const protocol::FileLock& l
         return ChangedMeanwhile(statePath);
     PendingBackup backup;
     if (!backupFolder.isEmpty()) {
-        Result<PendingBackup> taken =
-            PendingBackup::Take(backupFolder, statePath, lock.descriptor());
+        Result<PendingBackup> taken = PendingBackup::Take(backupFolder, statePath, lock.file());
         if (!taken)
             return taken.failure();
         backup = std::move(taken.value());

@@ -21,7 +21,7 @@ namespace Process {
 // done, kept as a backup) and the result is ErrorKind::ChangedByAnotherProgram: the caller
 // redoes its edit on the newest bytes. `beforeRename` runs between the last look and the
 // rename, the moment no look can cover.
-Outcome ReplaceLockedState(const QString& statePath, const protocol::FileLock& lock,
+Outcome ReplaceLockedState(const QString& statePath, const platform::FileLock& lock,
                            const QString& backupFolder, const Fill& fill,
                            const std::function<void()>& beforeRename = {});
 

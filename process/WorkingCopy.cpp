@@ -1,19 +1,13 @@
 #include "WorkingCopy.h"
 
-#include "FileIo.h"
-#include "ImageLayout.h"
+#include "CharacterRecord.h"
 #include "StagingProtocol.h"
 #include "StatePath.h"
 
 #include <QFile>
 
-#include <cerrno>
 #include <string_view>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Process {
 namespace {
@@ -32,28 +26,29 @@ WorkingCopy::~WorkingCopy()
 
 void WorkingCopy::close()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    (void)m_file.close();
 }
 
 Outcome WorkingCopy::open(const QString& path, const QString& statePath)
 {
     close();
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    struct stat st {
-    };
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) {
-        const int error = errno;
-        return Outcome::Failure(error == ENOENT ? ErrorKind::NotAState : ErrorKind::Io,
+    m_file = platform::File::open(ToNative(path), platform::Access::ReadWrite, false);
+    platform::FileFacts facts;
+    if (m_file.valid())
+        facts = m_file.facts();
+    else
+        facts.error = m_file.error();
+    if (facts.error)
+        return Outcome::Failure(facts.error == std::errc::no_such_file_or_directory
+                                    ? ErrorKind::NotAState
+                                    : ErrorKind::Io,
                                 QStringLiteral("%1 is not a state this editor can edit: the "
                                                "decompressor wrote no image (%2).")
-                                    .arg(ShownPath(statePath), SystemCause(error)));
-    }
-    m_size = st.st_size;
+                                    .arg(ShownPath(statePath), SystemCause(facts.error)));
+    m_size = facts.stamp.size;
     m_image = QByteArray(kMinimumImageSize, '\0');
     // A decompressor that wrote something else must not get its output over the user's state.
-    bool snapshot = m_size >= kFirstLine && protocol::ReadAt(m_fd, 0, m_image.data(), kFirstLine);
+    const bool snapshot = m_size >= kFirstLine && !m_file.readAt(0, m_image.data(), kFirstLine);
     bool known = false;
     for (std::string_view signature : protocol::kSnapshotSignatures)
         known = known ||
@@ -71,11 +66,11 @@ Outcome WorkingCopy::open(const QString& path, const QString& statePath)
                                                "party data needs.")
                                     .arg(ShownPath(statePath), QString::number(m_size),
                                          QString::number(kMinimumImageSize)));
-    if (!protocol::ReadAt(m_fd, kRegionStart, m_image.data() + kRegionStart,
-                          kRegionEnd - kRegionStart))
+    if (std::error_code e = m_file.readAt(kRegionStart, m_image.data() + kRegionStart,
+                                          std::size_t(kRegionEnd - kRegionStart)))
         return Outcome::Failure(ErrorKind::Io,
                                 QStringLiteral("The decompressor's image of %1 cannot be read: %2.")
-                                    .arg(ShownPath(statePath), SystemCause(errno)));
+                                    .arg(ShownPath(statePath), SystemCause(e)));
     m_asRead = m_image;
     return Outcome::Success();
 }
@@ -85,36 +80,39 @@ Outcome WorkingCopy::writeBack()
     const qint64 length = kRegionEnd - kRegionStart;
     if (m_image.mid(kRegionStart, length) == m_asRead.mid(kRegionStart, length))
         return Outcome::Success();
-    if (!protocol::WriteAt(m_fd, kRegionStart, m_image.constData() + kRegionStart, length))
+    if (std::error_code e =
+            m_file.writeAt(kRegionStart, m_image.constData() + kRegionStart, std::size_t(length)))
         return Outcome::Failure(
             ErrorKind::Io,
-            QStringLiteral("The working copy cannot be written: %1.").arg(SystemCause(errno)));
+            QStringLiteral("The working copy cannot be written: %1.").arg(SystemCause(e)));
     m_asRead = m_image;
     return Outcome::Success();
 }
 
+std::error_code WorkingCopy::copyTo(platform::File& target) const
+{
+    return platform::CopyRange(m_file, target, m_size);
+}
+
 bool WorkingCopy::sameAs(const QString& path) const
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const platform::File other = platform::File::open(ToNative(path), platform::Access::Read);
+    if (!other.valid())
         return false;
-    struct stat st {
-    };
-    bool same = ::fstat(fd, &st) == 0 && st.st_size == m_size;
+    const std::optional<platform::FileStamp> stamp = other.stamp();
+    bool same = stamp && stamp->size == m_size;
     // A save changes the party block or the gold: one small read there tells most files apart
     // before the whole image is read.
     const qint64 length = kRegionEnd - kRegionStart;
     QByteArray region(length, '\0');
-    same = same && protocol::ReadAt(fd, kRegionStart, region.data(), length) &&
+    same = same && !other.readAt(kRegionStart, region.data(), std::size_t(length)) &&
            region == m_image.mid(kRegionStart, length);
     std::vector<char> mine(256 * 1024), theirs(256 * 1024);
     for (qint64 at = 0; same && at < m_size; at += qint64(mine.size())) {
-        const qint64 n = std::min<qint64>(qint64(mine.size()), m_size - at);
-        same = protocol::ReadAt(m_fd, at, mine.data(), n) &&
-               protocol::ReadAt(fd, at, theirs.data(), n) &&
-               std::equal(mine.begin(), mine.begin() + n, theirs.begin());
+        const auto n = std::size_t(std::min<qint64>(qint64(mine.size()), m_size - at));
+        same = !m_file.readAt(at, mine.data(), n) && !other.readAt(at, theirs.data(), n) &&
+               std::equal(mine.begin(), mine.begin() + qsizetype(n), theirs.begin());
     }
-    ::close(fd);
     return same;
 }
 

@@ -4,6 +4,7 @@
 // the editor reads or writes come into memory; the rest stays in the file and reaches the state
 // file through the kernel's copy.
 
+#include "File.h"
 #include "Outcome.h"
 
 #include <QByteArray>
@@ -33,12 +34,13 @@ public:
     // The file at `path` holds exactly this image.
     bool sameAs(const QString& path) const;
 
-    int descriptor() const { return m_fd; }
+    // Writes the whole image into `target`, through the kernel's copy where it can.
+    std::error_code copyTo(platform::File& target) const;
     qint64 size() const { return m_size; }
     void close();
 
 private:
-    int m_fd = -1;
+    platform::File m_file;
     qint64 m_size = 0;
     QByteArray m_image;
     QByteArray m_asRead;

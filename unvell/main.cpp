@@ -6,14 +6,12 @@
 
 #include "Decompress.h"
 #include "FileLock.h"
+#include "RunningProgram.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 namespace {
 
@@ -47,23 +45,6 @@ std::string Usage()
            "to five seconds), so it never writes into a load or save of the editor.\n";
 }
 
-// The folder of the path this program was started by, as the editor names it: a link to the
-// program stays in the link's folder, which is where the editor waits for the files.
-std::filesystem::path ProgramFolder(const char* argv0)
-{
-    std::error_code ec;
-    if (std::strchr(argv0, '/')) {
-        auto started = std::filesystem::absolute(argv0, ec);
-        if (!ec)
-            return started.parent_path();
-    }
-    // Found on the search path: the real file's folder is the best answer there is.
-    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        return self.parent_path();
-    return std::filesystem::current_path(ec);
-}
-
 // How long a run of its own waits for a load or save of an editor to finish with the folder.
 constexpr auto kLockWait = std::chrono::seconds(5);
 
@@ -83,21 +64,20 @@ int main(int argc, char** argv)
     for (int i = 3; i < argc; ++i)
         path.append(" ").append(argv[i]);
 
-    const auto folder = ProgramFolder(argv[0]);
+    const auto folder = platform::ProgramFolder(argv[0]);
     // Started by an editor, it works under the editor's lock on the folder. Started on its own,
     // it takes that lock itself, so it never writes its image into an editor's frame.
     const std::string lockPath = (folder / protocol::kFolderLockName).string();
-    protocol::FileLock lock;
-    if (!protocol::FolderLockHeldBy(lockPath, long(::getppid()))) {
-        const protocol::LockResult locked = lock.lockFolderFile(lockPath, kLockWait);
-        if (locked.status != protocol::LockStatus::Locked) {
+    platform::FileLock lock;
+    if (!platform::FolderLockHeldBy(lockPath, platform::ParentProcessId())) {
+        const platform::LockResult locked = lock.lockFolderFile(lockPath, kLockWait);
+        if (locked.status != platform::LockStatus::Locked) {
             const std::string cause =
-                locked.status == protocol::LockStatus::Busy
+                locked.status == platform::LockStatus::Busy
                     ? "the folder " + folder.string() + " is in use by a load or save; try again"
-                : locked.status == protocol::LockStatus::NotRegular
+                : locked.status == platform::LockStatus::NotRegular
                     ? "the lock file " + lockPath + " is " + locked.what + "; remove it"
-                    : "cannot create the lock file " + lockPath + ": " +
-                          std::strerror(locked.error);
+                    : "cannot create the lock file " + lockPath + ": " + locked.error.message();
             std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
                          protocol::kErrorPrefix.data(), path.c_str(), cause.c_str());
             return unvell::kExitFailure;

@@ -103,12 +103,12 @@ private slots:
         // shell, not the frame's program) must not write into it until the frame is over.
         ProgramFolder folder;
         const QString other = writeState("other.000", Pack(MakeImage({.seed = 9}), Packing::Gzip));
-        protocol::FileLock frame;
+        platform::FileLock frame;
         QCOMPARE(frame
                      .lockFolderFile(QFile::encodeName(folder.file(kFolderLockName)).toStdString(),
                                      std::chrono::milliseconds(0))
                      .status,
-                 protocol::LockStatus::Locked);
+                 platform::LockStatus::Locked);
         QProcess shell;
         shell.start("/bin/sh", {"-c", "\"$0\" -dec \"$1\"; exit $?", folder.file("Unvell"), other});
         QVERIFY(shell.waitForStarted());
@@ -610,17 +610,17 @@ private slots:
     {
         const QString path = writeState("moved.000", m_gzip);
         const std::string name = QFile::encodeName(path).toStdString();
-        protocol::FileLock first;
+        platform::FileLock first;
         QCOMPARE(first.lockExistingFile(name, std::chrono::milliseconds(0)).status,
-                 protocol::LockStatus::Locked);
-        protocol::FileLock second(std::move(first));
-        protocol::FileLock third;
+                 platform::LockStatus::Locked);
+        platform::FileLock second(std::move(first));
+        platform::FileLock third;
         third = std::move(second);
         QVERIFY(!first.locked() && !second.locked() && third.locked());
         QVERIFY(third.stillAsLocked());  // no false "changed by another program"
-        protocol::FileLock other;
+        platform::FileLock other;
         QCOMPARE(other.lockExistingFile(name, std::chrono::milliseconds(0)).status,
-                 protocol::LockStatus::Busy);
+                 platform::LockStatus::Busy);
         WriteBytes(path, m_image);
         QVERIFY(!third.stillAsLocked());
     }
@@ -633,9 +633,9 @@ private slots:
         const QByteArray encoded = QFile::encodeName(path);
         const timespec whole[2] = {{1700000000, 0}, {1700000000, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, encoded.constData(), whole, 0), 0);
-        protocol::FileLock lock;
+        platform::FileLock lock;
         QCOMPARE(lock.lockExistingFile(encoded.toStdString(), std::chrono::milliseconds(0)).status,
-                 protocol::LockStatus::Locked);
+                 platform::LockStatus::Locked);
         QVERIFY(lock.stillAsLocked());
         QByteArray newer = m_image;
         newer[89184] = char(newer[89184] ^ 0x11);

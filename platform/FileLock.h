@@ -2,14 +2,17 @@
 
 // Advisory locks that the kernel drops when their holder dies, so no lock is ever left stale:
 // a lock file in a folder (created on demand, removed on release) and a lock on an existing
-// file. Plain POSIX with no Qt, shared by the editor and the decompressor.
+// file. No Qt: shared by the editor and the decompressor.
+
+#include "File.h"
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <system_error>
 
-namespace protocol {
+namespace platform {
 
 enum class LockStatus {
     Locked,
@@ -22,8 +25,8 @@ enum class LockStatus {
 
 struct LockResult {
     LockStatus status = LockStatus::Locked;
-    int error = 0;     // errno of the failing call, where there is one
-    std::string what;  // for NotRegular: "a folder", "a symbolic link", ...
+    std::error_code error;  // of the failing call, where there is one
+    std::string what;       // for NotRegular: "a folder", "a symbolic link", ...
 };
 
 class FileLock
@@ -46,7 +49,7 @@ public:
     // the path names.
     LockResult lockExistingFile(const std::string& path, std::chrono::milliseconds wait);
 
-    bool locked() const { return m_fd >= 0; }
+    bool locked() const { return m_file.valid(); }
     // After lockExistingFile: the path still names the locked file, with the size and time it
     // had when it was locked, so nobody (no program that ignores the lock) wrote it since.
     bool stillAsLocked() const;
@@ -54,12 +57,12 @@ public:
     // size and time it had when it was locked.
     bool unchangedSinceLocked() const;
     // The open locked file, for reading it or linking it while it is held.
-    int descriptor() const { return m_fd; }
+    const File& file() const { return m_file; }
     // Removes a lock file made by lockFolderFile, then unlocks.
     void release();
 
 private:
-    int m_fd = -1;
+    File m_file;
     std::string m_removeOnRelease;
     std::string m_lockedPath;  // for lockExistingFile
     long long m_lockedSize = 0;
@@ -70,4 +73,4 @@ private:
 // True when the folder lock at `path` is held by process `pid`, alive and locking it now.
 bool FolderLockHeldBy(const std::string& path, long pid);
 
-}  // namespace protocol
+}  // namespace platform

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace protocol {
+namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 // long enough to cost no measurable CPU.
 constexpr auto kRetryPause = std::chrono::milliseconds(10);
 
-const char* KindOf(mode_t mode)
+const char* KindName(mode_t mode)
 {
     if (S_ISDIR(mode))
         return "a folder";
@@ -38,7 +38,8 @@ const char* KindOf(mode_t mode)
 
 LockResult Failed(LockStatus status, int error, std::string what = {})
 {
-    return {status, error, std::move(what)};
+    return {status, error ? std::error_code(error, std::generic_category()) : std::error_code(),
+            std::move(what)};
 }
 
 bool SameFile(const struct stat& a, const struct stat& b)
@@ -85,7 +86,7 @@ Step TryLock(int fd, const std::string& path, bool followLinks, LockResult& fail
     };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        failure = Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
+        failure = Failed(LockStatus::NotRegular, 0, KindName(st.st_mode));
         return Step::Failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -119,7 +120,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
         release();
         // Everything that tells the locked file apart moves with it, so a moved lock still
         // knows whether anybody wrote the file since it was locked.
-        m_fd = std::exchange(other.m_fd, -1);
+        m_file = std::move(other.m_file);
         m_removeOnRelease = std::exchange(other.m_removeOnRelease, {});
         m_lockedPath = std::exchange(other.m_lockedPath, {});
         m_lockedSize = std::exchange(other.m_lockedSize, 0);
@@ -155,7 +156,7 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
             };
             if (::fstat(readOnly, &st) != 0 || !S_ISREG(st.st_mode)) {
                 ::close(readOnly);
-                return Failed(LockStatus::NotRegular, 0, KindOf(st.st_mode));
+                return Failed(LockStatus::NotRegular, 0, KindName(st.st_mode));
             }
             struct stat now {
             };
@@ -190,7 +191,7 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
         if (::ftruncate(fd, 0) != 0 || ::write(fd, pid, size_t(length)) != length) {
             // The folder's disk may be full; the lock holds all the same.
         }
-        m_fd = fd;
+        m_file = File::fromNative(fd);
         m_removeOnRelease = path;
         return {};
     }
@@ -219,7 +220,7 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
                 return Failed(LockStatus::Busy, 0);
             continue;
         }
-        m_fd = fd;
+        m_file = File::fromNative(fd);
         m_removeOnRelease.clear();
         m_lockedPath = path;
         struct stat st {
@@ -238,9 +239,10 @@ bool FileLock::unchangedSinceLocked() const
 {
     struct stat st {
     };
-    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_size == m_lockedSize &&
+    const int fd = m_file.native();
+    return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size == m_lockedSize &&
            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == m_lockedTimeNs &&
-           (!m_lockedDigest || ContentDigest(m_fd) == m_lockedDigest);
+           (!m_lockedDigest || ContentDigest(fd) == m_lockedDigest);
 }
 
 bool FileLock::stillAsLocked() const
@@ -249,13 +251,13 @@ bool FileLock::stillAsLocked() const
     };
     struct stat there {
     };
-    return unchangedSinceLocked() && ::fstat(m_fd, &st) == 0 &&
+    return unchangedSinceLocked() && ::fstat(m_file.native(), &st) == 0 &&
            ::stat(m_lockedPath.c_str(), &there) == 0 && SameFile(st, there);
 }
 
 void FileLock::release()
 {
-    if (m_fd < 0)
+    if (!m_file.valid())
         return;
     // Removed while still held, so nobody can lock the file between the two steps; and only
     // if it is still ours (a person may have removed it and another program made it anew).
@@ -263,11 +265,10 @@ void FileLock::release()
     };
     struct stat there {
     };
-    if (!m_removeOnRelease.empty() && ::fstat(m_fd, &mine) == 0 &&
+    if (!m_removeOnRelease.empty() && ::fstat(m_file.native(), &mine) == 0 &&
         ::lstat(m_removeOnRelease.c_str(), &there) == 0 && SameFile(mine, there))
         ::unlink(m_removeOnRelease.c_str());
-    ::close(m_fd);
-    m_fd = -1;
+    (void)m_file.close();
     m_removeOnRelease.clear();
 }
 
@@ -288,4 +289,4 @@ bool FolderLockHeldBy(const std::string& path, long pid)
     return held;
 }
 
-}  // namespace protocol
+}  // namespace platform

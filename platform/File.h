@@ -1,0 +1,116 @@
+#pragma once
+
+// Files as the operating system keeps them: open, read and write at an offset, the identity and
+// stamp of an open file, its owner and links. Plain C++ with no Qt, for the editor and the
+// decompressor alike; each operating system has its own implementation (posix/ here).
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+namespace platform {
+
+using Path = std::filesystem::path;
+
+// Which file a name leads to, and whether anyone wrote it since: two stamps of one file are
+// equal until it is written, truncated or replaced.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+    // The file system keeps times in whole seconds: a stamp cannot tell two writes in one apart.
+    bool coarse() const { return modifiedNs % 1000000000 == 0; }
+};
+
+enum class FileKind { Missing, Regular, Folder, Link, Pipe, Device, Socket, Other };
+
+// What a name leads to, without opening it.
+struct FileFacts {
+    FileKind kind = FileKind::Missing;
+    bool ownedByMe = false;  // by the user this program runs as
+    bool ownedByRoot = false;
+    bool othersMayWrite = false;      // the group or everyone
+    bool keepsOthersEntries = false;  // a folder's sticky bit
+    bool markedWritable = false;      // any write permission at all, whoever may use it
+    unsigned permissions = 0;         // rwx bits for owner, group, others
+    std::uint64_t links = 0;
+    FileStamp stamp;
+    std::error_code error;  // why the facts could not be had (kind Missing)
+};
+// Following a link at the last step, or not.
+FileFacts FactsOf(const Path& path, bool followLinks = true);
+
+enum class Access { Read, ReadWrite, Write };
+
+class Folder;
+
+class File
+{
+public:
+    File() = default;
+    ~File() { (void)close(); }
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // An existing file. With followLinks false a link at the last step is refused. Never blocks
+    // on a pipe or a device.
+    static File open(const Path& path, Access access, bool followLinks = true);
+    // A new file that must not exist yet, private to the user until it gets its permissions.
+    static File create(const Path& path, unsigned permissions = 0600);
+    static File createIn(const Folder& folder, const std::string& name,
+                         unsigned permissions = 0600);
+    static File openIn(const Folder& folder, const std::string& name, Access access);
+    // Created, or emptied where it exists; never through a link.
+    static File createOrTruncate(const Path& path, unsigned permissions);
+
+    bool valid() const { return m_handle >= 0; }
+    std::error_code error() const { return m_error; }  // why open or create failed
+
+    std::error_code readAt(std::int64_t offset, void* data, std::size_t size) const;
+    // Up to `size` bytes at the current position: the count, 0 at the end, -1 on an error
+    // (LastError() says which).
+    std::ptrdiff_t read(void* data, std::size_t size);
+    std::error_code writeAt(std::int64_t offset, const void* data, std::size_t size);
+    std::error_code writeAll(const void* data, std::size_t size);  // at the current position
+    std::error_code syncData();
+    std::error_code setPermissions(unsigned permissions);
+    std::error_code truncate(std::int64_t size);
+    std::optional<FileStamp> stamp() const;
+    FileFacts facts() const;
+    // The whole file; nothing when it cannot be read whole.
+    std::optional<std::string> readWhole() const;
+    std::error_code close();
+
+    // For the platform's own implementation.
+    int native() const { return m_handle; }
+    static File fromNative(int handle, std::error_code error = {}) { return File(handle, error); }
+
+private:
+    explicit File(int handle, std::error_code error = {}) : m_handle(handle), m_error(error) {}
+
+    int m_handle = -1;
+    std::error_code m_error;
+};
+
+// Copies the first `size` bytes of `from` to the current position of `to`, in the kernel where
+// it can.
+std::error_code CopyRange(const File& from, File& to, std::int64_t size);
+
+// Copies all of `from` while making sure nobody writes it meanwhile:
+// std::errc::resource_unavailable_try_again when its stamp moved during the copy.
+std::error_code CopyStable(const File& from, File& to);
+
+// The error of the last system call, for the implementation's own use.
+std::error_code LastError();
+
+// The error says the disk (or the user's share of it) is full.
+bool DiskFull(const std::error_code& error);
+
+}  // namespace platform

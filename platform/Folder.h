@@ -1,0 +1,67 @@
+#pragma once
+
+// Folders as the operating system keeps them: one held open, so that names inside it are
+// reached without following links again, and the questions a folder must answer (may programs
+// run from it, may this user write it).
+
+#include "File.h"
+
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace platform {
+
+class Folder
+{
+public:
+    Folder() = default;
+    ~Folder() { close(); }
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // With followLinks false a link at the last step is refused.
+    static Folder open(const Path& path, bool followLinks = true);
+    static Folder openIn(const Folder& parent, const std::string& name);  // never a link
+    // Makes `name` (private to the user) unless it exists; opens it either way.
+    static Folder createIn(const Folder& parent, const std::string& name);
+
+    bool valid() const { return m_handle >= 0; }
+    std::error_code error() const { return m_error; }
+    FileFacts facts() const;
+
+    std::vector<std::string> entryNames() const;       // "." and ".." left out
+    FileFacts factsOf(const std::string& name) const;  // the name itself, never a link's target
+    std::error_code remove(const std::string& name);
+    // Renames within the folder, never over an existing name.
+    std::error_code rename(const std::string& from, const std::string& to);
+    // Renames `from` over `target` (anywhere on the same disk).
+    std::error_code renameOver(const std::string& from, const Path& target);
+    // Gives an open file one more name here: an unnamed file its first, where the system allows.
+    std::error_code link(const File& file, const std::string& name);
+    std::error_code setPermissions(unsigned permissions);
+    void close();
+
+    int native() const { return m_handle; }  // for the platform's own implementation
+
+private:
+    explicit Folder(int handle, std::error_code error = {}) : m_handle(handle), m_error(error) {}
+
+    int m_handle = -1;
+    std::error_code m_error;
+};
+
+// Makes the folder (private to the user) and its parents as needed.
+std::error_code CreateFolders(const Path& path);
+// Programs may run from files in the folder (its file system is not mounted noexec).
+bool MayRunPrograms(const Path& folder);
+// This user may create and remove files in the folder.
+bool MayWriteIn(const Path& folder);
+// This user may read the file.
+bool MayRead(const Path& path);
+// The permissions a new file gets from the process's file-creation mask.
+unsigned DefaultFilePermissions();
+
+}  // namespace platform

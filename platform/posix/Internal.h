@@ -1,0 +1,13 @@
+#pragma once
+
+// Shared by the POSIX implementation's files only.
+
+#include "File.h"
+
+#include <sys/stat.h>
+
+namespace platform {
+
+FileFacts FactsOfStat(const struct stat& st);
+
+}  // namespace platform

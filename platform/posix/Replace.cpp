@@ -1,0 +1,194 @@
+#include "Replace.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+// A temporary name: a dot, at most this many bytes of the file's name (cut between characters),
+// a tag of ours and six characters, always within the system's 255 bytes.
+constexpr std::size_t kNameStartKept = 200;
+
+// The tag holds a digest of the whole name, so that the temporary files of two files whose long
+// names start alike never pass for each other's.
+std::string Tag(const std::string& fileName)
+{
+    std::uint32_t digest = 2166136261u;
+    for (unsigned char c : fileName)
+        digest = (digest ^ c) * 16777619u;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", digest);
+    return std::string(".cindral-") + hex + "-";
+}
+
+std::string NameStart(const std::string& fileName)
+{
+    std::size_t kept = std::min(fileName.size(), kNameStartKept);
+    while (kept > 0 && kept < fileName.size() &&
+           (static_cast<unsigned char>(fileName[kept]) & 0xC0) == 0x80)
+        --kept;
+    return "." + fileName.substr(0, kept);
+}
+
+std::string RandomSuffix()
+{
+    static std::mt19937 random{std::random_device{}()};
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string suffix(6, '0');
+    for (char& c : suffix)
+        c = kDigits[random() % 36];
+    return suffix;
+}
+
+// Copies every extended attribute (ACLs among them) the new file may take; one it may not is
+// skipped, as a copy by hand would.
+void CopyExtendedAttributes(const char* from, int to)
+{
+    const ssize_t listSize = ::listxattr(from, nullptr, 0);
+    if (listSize <= 0)
+        return;
+    std::vector<char> names(std::size_t(listSize), '\0');
+    const ssize_t got = ::listxattr(from, names.data(), names.size());
+    for (ssize_t at = 0; at < got;) {
+        const char* name = names.data() + at;
+        at += ssize_t(std::strlen(name)) + 1;
+        const ssize_t size = ::getxattr(from, name, nullptr, 0);
+        if (size < 0)
+            continue;
+        std::vector<char> value(static_cast<std::size_t>(size));
+        if (::getxattr(from, name, value.data(), value.size()) == size)
+            (void)::fsetxattr(to, name, value.data(), value.size(), 0);
+    }
+}
+
+// The owner and group first (a change of owner clears some mode bits), then the mode again.
+void KeepOwnership(const char* from, int to)
+{
+    struct stat old {
+    };
+    if (::stat(from, &old) != 0)
+        return;
+    if (::fchown(to, old.st_uid, old.st_gid) != 0)
+        (void)::fchown(to, uid_t(-1), old.st_gid);  // a user may still keep a group of theirs
+    (void)::fchmod(to, old.st_mode & 07777);
+    CopyExtendedAttributes(from, to);
+}
+
+}  // namespace
+
+NewFileBeside::NewFileBeside(const Path& target)
+    : m_target(target), m_fileName(target.filename().string())
+{
+    m_folder = Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path());
+    if (!m_folder.valid()) {
+        m_error = m_folder.error();
+        return;
+    }
+    const int fd = ::openat(m_folder.native(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd >= 0)
+        m_file = File::fromNative(fd);
+    else if (!openNamed())
+        m_error = m_error ? m_error : LastError();
+}
+
+NewFileBeside::~NewFileBeside()
+{
+    if (!m_name.empty())
+        (void)m_folder.remove(m_name);
+}
+
+void NewFileBeside::keepOwnershipOf(const Path& path)
+{
+    m_keepFromTarget = true;
+    m_ownershipFrom = path;
+    prepare();
+}
+
+void NewFileBeside::takeDefaultPermissions()
+{
+    m_defaultPermissions = true;
+    prepare();
+}
+
+void NewFileBeside::prepare()
+{
+    if (!m_file.valid())
+        return;
+    if (m_keepFromTarget)
+        KeepOwnership(m_ownershipFrom.c_str(), m_file.native());
+    else if (m_defaultPermissions)
+        (void)m_file.setPermissions(DefaultFilePermissions());
+}
+
+bool NewFileBeside::openNamed()
+{
+    // Where no unnamed file can be named, a named one is written; one that a killed run left
+    // behind is removed first.
+    const std::string prefix = NameStart(m_fileName) + Tag(m_fileName);
+    for (const std::string& name : m_folder.entryNames()) {
+        const FileFacts facts = m_folder.factsOf(name);
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            facts.kind == FileKind::Regular && facts.ownedByMe)
+            (void)m_folder.remove(name);
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = prefix + RandomSuffix();
+        m_file = File::createIn(m_folder, name);
+        if (m_file.valid()) {
+            m_name = name;
+            return true;
+        }
+        if (m_file.error() != std::errc::file_exists) {
+            m_error = m_file.error();
+            return false;
+        }
+    }
+    return false;
+}
+
+std::error_code NewFileBeside::name()
+{
+    if (!m_name.empty())
+        return {};
+    const std::string prefix = NameStart(m_fileName) + Tag(m_fileName);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = prefix + RandomSuffix();
+        const std::error_code linked = m_folder.link(m_file, name);
+        if (!linked) {
+            m_name = name;
+            return {};
+        }
+        if (linked != std::errc::file_exists)
+            break;
+    }
+    // No way to name it here (no /proc and no privilege): copy it into a named file.
+    File unnamed = std::move(m_file);
+    if (!openNamed())
+        return m_error;
+    prepare();
+    const std::optional<FileStamp> stamp = unnamed.stamp();
+    if (!stamp)
+        return LastError();
+    if (std::error_code e = CopyRange(unnamed, m_file, stamp->size))
+        return e;
+    return m_file.syncData();
+}
+
+std::error_code NewFileBeside::renameOverTarget()
+{
+    if (std::error_code e = m_folder.renameOver(m_name, m_target))
+        return e;
+    m_name.clear();
+    return {};
+}
+
+}  // namespace platform

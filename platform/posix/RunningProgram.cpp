@@ -1,0 +1,40 @@
+#include "RunningProgram.h"
+
+#include <csignal>
+#include <cstring>
+
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
+namespace platform {
+
+Path ProgramFolder(const char* argv0)
+{
+    std::error_code ec;
+    if (std::strchr(argv0, '/')) {
+        auto started = std::filesystem::absolute(argv0, ec);
+        if (!ec)
+            return started.parent_path();
+    }
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        return self.parent_path();
+    return std::filesystem::current_path(ec);
+}
+
+void DieWithParent()
+{
+#if defined(__linux__)
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+}
+
+long ParentProcessId()
+{
+    return long(::getppid());
+}
+
+}  // namespace platform
