@@ -20,7 +20,7 @@ const QList<QPair<QString, bool>> kFlagWords{{"1", true},  {"yes", true}, {"true
 
 Parsed Error(const QString& message)
 {
-    return {std::nullopt, message};
+    return Outcome::Failure(ErrorKind::WrongWords, message);
 }
 
 QString FieldList()
@@ -126,7 +126,7 @@ Parsed ParseWords(Request request, const QStringList& words)
             if (word == QLatin1String("--help") || word == QLatin1String("-h")) {
                 request.helpFor = request.verb;
                 request.verb = Verb::Help;
-                return {request, {}};
+                return request;
             }
             const bool set = request.verb == Verb::Set;
             if (word == QLatin1String("--json") &&
@@ -191,7 +191,7 @@ Parsed ParseWords(Request request, const QStringList& words)
                 return Error(
                     QStringLiteral("--slot %1 has no FIELD=VALUE").arg(group.slot.number()));
     }
-    return {request, {}};
+    return request;
 }
 
 }  // namespace
@@ -292,10 +292,10 @@ Parsed ParseCommandLine(const QStringList& args)
     Request request;
     if (verb == QLatin1String("--help") || verb == QLatin1String("-h") ||
         verb == QLatin1String("help"))
-        return {request, {}};  // Verb::Help
+        return request;  // Verb::Help
     if (verb == QLatin1String("--version") || verb == QLatin1String("-V")) {
         request.verb = Verb::Version;
-        return {request, {}};
+        return request;
     }
     for (Verb candidate : {Verb::Show, Verb::Set, Verb::Backups, Verb::Restore})
         if (verb == VerbName(candidate)) {

@@ -41,10 +41,8 @@ struct Request {
     QList<SlotEdits> groups;
 };
 
-struct Parsed {
-    std::optional<Request> request;
-    QString error;  // set when the words are wrong
-};
+// The request, or ErrorKind::WrongWords with a message saying what is wrong with the words.
+using Parsed = Process::Result<Request>;
 
 Parsed ParseCommandLine(const QStringList& args);  // without the program name
 QString UsageText();

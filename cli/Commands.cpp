@@ -244,16 +244,16 @@ int Set(const Request& request, const StagingContext& context, QTextStream& out,
     };
     // Read, edit and write in one frame: another program's save cannot slip in between.
     // A dry run reads as show does and writes nothing.
-    Result<StateContents> before = Outcome::Failure(ErrorKind::None, {});
-    if (request.dryRun) {
-        before = InspectState(request.statePath, context);
-        if (before) {
-            PartyState party = before.value().party;
-            edit(before.value(), party);
+    const Result<StateContents> before = [&] {
+        if (!request.dryRun)
+            return EditState(request.statePath, context, request.maxGold, edit);
+        Result<StateContents> inspected = InspectState(request.statePath, context);
+        if (inspected) {
+            PartyState party = inspected.value().party;
+            edit(inspected.value(), party);
         }
-    } else {
-        before = EditState(request.statePath, context, request.maxGold, edit);
-    }
+        return inspected;
+    }();
     if (!before)
         return Fail(err, before.failure().message());
     for (const Change& change : changes)
@@ -320,8 +320,8 @@ int Restore(const Request& request, const StagingContext& context, const QString
 int Run(const QStringList& args, const QString& programFolder, QTextStream& out, QTextStream& err)
 {
     const Parsed parsed = ParseCommandLine(args);
-    if (!parsed.request) {
-        err << "cindral-party: " << parsed.error << "\n"
+    if (!parsed) {
+        err << "cindral-party: " << parsed.failure().message() << "\n"
             << "Try 'cindral-party --help' for more information.\n";
         err.flush();
         return kExitUsage;
@@ -331,22 +331,22 @@ int Run(const QStringList& args, const QString& programFolder, QTextStream& out,
     context.backupFolder = DefaultBackupFolder();
     // Listing and restoring need the folder even under --no-backup; only new backups stop.
     const QString backupFolder = context.backupFolder;
-    if (!parsed.request->backup)
+    if (!parsed.value().backup)
         context.backupFolder.clear();
     int status = kExitOk;
-    switch (parsed.request->verb) {
+    switch (parsed.value().verb) {
     case Verb::Help: out << UsageText(); break;
     case Verb::Version: out << "cindral-party " << CINDRAL_VERSION << '\n'; break;
-    case Verb::Show: status = Show(*parsed.request, context, out, err); break;
-    case Verb::Set: status = Set(*parsed.request, context, out, err); break;
+    case Verb::Show: status = Show(parsed.value(), context, out, err); break;
+    case Verb::Set: status = Set(parsed.value(), context, out, err); break;
     case Verb::Backups: {
         StagingContext listing = context;
         listing.backupFolder = backupFolder;
-        status = parsed.request->json ? ListBackupsAsJson(*parsed.request, listing, out, err)
-                                      : ListBackupsOf(*parsed.request, listing, out, err);
+        status = parsed.value().json ? ListBackupsAsJson(parsed.value(), listing, out, err)
+                                     : ListBackupsOf(parsed.value(), listing, out, err);
         break;
     }
-    case Verb::Restore: status = Restore(*parsed.request, context, backupFolder, out, err); break;
+    case Verb::Restore: status = Restore(parsed.value(), context, backupFolder, out, err); break;
     }
     // Output that could not be written is a failure, however the command went (GNU's
     // close-stdout rule): a report cut short must not look like a whole one.

@@ -24,6 +24,7 @@ enum class ErrorKind {
     ChangedByAnotherProgram,  // written by another program during the edit: worth a retry
     Untrusted,                // a folder or file that someone else could have put there
     InvalidSlot,
+    WrongWords,  // a command line that says nothing this program does
     Io,
 };
 

@@ -298,8 +298,8 @@ private slots:
         const cli::Parsed parsed = cli::ParseCommandLine(
             {"set", "s.000", "--slot", "2", "NAME=Ab", "noailments=Yes", "--slot", "4", "luck=7",
              "noailments=false", "--max-gold", "--no-backup"});
-        QVERIFY2(parsed.request, qPrintable(parsed.error));
-        const cli::Request& r = *parsed.request;
+        QVERIFY2(parsed, qPrintable(parsed.failure().message()));
+        const cli::Request& r = parsed.value();
         QCOMPARE(r.verb, cli::Verb::Set);
         QCOMPARE(r.statePath, QStringLiteral("s.000"));
         QVERIFY(r.maxGold && !r.backup);
@@ -314,21 +314,22 @@ private slots:
         QVERIFY(!r.groups[1].edits[1].noAilments);
 
         const cli::Parsed restore = cli::ParseCommandLine({"restore", "s.000", "3"});
-        QVERIFY(restore.request && restore.request->verb == cli::Verb::Restore);
-        QCOMPARE(restore.request->backupNumber, 3);
-        QVERIFY(!cli::ParseCommandLine({"restore", "s.000", "0"}).request);
-        QVERIFY(!cli::ParseCommandLine({"backups", "s.000", "extra"}).request);
+        QVERIFY(restore && restore.value().verb == cli::Verb::Restore);
+        QCOMPARE(restore.value().backupNumber, 3);
+        QVERIFY(!cli::ParseCommandLine({"restore", "s.000", "0"}));
+        QVERIFY(!cli::ParseCommandLine({"backups", "s.000", "extra"}));
 
         // After -- every word is an operand; options and --slot come before it.
         const cli::Parsed dashed =
             cli::ParseCommandLine({"set", "--slot", "3", "--", "-s.000", "--x=1"});
-        QVERIFY(!dashed.request);
-        QVERIFY2(dashed.error.contains("unknown field \"--x\""), qPrintable(dashed.error));
+        QVERIFY(!dashed);
+        QVERIFY2(dashed.failure().message().contains("unknown field \"--x\""),
+                 qPrintable(dashed.failure().message()));
         const cli::Parsed gold = cli::ParseCommandLine({"set", "--", "-s.000", "--max-gold"});
-        QVERIFY(!gold.request);
+        QVERIFY(!gold);
         const cli::Parsed goldAlone = cli::ParseCommandLine({"set", "s.000", "--max-gold"});
-        QVERIFY2(goldAlone.request && goldAlone.request->groups.isEmpty(),
-                 qPrintable(goldAlone.error));
+        QVERIFY2(goldAlone && goldAlone.value().groups.isEmpty(),
+                 qPrintable(goldAlone.failure().message()));
     }
 
     void dashPathDryRunAndJson()
