@@ -14,6 +14,7 @@
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
 #include "StateFile.h"
+#include "StatePath.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -235,7 +236,11 @@ void BM_Backup(benchmark::State& state)
         QFile::remove(F().path);
         QFile::rename(fresh, F().path);
         state.ResumeTiming();
-        if (!Process::BackUpStateFile(backups, F().path))
+        const platform::File stateFile =
+            platform::File::open(Process::ToNative(F().path), platform::Access::Read);
+        Process::Result<Process::PendingBackup> backup =
+            Process::PendingBackup::Take(backups, F().path, stateFile);
+        if (!backup || !backup.value().keep())
             state.SkipWithError("backup failed");
     }
 }

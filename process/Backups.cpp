@@ -269,19 +269,6 @@ Result<QString> PendingBackup::keep()
     return QDir(m_groupPath).filePath(name);
 }
 
-Result<QString> BackUpStateFile(const QString& backupFolder, const QString& statePath)
-{
-    const platform::File state = platform::File::open(ToNative(statePath), platform::Access::Read);
-    if (!state.valid())
-        return Outcome::Failure(ErrorKind::NotFound,
-                                QStringLiteral("The state file %1 cannot be opened: %2.")
-                                    .arg(ShownPath(statePath), SystemCause(state.error())));
-    Result<PendingBackup> backup = PendingBackup::Take(backupFolder, statePath, state);
-    if (!backup)
-        return backup.failure();
-    return backup.value().keep();
-}
-
 Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath)
 {
     QList<Backup> backups;  // none yet where a folder is missing

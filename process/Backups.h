@@ -67,9 +67,6 @@ private:
     bool m_linked = false;
 };
 
-// Takes and keeps a backup at once, from the state file at `statePath`.
-Result<QString> BackUpStateFile(const QString& backupFolder, const QString& statePath);
-
 // The state file's backups, newest first: only regular files of this user, in folders of the
 // user's own (a folder that is not is ErrorKind::Untrusted). None yet is an empty list.
 Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath);

@@ -22,6 +22,26 @@ std::size_t RecordOffset(Slot s)
     return std::size_t(kPartyBlockOffset) + s.index() * kRecordSize;
 }
 
+// Writes value's low, middle and high byte at offset.
+void WriteExperience(QByteArray& image, std::int64_t offset, std::int32_t value)
+{
+    assert(offset >= 0 && offset + 3 <= image.size());
+    const auto v = static_cast<std::uint32_t>(value);
+    auto bytes = Bytes(image);
+    bytes[std::size_t(offset)] = std::uint8_t(v & 0xFF);
+    bytes[std::size_t(offset) + 1] = std::uint8_t((v >> 8) & 0xFF);
+    bytes[std::size_t(offset) + 2] = std::uint8_t((v >> 16) & 0xFF);
+}
+
+// The maximum goes in as the 16-bit 16959 then the byte 15, which is 999999.
+void WriteMaxGold(QByteArray& image)
+{
+    assert(image.size() >= kGoldEnd);
+    auto bytes = Bytes(image);
+    le::PutU16(bytes, std::size_t(kGoldOffset), std::uint16_t(kMaxGold & 0xFFFF));  // 16959
+    le::PutU8(bytes, std::size_t(kGoldOffset) + 2, std::uint8_t(kMaxGold >> 16));   // 15
+}
+
 }  // namespace
 
 std::int32_t ComposeExperience(std::uint16_t low, std::uint8_t high)
@@ -55,30 +75,12 @@ void WritePartyBlock(QByteArray& image, const PartyBlock& block)
         block[s].ToBytes(bytes.subspan(RecordOffset(s)).first<kRecordSize>());
 }
 
-void WriteExperience(QByteArray& image, std::int64_t offset, std::int32_t value)
-{
-    assert(offset >= 0 && offset + 3 <= image.size());
-    const auto v = static_cast<std::uint32_t>(value);
-    auto bytes = Bytes(image);
-    bytes[std::size_t(offset)] = std::uint8_t(v & 0xFF);
-    bytes[std::size_t(offset) + 1] = std::uint8_t((v >> 8) & 0xFF);
-    bytes[std::size_t(offset) + 2] = std::uint8_t((v >> 16) & 0xFF);
-}
-
 std::uint32_t ReadGold(const QByteArray& image)
 {
     assert(image.size() >= kGoldEnd);
     const auto bytes = Bytes(image);
     return le::U16(bytes, std::size_t(kGoldOffset)) |
            std::uint32_t(le::U8(bytes, std::size_t(kGoldOffset) + 2)) << 16;
-}
-
-void WriteMaxGold(QByteArray& image)
-{
-    assert(image.size() >= kGoldEnd);
-    auto bytes = Bytes(image);
-    le::PutU16(bytes, std::size_t(kGoldOffset), std::uint16_t(kMaxGold & 0xFFFF));  // 16959
-    le::PutU8(bytes, std::size_t(kGoldOffset) + 2, std::uint8_t(kMaxGold >> 16));   // 15
 }
 
 void ApplyParty(QByteArray& image, const PartyBlock& block, const PartyExperience& experience,

@@ -21,12 +21,8 @@ PartyBlock ReadPartyBlock(const QByteArray& image);
 PartyExperience ComposePartyExperience(const PartyBlock& block);
 void WritePartyBlock(QByteArray& image, const PartyBlock& block);
 
-// Writes value's low, middle and high byte at offset.
-void WriteExperience(QByteArray& image, std::int64_t offset, std::int32_t value);
-
-// Gold is 24-bit. The maximum goes in as the 16-bit 16959 then the byte 15, which is 999999.
+// Gold is 24-bit.
 std::uint32_t ReadGold(const QByteArray& image);
-void WriteMaxGold(QByteArray& image);
 
 // Every write a save makes into a freshly staged image, in the order the game's data expects:
 // the whole block, the gold if asked, then each member's experience from `experience`.
