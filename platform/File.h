@@ -47,17 +47,37 @@ FileFacts FactsOf(const Path& path, bool followLinks = true);
 
 enum class Access { Read, ReadWrite, Write };
 
+// A handle of the operating system's on an open file or folder, closed when it goes; or, when
+// the open failed, why.
+class Handle
+{
+public:
+    Handle() = default;
+    ~Handle() { (void)close(); }
+    Handle(Handle&& other) noexcept;
+    Handle& operator=(Handle&& other) noexcept;
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    bool valid() const { return m_handle >= 0; }
+    std::error_code error() const { return m_error; }  // why the open failed
+    std::error_code close();
+
+    int native() const { return m_handle; }  // for the platform's own implementation
+
+protected:
+    explicit Handle(int handle, std::error_code error = {}) : m_handle(handle), m_error(error) {}
+
+    int m_handle = -1;
+    std::error_code m_error;
+};
+
 class Folder;
 
-class File
+class File : public Handle
 {
 public:
     File() = default;
-    ~File() { (void)close(); }
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
 
     // An existing file. With followLinks false a link at the last step is refused. Never blocks
     // on a pipe or a device.
@@ -69,9 +89,6 @@ public:
     static File openIn(const Folder& folder, const std::string& name, Access access);
     // Created, or emptied where it exists; never through a link.
     static File createOrTruncate(const Path& path, unsigned permissions);
-
-    bool valid() const { return m_handle >= 0; }
-    std::error_code error() const { return m_error; }  // why open or create failed
 
     std::error_code readAt(std::int64_t offset, void* data, std::size_t size) const;
     // Up to `size` bytes at the current position: the count, 0 at the end, -1 on an error
@@ -86,17 +103,12 @@ public:
     FileFacts facts() const;
     // The whole file; nothing when it cannot be read whole.
     std::optional<std::string> readWhole() const;
-    std::error_code close();
 
     // For the platform's own implementation.
-    int native() const { return m_handle; }
     static File fromNative(int handle, std::error_code error = {}) { return File(handle, error); }
 
 private:
-    explicit File(int handle, std::error_code error = {}) : m_handle(handle), m_error(error) {}
-
-    int m_handle = -1;
-    std::error_code m_error;
+    explicit File(int handle, std::error_code error = {}) : Handle(handle, error) {}
 };
 
 // Copies the first `size` bytes of `from` to the current position of `to`, in the kernel where

@@ -12,15 +12,10 @@
 
 namespace platform {
 
-class Folder
+class Folder : public Handle
 {
 public:
     Folder() = default;
-    ~Folder() { close(); }
-    Folder(Folder&& other) noexcept;
-    Folder& operator=(Folder&& other) noexcept;
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
 
     // With followLinks false a link at the last step is refused.
     static Folder open(const Path& path, bool followLinks = true);
@@ -28,8 +23,6 @@ public:
     // Makes `name` (private to the user) unless it exists; opens it either way.
     static Folder createIn(const Folder& parent, const std::string& name);
 
-    bool valid() const { return m_handle >= 0; }
-    std::error_code error() const { return m_error; }
     FileFacts facts() const;
 
     std::vector<std::string> entryNames() const;       // "." and ".." left out
@@ -42,15 +35,9 @@ public:
     // Gives an open file one more name here: an unnamed file its first, where the system allows.
     std::error_code link(const File& file, const std::string& name);
     std::error_code setPermissions(unsigned permissions);
-    void close();
-
-    int native() const { return m_handle; }  // for the platform's own implementation
 
 private:
-    explicit Folder(int handle, std::error_code error = {}) : m_handle(handle), m_error(error) {}
-
-    int m_handle = -1;
-    std::error_code m_error;
+    explicit Folder(int handle, std::error_code error = {}) : Handle(handle, error) {}
 };
 
 // Makes the folder (private to the user) and its parents as needed.

@@ -107,15 +107,15 @@ FileFacts FactsOf(const Path& path, bool followLinks)
     return FactsOfStat(st);
 }
 
-File::File(File&& other) noexcept
+Handle::Handle(Handle&& other) noexcept
     : m_handle(std::exchange(other.m_handle, -1)), m_error(other.m_error)
 {
 }
 
-File& File::operator=(File&& other) noexcept
+Handle& Handle::operator=(Handle&& other) noexcept
 {
     if (this != &other) {
-        close();
+        (void)close();
         m_handle = std::exchange(other.m_handle, -1);
         m_error = other.m_error;
     }
@@ -239,7 +239,7 @@ std::optional<std::string> File::readWhole() const
     return bytes;
 }
 
-std::error_code File::close()
+std::error_code Handle::close()
 {
     if (m_handle < 0)
         return {};

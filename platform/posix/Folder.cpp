@@ -14,21 +14,6 @@
 
 namespace platform {
 
-Folder::Folder(Folder&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, -1)), m_error(other.m_error)
-{
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        m_handle = std::exchange(other.m_handle, -1);
-        m_error = other.m_error;
-    }
-    return *this;
-}
-
 Folder Folder::open(const Path& path, bool followLinks)
 {
     const int fd =
@@ -139,13 +124,6 @@ std::error_code Folder::link(const File& file, const std::string& name)
 std::error_code Folder::setPermissions(unsigned permissions)
 {
     return ::fchmod(m_handle, mode_t(permissions)) == 0 ? std::error_code() : LastError();
-}
-
-void Folder::close()
-{
-    if (m_handle >= 0)
-        ::close(m_handle);
-    m_handle = -1;
 }
 
 std::error_code CreateFolders(const Path& path)
