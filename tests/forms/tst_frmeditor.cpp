@@ -954,6 +954,54 @@ private slots:
         QCOMPARE(lines.at(9), place);
     }
 
+    // Under a window manager the About window's frame, title bar included, is centred on its
+    // owner's frame every time, wherever the owner stands. tst_frmeditor_wm runs this on a bare
+    // X server with a window manager (CINDRAL_EXPECT_WINDOW_MANAGER set); offscreen there are
+    // no frames and the client areas are centred.
+    void aboutCentredOnTheOwnersFrame()
+    {
+        const bool managed = qEnvironmentVariableIsSet("CINDRAL_EXPECT_WINDOW_MANAGER");
+        if (managed)
+            QTRY_VERIFY2_WITH_TIMEOUT(m_editor->frameGeometry() != m_editor->geometry(),
+                                      qPrintable(QStringLiteral("no frame around %1,%2 %3x%4")
+                                                     .arg(m_editor->x())
+                                                     .arg(m_editor->y())
+                                                     .arg(m_editor->width())
+                                                     .arg(m_editor->height())),
+                                      30000);
+        auto offsetOf = [this](const QWidget* about) {
+            return about->frameGeometry().center() - m_editor->frameGeometry().center();
+        };
+        for (int round = 0; round < 8; ++round) {
+            const QPoint to(20 + 37 * round, 15 + 23 * round);
+            m_editor->move(to);
+            QTRY_COMPARE_WITH_TIMEOUT(m_editor->pos(), to, 10000);
+            bool framed = false;
+            QPoint offset(-999, -999);
+            QTimer::singleShot(0, this, [&] {
+                QWidget* about = QApplication::activeModalWidget();
+                if (!about)
+                    return;
+                framed = !managed ||
+                         QTest::qWaitFor(
+                             [&] { return about->frameGeometry().size() != about->size(); }, 30000);
+                // Where it settles: the window manager's moves arrive a little after the frame.
+                QTest::qWaitFor([&] { return offsetOf(about).manhattanLength() <= 2; }, 10000);
+                QTest::qWait(300);
+                offset = offsetOf(about);
+                about->close();
+            });
+            action("mnuFileAbout")->trigger();
+            QVERIFY2(framed, "the window manager gave About no frame");
+            QVERIFY2(qAbs(offset.x()) <= 1 && qAbs(offset.y()) <= 1,
+                     qPrintable(QStringLiteral("round %1: About's frame is off its owner's centre "
+                                               "by %2, %3")
+                                    .arg(round)
+                                    .arg(offset.x())
+                                    .arg(offset.y())));
+        }
+    }
+
     void exitClosesWithoutAsking()
     {
         load(writeState("exit.000"));
