@@ -93,10 +93,9 @@ frmAbout::frmAbout(QWidget* owner)
     imgAbout->setPixmap(AboutPicture());
 
     // Centred on its owner, frames counted on both sides.
-    new FrameCentring(
-        this,
-        [this, owner] { return owner ? owner->frameGeometry() : screen()->availableGeometry(); },
-        owner ? owner->window() : nullptr);
+    new FrameCentring(this, [this, owner] {
+        return owner ? owner->frameGeometry() : screen()->availableGeometry();
+    });
 }
 
 }  // namespace forms
