@@ -15,7 +15,7 @@ public:
     // Thirteen lines of at most 48 characters, each ending in CR LF; `readme` says where the
     // user's README is (line 10).
     static QString
-    AboutText(const QString& readme = QStringLiteral("README.md beside the program"));
+    AboutText(const QString& readme = QStringLiteral("Help: README.md beside the program"));
     // Where the user's README is for a program in `programFolder`: beside it (the portable
     // folder) or in the install's share/doc folder.
     static QString ReadmePlace(const QString& programFolder);

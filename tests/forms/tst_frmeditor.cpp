@@ -30,6 +30,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -1089,6 +1090,56 @@ private slots:
         const QStringList lines = forms::frmAbout::AboutText(place).split("\r\n");
         QCOMPARE(lines.size(), 14);
         QCOMPARE(lines.at(9), place);
+    }
+
+    // About's frame, title bar included, is centred on its owner's frame every time. Offscreen
+    // there are no frames and the client areas are centred. Under a window manager run it with
+    // CINDRAL_EXPECT_WINDOW_MANAGER set, on a bare X server:
+    //   xvfb-run -a tests/forms/run_under_wm.sh build/tests/tst_frmeditor
+    //   aboutCentredOnTheOwnersFrame
+    // There it does not hold every time yet (About lands off the centre in some openings), so
+    // tst_frmeditor_wm leaves it out until it does.
+    void aboutCentredOnTheOwnersFrame()
+    {
+        const bool managed = qEnvironmentVariableIsSet("CINDRAL_EXPECT_WINDOW_MANAGER");
+        // The frame as the window system has it now: a widget's own idea of it can lag behind.
+        auto frameOf = [](const QWidget* window) {
+            return window->geometry() + window->windowHandle()->frameMargins();
+        };
+        auto offsetOf = [&](const QWidget* about) {
+            return frameOf(about).center() - frameOf(m_editor.get()).center();
+        };
+        if (managed)
+            QTRY_VERIFY_WITH_TIMEOUT(!m_editor->windowHandle()->frameMargins().isNull(), 30000);
+        // Away from where it was centred at start, then eight openings there.
+        m_editor->move(60, 40);
+        QTRY_VERIFY_WITH_TIMEOUT(frameOf(m_editor.get()).top() < 100, 10000);
+        for (int round = 0; round < 8; ++round) {
+            bool framed = false;
+            QPoint offset(-999, -999);
+            QTimer::singleShot(0, this, [&] {
+                QWidget* about = QApplication::activeModalWidget();
+                if (!about)
+                    return;
+                framed =
+                    !managed ||
+                    QTest::qWaitFor([&] { return !about->windowHandle()->frameMargins().isNull(); },
+                                    30000);
+                // Where it settles: the window manager's moves arrive a little after the frame.
+                QTest::qWaitFor([&] { return offsetOf(about).manhattanLength() <= 2; }, 10000);
+                QTest::qWait(300);
+                offset = offsetOf(about);
+                about->close();
+            });
+            action("mnuFileAbout")->trigger();
+            QVERIFY2(framed, "the window manager gave About no frame");
+            QVERIFY2(qAbs(offset.x()) <= 1 && qAbs(offset.y()) <= 1,
+                     qPrintable(QStringLiteral("round %1: About's frame is off its owner's centre "
+                                               "by %2, %3")
+                                    .arg(round)
+                                    .arg(offset.x())
+                                    .arg(offset.y())));
+        }
     }
 
     void exitClosesWithoutAsking()
