@@ -239,7 +239,7 @@ void BM_Backup(benchmark::State& state)
         const platform::File stateFile =
             platform::File::open(Process::ToNative(F().path), platform::Access::Read);
         Process::Result<Process::PendingBackup> backup =
-            Process::PendingBackup::Take(backups, F().path, stateFile);
+            Process::PendingBackup::take(backups, F().path, stateFile);
         if (!backup || !backup.value().keep())
             state.SkipWithError("backup failed");
     }

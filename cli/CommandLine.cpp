@@ -20,7 +20,7 @@ const QList<QPair<QString, bool>> kFlagWords{{"1", true},  {"yes", true}, {"true
 
 Parsed Error(const QString& message)
 {
-    return Outcome::Failure(ErrorKind::WrongWords, message);
+    return Outcome::failure(ErrorKind::WrongWords, message);
 }
 
 QString FieldList()
@@ -145,7 +145,7 @@ Parsed ParseWords(Request request, const QStringList& words)
                         QStringLiteral("--slot needs a number from 1 to %1").arg(kSlotCount));
                 bool isNumber = false;
                 const int number = words[++i].toInt(&isNumber);
-                const Result<Slot> slot = Slot::FromNumber(isNumber ? number : 0);
+                const Result<Slot> slot = Slot::fromNumber(isNumber ? number : 0);
                 if (!slot)
                     return Error(QStringLiteral("there is no slot \"%1\"; the slots are 1 to %2")
                                      .arg(words[i], QString::number(kSlotCount)));

@@ -87,7 +87,7 @@ int Show(const Request& request, const StagingContext& context, QTextStream& out
     if (!state)
         return Fail(err, state.failure().message());
     QJsonArray members;
-    for (Slot s : Slot::All())
+    for (Slot s : Slot::all())
         members.append(MemberJson(state.value().party, s));
     if (request.json) {
         const QJsonObject root{{"schema", kShowSchema},

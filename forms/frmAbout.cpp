@@ -30,7 +30,7 @@ QString frmAbout::AboutText(const QString& readme)
         .arg(readme);
 }
 
-QString frmAbout::ReadmePlace(const QString& programFolder)
+QString frmAbout::readmePlace(const QString& programFolder)
 {
     const QDir folder(programFolder);
     if (folder.exists(QStringLiteral("README.md")))
@@ -78,7 +78,7 @@ frmAbout::frmAbout(QWidget* owner)
     txtAbout->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtAbout->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtAbout->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtAbout->setPlainText(AboutText(ReadmePlace(QCoreApplication::applicationDirPath())));
+    txtAbout->setPlainText(AboutText(readmePlace(QCoreApplication::applicationDirPath())));
 
     auto* lblAbout = new QLabel(QStringLiteral("Cindral I Editor"), this);
     lblAbout->setObjectName(QStringLiteral("lblAbout"));

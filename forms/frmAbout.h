@@ -18,7 +18,7 @@ public:
     AboutText(const QString& readme = QStringLiteral("Help: README.md beside the program"));
     // Where the user's README is for a program in `programFolder`: beside it (the portable
     // folder) or in the install's share/doc folder.
-    static QString ReadmePlace(const QString& programFolder);
+    static QString readmePlace(const QString& programFolder);
 };
 
 }  // namespace forms

@@ -140,7 +140,7 @@ constexpr Control kTabOrder[] = {
 
 }  // namespace
 
-EditorSeams EditorSeams::Interactive()
+EditorSeams EditorSeams::interactive()
 {
     EditorSeams seams;
     seams.chooseStateFile = [](QWidget* parent, const QString& lastPath) {

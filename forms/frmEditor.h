@@ -25,7 +25,7 @@ struct EditorSeams {
     std::function<QString(QWidget* parent, const QString& lastPath)> chooseStateFile;
     std::function<void(QWidget* parent, const QString& title, const QString& message)> showError;
 
-    static EditorSeams Interactive();
+    static EditorSeams interactive();
 };
 
 // The main window: shows one party member at a time and stores every edit at once into the
@@ -36,7 +36,7 @@ class frmEditor : public QMainWindow
 
 public:
     frmEditor(Process::PartyState& party, const QString& programFolder,
-              EditorSeams seams = EditorSeams::Interactive(), QWidget* parent = nullptr);
+              EditorSeams seams = EditorSeams::interactive(), QWidget* parent = nullptr);
     ~frmEditor() override;
 
     // The staging settings used for loads and saves; tests shorten the bounds.

@@ -32,13 +32,13 @@ Outcome CheckReplaceable(const QString& path)
     const QString shown = ShownPath(path);
     const QFileInfo state(path);
     if (!state.exists())
-        return Outcome::Failure(ErrorKind::NotFound,
+        return Outcome::failure(ErrorKind::NotFound,
                                 QStringLiteral("The state file %1 no longer exists.").arg(shown));
     if (state.isDir())
-        return Outcome::Failure(ErrorKind::NotAState,
+        return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is a folder, not a state file.").arg(shown));
     if (!state.isWritable() || !HasAnyWriteBit(state.permissions()))
-        return Outcome::Failure(ErrorKind::PermissionDenied,
+        return Outcome::failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The state file %1 is read-only; it was left as "
                                                "it was.")
                                     .arg(shown));
@@ -47,13 +47,13 @@ Outcome CheckReplaceable(const QString& path)
     const QString target = state.canonicalFilePath();
     const QString folder = QFileInfo(target.isEmpty() ? path : target).absolutePath();
     if (std::size_t(QFile::encodeName(folder).size()) + platform::kTemporaryNameRoom >= PATH_MAX)
-        return Outcome::Failure(ErrorKind::Io,
+        return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The state file %1 could not be replaced: its path "
                                                "is too long to write a new file beside it. Move "
                                                "it to a folder with a shorter path. It was left "
                                                "as it was.")
                                     .arg(shown));
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 std::optional<QByteArray> ReadWholeFile(const platform::File& file)
@@ -74,12 +74,12 @@ Outcome CopyUnchanged(const platform::File& from, platform::File& to)
 {
     const std::error_code copied = platform::CopyStable(from, to);
     if (copied == std::errc::resource_unavailable_try_again)
-        return Outcome::Failure(
+        return Outcome::failure(
             ErrorKind::ChangedByAnotherProgram,
             QStringLiteral("another program wrote the file while it was copied"));
     if (copied)
-        return Outcome::Failure(ErrorKind::Io, SystemCause(copied));
-    return Outcome::Success();
+        return Outcome::failure(ErrorKind::Io, SystemCause(copied));
+    return Outcome::success();
 }
 
 Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastCheck& lastCheck,
@@ -91,7 +91,7 @@ Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastC
     const platform::Path target = ToNative(exists ? canonical : QFileInfo(path).absoluteFilePath());
     platform::NewFileBeside file(target);
     if (!file.valid())
-        return Outcome::Failure(ErrorKind::PermissionDenied,
+        return Outcome::failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The %1 %2 cannot be replaced: %3.")
                                     .arg(noun, shown, SystemCause(file.error())));
     if (exists)
@@ -115,11 +115,11 @@ Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastC
     if (!error && stamp)
         return *stamp;
     if (platform::DiskFull(error))
-        return Outcome::Failure(ErrorKind::DiskFull,
+        return Outcome::failure(ErrorKind::DiskFull,
                                 QStringLiteral("The %1 %2 could not be replaced: the disk is full. "
                                                "It was left as it was.")
                                     .arg(noun, shown));
-    return Outcome::Failure(ErrorKind::Io,
+    return Outcome::failure(ErrorKind::Io,
                             QStringLiteral("The %1 %2 could not be replaced: %3. It was left as "
                                            "it was.")
                                 .arg(noun, shown, SystemCause(error)));
@@ -130,7 +130,7 @@ Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes)
     const Result<FileStamp> replaced = ReplaceFile(path, [&](platform::File& file) {
         return file.writeAll(bytes.constData(), std::size_t(bytes.size()));
     });
-    return replaced ? Outcome::Success() : replaced.failure();
+    return replaced ? Outcome::success() : replaced.failure();
 }
 
 }  // namespace Process

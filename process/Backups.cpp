@@ -128,23 +128,23 @@ Outcome CopyInto(platform::Folder& group, const QByteArray& name, const platform
                  const QString& failedHow)
 {
     platform::File out = platform::File::createIn(group, name.toStdString());
-    Outcome copied = out.valid() ? Outcome::Success()
-                                 : Outcome::Failure(ErrorKind::Io, SystemCause(out.error()));
+    Outcome copied = out.valid() ? Outcome::success()
+                                 : Outcome::failure(ErrorKind::Io, SystemCause(out.error()));
     if (copied) {
         if (std::error_code e = out.setPermissions(state.facts().permissions & 0666))
-            copied = Outcome::Failure(ErrorKind::Io, SystemCause(e));
+            copied = Outcome::failure(ErrorKind::Io, SystemCause(e));
     }
     if (copied)
         copied = CopyUnchanged(state, out);
     if (copied) {
         if (std::error_code e = out.syncData())
-            copied = Outcome::Failure(ErrorKind::Io, SystemCause(e));
+            copied = Outcome::failure(ErrorKind::Io, SystemCause(e));
     }
     if (copied)
         return copied;
     if (out.valid())
         (void)group.remove(name.toStdString());
-    return Outcome::Failure(copied.kind() == ErrorKind::ChangedByAnotherProgram
+    return Outcome::failure(copied.kind() == ErrorKind::ChangedByAnotherProgram
                                 ? ErrorKind::ChangedByAnotherProgram
                                 : ErrorKind::BackupFailed,
                             failedHow.arg(copied.message()));
@@ -166,7 +166,7 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
     return QDir(backupFolder).filePath(GroupName(ResolvedStatePath(statePath)));
 }
 
-Result<PendingBackup> PendingBackup::Take(const QString& backupFolder, const QString& statePath,
+Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QString& statePath,
                                           const platform::File& state)
 {
     const QString resolved = ResolvedStatePath(statePath);
@@ -177,14 +177,14 @@ Result<PendingBackup> PendingBackup::Take(const QString& backupFolder, const QSt
             .arg(ShownPath(statePath), ShownPath(groupPath), QStringLiteral("%1"));
     Result<platform::Folder> root = OpenOwnFolder(backupFolder, true);
     if (!root)
-        return Outcome::Failure(ErrorKind::BackupFailed,
+        return Outcome::failure(ErrorKind::BackupFailed,
                                 QStringLiteral("No backup of the state file %1 could be kept, so "
                                                "the file was left as it was: %2")
                                     .arg(ShownPath(statePath), root.failure().message()));
     Result<platform::Folder> group =
         OpenOwnSubfolder(root.value(), backupFolder, GroupName(resolved), true);
     if (!group)
-        return Outcome::Failure(ErrorKind::BackupFailed,
+        return Outcome::failure(ErrorKind::BackupFailed,
                                 QStringLiteral("No backup of the state file %1 could be kept, so "
                                                "the file was left as it was: %2")
                                     .arg(ShownPath(statePath), group.failure().message()));
@@ -255,7 +255,7 @@ Result<QString> PendingBackup::keep()
         if (renamed != std::errc::file_exists) {
             const QString cause = SystemCause(renamed);
             drop();
-            return Outcome::Failure(ErrorKind::BackupFailed,
+            return Outcome::failure(ErrorKind::BackupFailed,
                                     QStringLiteral("No backup could be kept in %1 (%2).")
                                         .arg(ShownPath(m_groupPath), cause));
         }
@@ -276,7 +276,7 @@ Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& st
     if (!root && root.failure().kind() != ErrorKind::NotFound)
         return root.failure();
     const QString groupName = GroupName(ResolvedStatePath(statePath));
-    Result<platform::Folder> group = Outcome::Failure(ErrorKind::NotFound, {});
+    Result<platform::Folder> group = Outcome::failure(ErrorKind::NotFound, {});
     if (root)
         group = OpenOwnSubfolder(root.value(), backupFolder, groupName, false);
     if (!group && group.failure().kind() != ErrorKind::NotFound)
@@ -315,15 +315,15 @@ Result<QByteArray> ReadBackup(const Backup& backup)
     const platform::File file = platform::File::openIn(
         group.value(), ToNative(info.fileName()).string(), platform::Access::Read);
     if (!file.valid())
-        return Outcome::Failure(ErrorKind::Io, QStringLiteral("The backup %1 cannot be opened: %2.")
+        return Outcome::failure(ErrorKind::Io, QStringLiteral("The backup %1 cannot be opened: %2.")
                                                    .arg(shown, SystemCause(file.error())));
     const platform::FileFacts facts = file.facts();
     if (facts.kind != platform::FileKind::Regular || !facts.ownedByMe)
-        return Outcome::Failure(ErrorKind::Untrusted,
+        return Outcome::failure(ErrorKind::Untrusted,
                                 QStringLiteral("The backup %1 is not a file of yours; it is not "
                                                "used.")
                                     .arg(shown));
-    const Outcome changed = Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
+    const Outcome changed = Outcome::failure(ErrorKind::ChangedByAnotherProgram,
                                              QStringLiteral("The backup %1 was changed while it "
                                                             "was being restored; nothing was "
                                                             "restored.")
@@ -332,7 +332,7 @@ Result<QByteArray> ReadBackup(const Backup& backup)
         return changed;
     const std::optional<QByteArray> bytes = ReadWholeFile(file);
     if (!bytes)
-        return Outcome::Failure(ErrorKind::Io,
+        return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The backup %1 cannot be read.").arg(shown));
     if (file.stamp() != backup.stamp)
         return changed;

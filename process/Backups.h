@@ -43,7 +43,7 @@ public:
     // file exists and the disk allows one (it costs nothing: the replace leaves the old file to
     // the backup alone), else a copy taken while nobody writes the file
     // (ErrorKind::ChangedByAnotherProgram when someone does).
-    static Result<PendingBackup> Take(const QString& backupFolder, const QString& statePath,
+    static Result<PendingBackup> take(const QString& backupFolder, const QString& statePath,
                                       const platform::File& state);
 
     PendingBackup() = default;

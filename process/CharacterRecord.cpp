@@ -57,7 +57,7 @@ template <class T> void Write(std::span<std::uint8_t> b, std::size_t at, const T
 
 }  // namespace
 
-CharacterRecord CharacterRecord::FromBytes(std::span<const std::uint8_t, kRecordSize> b)
+CharacterRecord CharacterRecord::fromBytes(std::span<const std::uint8_t, kRecordSize> b)
 {
     CharacterRecord r;
     std::apply([&](const auto&... field) { (Read(b, field.offset, r.*field.member), ...); },
@@ -65,7 +65,7 @@ CharacterRecord CharacterRecord::FromBytes(std::span<const std::uint8_t, kRecord
     return r;
 }
 
-void CharacterRecord::ToBytes(std::span<std::uint8_t, kRecordSize> b) const
+void CharacterRecord::toBytes(std::span<std::uint8_t, kRecordSize> b) const
 {
     std::apply([&](const auto&... field) { (Write(b, field.offset, this->*field.member), ...); },
                kLayout);

@@ -48,8 +48,8 @@ struct CharacterRecord {
     std::uint8_t Fate = 0;                   // 35
     std::array<std::uint8_t, 124> Carry3{};  // 36..159
 
-    static CharacterRecord FromBytes(std::span<const std::uint8_t, kRecordSize> bytes);
-    void ToBytes(std::span<std::uint8_t, kRecordSize> bytes) const;
+    static CharacterRecord fromBytes(std::span<const std::uint8_t, kRecordSize> bytes);
+    void toBytes(std::span<std::uint8_t, kRecordSize> bytes) const;
 
     bool operator==(const CharacterRecord&) const = default;
 };

@@ -70,7 +70,7 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
 
     process.start();
     if (!process.waitForStarted())
-        return Outcome::Failure(ErrorKind::DecompressorMissing,
+        return Outcome::failure(ErrorKind::DecompressorMissing,
                                 QStringLiteral("The decompressor %1 could not be started: %2")
                                     .arg(ShownPath(decompressor), process.errorString()));
     poll.start(kFlagPollMs);
@@ -92,15 +92,15 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
             FromProtocol(protocol::kErrorPrefix) + statePath + QStringLiteral(": ");
         const QString cause = line.startsWith(prefix) ? line.mid(prefix.size()) : line;
         if (process.exitStatus() == QProcess::CrashExit)
-            return Outcome::Failure(ErrorKind::DecompressorFailed,
+            return Outcome::failure(ErrorKind::DecompressorFailed,
                                     QStringLiteral("The decompressor stopped unexpectedly while "
                                                    "reading %1.")
                                         .arg(ShownPath(statePath)));
         if (process.exitCode() == protocol::kExitNotAState)
-            return Outcome::Failure(ErrorKind::NotAState,
+            return Outcome::failure(ErrorKind::NotAState,
                                     QStringLiteral("%1 is not a state this editor can edit: %2")
                                         .arg(ShownPath(statePath), cause));
-        return Outcome::Failure(
+        return Outcome::failure(
             ErrorKind::DecompressorFailed,
             cause.isEmpty()
                 ? QStringLiteral("The decompressor ended without an image of %1 (exit code %2).")
@@ -110,7 +110,7 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
     } else {
         process.kill();
         process.waitForFinished();
-        return Outcome::Failure(
+        return Outcome::failure(
             ErrorKind::DecompressorTimedOut,
             QStringLiteral("The decompressor did not finish with %1 within %2 seconds and was "
                            "stopped.")
@@ -119,10 +119,10 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
 
     QFile flagFile(flag);
     if (!flagFile.remove())
-        return Outcome::Failure(ErrorKind::FolderNotWritable,
+        return Outcome::failure(ErrorKind::FolderNotWritable,
                                 QStringLiteral("The working file %1 cannot be removed: %2")
                                     .arg(ShownPath(flag), flagFile.errorString()));
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 }  // namespace Process

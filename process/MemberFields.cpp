@@ -88,7 +88,7 @@ void SetFieldValue(PartyState& party, Slot slot, NumericField field, std::int32_
 
 void MergeEdits(const PartyState& asLoaded, const PartyState& edited, PartyState& onto)
 {
-    for (Slot s : Slot::All()) {
+    for (Slot s : Slot::all()) {
         const CharacterRecord& was = asLoaded.block[s];
         const CharacterRecord& is = edited.block[s];
         if (is.Name != was.Name)

@@ -33,8 +33,8 @@ enum class ErrorKind {
 class [[nodiscard]] Outcome
 {
 public:
-    static Outcome Success() { return Outcome(); }
-    static Outcome Failure(ErrorKind kind, QString message)
+    static Outcome success() { return Outcome(); }
+    static Outcome failure(ErrorKind kind, QString message)
     {
         Outcome o;
         o.m_kind = kind;

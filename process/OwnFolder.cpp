@@ -14,7 +14,7 @@ using platform::FileKind;
 // Folders that do not do: the reason is the message, a phrase to set inside a sentence.
 Outcome NotOwn(const QString& reason)
 {
-    return Outcome::Failure(ErrorKind::Untrusted, reason);
+    return Outcome::failure(ErrorKind::Untrusted, reason);
 }
 
 Outcome CheckOwn(const FileFacts& facts)
@@ -29,7 +29,7 @@ Outcome CheckOwn(const FileFacts& facts)
         return NotOwn(QStringLiteral("it belongs to another user"));
     if (facts.othersMayWrite)
         return NotOwn(QStringLiteral("other users can write it"));
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 // Why another user could put some other folder in this one's place: a folder above it that
@@ -54,7 +54,7 @@ Outcome CheckSafeAbove(const QString& path)
                               .arg(ShownPath(above)));
         const QString next = QFileInfo(above).absolutePath();
         if (next == above)
-            return Outcome::Success();
+            return Outcome::success();
         above = next;
     }
 }
@@ -68,7 +68,7 @@ bool MayTighten(const FileFacts& facts)
 
 Outcome Untrusted(const QString& path, const Outcome& why)
 {
-    return Outcome::Failure(ErrorKind::Untrusted,
+    return Outcome::failure(ErrorKind::Untrusted,
                             QStringLiteral("The folder %1 is not yours alone (%2), so the editor "
                                            "keeps nothing there and takes nothing from it.")
                                 .arg(ShownPath(path), why.message()));
@@ -80,12 +80,12 @@ Result<platform::Folder> Checked(platform::Folder folder, const QString& path, b
 {
     if (!folder.valid()) {
         if (folder.error() == std::errc::no_such_file_or_directory)
-            return Outcome::Failure(
+            return Outcome::failure(
                 ErrorKind::NotFound,
                 QStringLiteral("The folder %1 does not exist.").arg(ShownPath(path)));
         if (Outcome own = CheckOwn(beforeOpening); !own && !beforeOpening.error)
             return Untrusted(path, own);
-        return Outcome::Failure(ErrorKind::PermissionDenied,
+        return Outcome::failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The folder %1 cannot be opened: %2.")
                                     .arg(ShownPath(path), SystemCause(folder.error())));
     }
@@ -119,7 +119,7 @@ Result<platform::Folder> OpenOwnFolder(const QString& path, bool create)
     const QFileInfo info(clean);
     if (create) {
         if (std::error_code made = platform::CreateFolders(ToNative(info.absolutePath())))
-            return Outcome::Failure(ErrorKind::FolderNotWritable,
+            return Outcome::failure(ErrorKind::FolderNotWritable,
                                     QStringLiteral("The folder %1 cannot be created: %2.")
                                         .arg(ShownPath(info.absolutePath()), SystemCause(made)));
     }
@@ -127,7 +127,7 @@ Result<platform::Folder> OpenOwnFolder(const QString& path, bool create)
         return Untrusted(clean, safe);
     const platform::Folder parent = platform::Folder::open(ToNative(info.absolutePath()));
     if (!parent.valid())
-        return Outcome::Failure(
+        return Outcome::failure(
             parent.error() == std::errc::no_such_file_or_directory ? ErrorKind::NotFound
                                                                    : ErrorKind::PermissionDenied,
             QStringLiteral("The folder %1 cannot be opened: %2.")
@@ -146,7 +146,7 @@ Result<platform::Folder> OpenOwnSubfolder(const platform::Folder& parent, const 
         if (!made.valid() && made.error() != std::errc::too_many_symbolic_link_levels &&
             made.error() != std::errc::not_a_directory &&
             made.error() != std::errc::no_such_file_or_directory)
-            return Outcome::Failure(ErrorKind::FolderNotWritable,
+            return Outcome::failure(ErrorKind::FolderNotWritable,
                                     QStringLiteral("The folder %1 cannot be created: %2.")
                                         .arg(ShownPath(path), SystemCause(made.error())));
         return Checked(std::move(made), path, create, parent.factsOf(native));

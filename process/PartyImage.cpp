@@ -54,15 +54,15 @@ PartyBlock ReadPartyBlock(const QByteArray& image)
     assert(image.size() >= kPartyBlockEnd);
     const auto bytes = Bytes(image);
     PartyBlock block;
-    for (Slot s : Slot::All())
-        block[s] = CharacterRecord::FromBytes(bytes.subspan(RecordOffset(s)).first<kRecordSize>());
+    for (Slot s : Slot::all())
+        block[s] = CharacterRecord::fromBytes(bytes.subspan(RecordOffset(s)).first<kRecordSize>());
     return block;
 }
 
 PartyExperience ComposePartyExperience(const PartyBlock& block)
 {
     PartyExperience experience;
-    for (Slot s : Slot::All())
+    for (Slot s : Slot::all())
         experience[s] = ComposeExperience(block[s].ExpLow, block[s].ExpHigh);
     return experience;
 }
@@ -71,8 +71,8 @@ void WritePartyBlock(QByteArray& image, const PartyBlock& block)
 {
     assert(image.size() >= kPartyBlockEnd);
     auto bytes = Bytes(image);
-    for (Slot s : Slot::All())
-        block[s].ToBytes(bytes.subspan(RecordOffset(s)).first<kRecordSize>());
+    for (Slot s : Slot::all())
+        block[s].toBytes(bytes.subspan(RecordOffset(s)).first<kRecordSize>());
 }
 
 std::uint32_t ReadGold(const QByteArray& image)
@@ -89,7 +89,7 @@ void ApplyParty(QByteArray& image, const PartyBlock& block, const PartyExperienc
     WritePartyBlock(image, block);
     if (goldMaxOut)
         WriteMaxGold(image);
-    for (Slot s : Slot::All())
+    for (Slot s : Slot::all())
         WriteExperience(image, ExperienceOffset(s.number()), experience[s]);
 }
 

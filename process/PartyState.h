@@ -8,22 +8,22 @@
 
 namespace Process {
 
-// A party slot, 1..4. It can only be made from a number through FromNumber, so a record or an
+// A party slot, 1..4. It can only be made from a number through fromNumber, so a record or an
 // experience entry is never reached with a slot outside the party.
 class Slot
 {
 public:
-    static Result<Slot> FromNumber(int number)
+    static Result<Slot> fromNumber(int number)
     {
         if (number < 1 || number > kSlotCount)
-            return Outcome::Failure(ErrorKind::InvalidSlot,
+            return Outcome::failure(ErrorKind::InvalidSlot,
                                     QStringLiteral("Slot %1 does not exist; the party has slots 1 "
                                                    "to %2.")
                                         .arg(number)
                                         .arg(kSlotCount));
         return Slot(number);
     }
-    static constexpr std::array<Slot, kSlotCount> All()
+    static constexpr std::array<Slot, kSlotCount> all()
     {
         return {Slot(1), Slot(2), Slot(3), Slot(4)};
     }
@@ -60,7 +60,7 @@ struct PartyState {
     PartyExperience experience;
     std::uint8_t SelectedSlot = 0;  // 0 until the first display, then 1..4
 
-    Result<Slot> selected() const { return Slot::FromNumber(SelectedSlot); }
+    Result<Slot> selected() const { return Slot::fromNumber(SelectedSlot); }
 };
 
 }  // namespace Process

@@ -35,11 +35,11 @@ Outcome StagingFrame::removeWorkingFiles()
     for (const QString& name : {kCompletionFlagName, kWorkingCopyName, kPartialWorkingCopyName}) {
         QFile file(inFolder(name));
         if (file.exists() && !file.remove())
-            return Outcome::Failure(ErrorKind::FolderNotWritable,
+            return Outcome::failure(ErrorKind::FolderNotWritable,
                                     QStringLiteral("The working file %1 cannot be removed: %2")
                                         .arg(ShownPath(file.fileName()), file.errorString()));
     }
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 Outcome StagingFrame::StageStateFile(const QString& statePath)
@@ -47,7 +47,7 @@ Outcome StagingFrame::StageStateFile(const QString& statePath)
     if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
         return usable;
     if (!QFileInfo(m_context.programFolder).isDir())
-        return Outcome::Failure(ErrorKind::FolderNotWritable,
+        return Outcome::failure(ErrorKind::FolderNotWritable,
                                 QStringLiteral("The program folder %1 does not exist.")
                                     .arg(ShownPath(m_context.programFolder)));
     // From here on the folder is the one the frame works in: the decompressor's own, or the
@@ -62,12 +62,12 @@ Outcome StagingFrame::StageStateFile(const QString& statePath)
     }
     const QFileInfo decompressor(DecompressorPath(m_context.programFolder));
     if (!decompressor.isFile())
-        return Outcome::Failure(ErrorKind::DecompressorMissing,
+        return Outcome::failure(ErrorKind::DecompressorMissing,
                                 QStringLiteral("The decompressor %1 is missing; it belongs in "
                                                "the editor's folder.")
                                     .arg(ShownPath(decompressor.filePath())));
     if (!decompressor.isExecutable())
-        return Outcome::Failure(ErrorKind::DecompressorMissing,
+        return Outcome::failure(ErrorKind::DecompressorMissing,
                                 QStringLiteral("The decompressor %1 cannot be run: it is not "
                                                "executable.")
                                     .arg(ShownPath(decompressor.filePath())));
@@ -94,7 +94,7 @@ Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
     if (Outcome written = m_workingCopy.writeBack(); !written)
         return written;
     if (m_workingCopy.sameAs(statePath))
-        return Outcome::Success();  // already the plain image: nothing to write
+        return Outcome::success();  // already the plain image: nothing to write
     if (Outcome writable = CheckReplaceable(statePath); !writable)
         return writable;
     return ReplaceLockedState(

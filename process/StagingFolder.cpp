@@ -22,7 +22,7 @@ bool Writable(const QString& folder)
 // Why a folder does not serve: the reason is the message, a phrase to set in a sentence.
 Outcome Unusable(const QString& reason)
 {
-    return Outcome::Failure(ErrorKind::FolderNotWritable, reason);
+    return Outcome::failure(ErrorKind::FolderNotWritable, reason);
 }
 
 // Copies the installed decompressor into `folder` (one of the user's own) unless a copy with
@@ -39,7 +39,7 @@ Outcome RefreshCopy(const QString& installed, const QString& folder)
     const platform::FileFacts facts = copy.valid() ? copy.facts() : platform::FileFacts{};
     if (facts.kind == platform::FileKind::Regular && facts.ownedByMe && facts.permissions == 0700 &&
         ReadWholeFile(copy) == bytes)
-        return Outcome::Success();
+        return Outcome::success();
     const Result<FileStamp> written = ReplaceFile(
         target,
         [&](platform::File& file) {
@@ -48,7 +48,7 @@ Outcome RefreshCopy(const QString& installed, const QString& folder)
             return file.writeAll(bytes->constData(), std::size_t(bytes->size()));
         },
         {}, QStringLiteral("private copy of the decompressor"));
-    return written ? Outcome::Success() : Unusable(written.failure().message());
+    return written ? Outcome::success() : Unusable(written.failure().message());
 }
 
 // Whether `folder` now holds a runnable copy, or why it cannot serve.
@@ -115,7 +115,7 @@ Result<QString> ResolveStagingFolder(const QString& decompressorFolder)
             return folder;
         tried << QStringLiteral("%1 (%2)").arg(ShownPath(folder), prepared.message());
     }
-    return Outcome::Failure(
+    return Outcome::failure(
         ErrorKind::FolderNotWritable,
         QStringLiteral("The program folder %1 cannot hold the editor's working "
                        "files (%2), and no folder of yours can: tried %3.")

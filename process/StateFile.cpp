@@ -29,7 +29,7 @@ template <class Work>
 Outcome InFrame(const QString& statePath, const StagingContext& context, Work&& work)
 {
     if (statePath.isEmpty())
-        return Outcome::Success();
+        return Outcome::success();
     BusyScope busy(context.busy);
     for (int attempt = 1;; ++attempt) {
         Outcome outcome = [&] {
@@ -65,7 +65,7 @@ Outcome LoadState(const QString& statePath, const StagingContext& context, Party
         // Only a load that got through every step changes the party.
         party.block = block;
         party.experience = experience;
-        return Outcome::Success();
+        return Outcome::success();
     });
 }
 
@@ -82,7 +82,7 @@ Outcome SaveChanges(const QString& statePath, const StagingContext& context,
                     const PartyState& asLoaded, PartyState& party, bool goldMaxOut)
 {
     if (statePath.isEmpty())
-        return Outcome::Success();
+        return Outcome::success();
     PartyState written;
     const Result<StateContents> saved =
         EditState(statePath, context, goldMaxOut, [&](const StateContents&, PartyState& now) {
@@ -93,17 +93,17 @@ Outcome SaveChanges(const QString& statePath, const StagingContext& context,
         return saved.failure();
     party.block = written.block;
     party.experience = written.experience;
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 Result<StateContents> InspectState(const QString& statePath, const StagingContext& context)
 {
     if (statePath.isEmpty())
-        return Outcome::Failure(ErrorKind::NotFound, QStringLiteral("No state file was given."));
+        return Outcome::failure(ErrorKind::NotFound, QStringLiteral("No state file was given."));
     StateContents contents;
     const Outcome inspected = InFrame(statePath, context, [&](StagingFrame& frame) {
         contents = ReadContents(frame.image());
-        return Outcome::Success();
+        return Outcome::success();
     });
     if (!inspected)
         return inspected;
@@ -114,7 +114,7 @@ Result<StateContents> EditState(const QString& statePath, const StagingContext& 
                                 bool goldMaxOut, const PartyEdit& edit)
 {
     if (statePath.isEmpty())
-        return Outcome::Failure(ErrorKind::NotFound, QStringLiteral("No state file was given."));
+        return Outcome::failure(ErrorKind::NotFound, QStringLiteral("No state file was given."));
     StateContents before;
     const Outcome edited = InFrame(statePath, context, [&](StagingFrame& frame) {
         before = ReadContents(frame.image());
@@ -137,12 +137,12 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
         return listed.failure();
     const QList<Backup>& backups = listed.value();
     if (backups.isEmpty())
-        return Outcome::Failure(
+        return Outcome::failure(
             ErrorKind::NotFound,
             QStringLiteral("There are no backups of %1 (they would be in %2).")
                 .arg(shown, ShownPath(BackupGroupFolder(backupFolder, statePath))));
     if (number < 1 || number > backups.size())
-        return Outcome::Failure(
+        return Outcome::failure(
             ErrorKind::NotFound,
             QStringLiteral("There is no backup %1 of %2; its backups are "
                            "numbered 1 to %3.")
@@ -151,7 +151,7 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
     BusyScope busy(context.busy);
     // Checked as a load checks a state, by the decompressor, before it replaces anything.
     if (const Result<StateContents> whole = InspectState(chosen.path, context); !whole)
-        return Outcome::Failure(ErrorKind::NotAState,
+        return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("The backup %1 is not a whole state, so nothing "
                                                "was restored: %2")
                                     .arg(ShownPath(chosen.path), whole.failure().message()));
@@ -171,7 +171,7 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
         if (Outcome writable = CheckReplaceable(statePath); !writable)
             return writable;
         if (ReadWholeFile(lock.file()) == contents)
-            return Outcome::Success();
+            return Outcome::success();
         const Outcome restored =
             ReplaceLockedState(statePath, lock, context.backupFolder, fill, context.beforeRename);
         if (restored.kind() != ErrorKind::ChangedByAnotherProgram || attempt == kAttempts)

@@ -62,7 +62,7 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
     // A name that is not valid UTF-8 was read with replacement characters: opening it would
     // reach no file, or another file whose name happens to hold those characters.
     if (statePath.contains(QChar::ReplacementCharacter))
-        return Outcome::Failure(ErrorKind::NotFound,
+        return Outcome::failure(ErrorKind::NotFound,
                                 QStringLiteral("The name of the state file %1 is not valid text "
                                                "(UTF-8), so it cannot be opened exactly; rename "
                                                "the file and try again.")
@@ -71,28 +71,28 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
     if (state.error) {
         if (state.error == std::errc::no_such_file_or_directory ||
             state.error == std::errc::not_a_directory)
-            return Outcome::Failure(ErrorKind::NotFound,
+            return Outcome::failure(ErrorKind::NotFound,
                                     QStringLiteral("The state file %1 does not exist.").arg(shown));
         if (state.error == std::errc::permission_denied)
-            return Outcome::Failure(ErrorKind::PermissionDenied,
+            return Outcome::failure(ErrorKind::PermissionDenied,
                                     QStringLiteral("The state file %1 cannot be reached: a folder "
                                                    "on its path may not be searched (permission "
                                                    "denied).")
                                         .arg(shown));
-        return Outcome::Failure(ErrorKind::NotFound,
+        return Outcome::failure(ErrorKind::NotFound,
                                 QStringLiteral("The state file %1 cannot be reached: %2.")
                                     .arg(shown, SystemCause(state.error)));
     }
     if (state.kind == platform::FileKind::Folder)
-        return Outcome::Failure(ErrorKind::NotAState,
+        return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is a folder, not a state file.").arg(shown));
     if (state.kind != platform::FileKind::Regular)
-        return Outcome::Failure(ErrorKind::NotAState,
+        return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is not a plain file (a pipe or a device, say), "
                                                "so it is no state file.")
                                     .arg(shown));
     if (!platform::MayRead(ToNative(statePath)))
-        return Outcome::Failure(ErrorKind::PermissionDenied,
+        return Outcome::failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The state file %1 cannot be read: permission "
                                                "denied.")
                                     .arg(shown));
@@ -105,13 +105,13 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
         const platform::FileFacts other = platform::FactsOf(ToNative(folder.filePath(name)));
         if (!other.error && other.stamp.device == state.stamp.device &&
             other.stamp.inode == state.stamp.inode)
-            return Outcome::Failure(ErrorKind::NotAState,
+            return Outcome::failure(ErrorKind::NotAState,
                                     QStringLiteral("%1 is the editor's own file %2 in %3, which a "
                                                    "load or save replaces; copy it elsewhere "
                                                    "under another name to open it.")
                                         .arg(shown, name, ShownPath(programFolder)));
     }
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 }  // namespace Process

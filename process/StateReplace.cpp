@@ -17,7 +17,7 @@ constexpr auto kQuietBound = std::chrono::milliseconds(5000);
 
 Outcome ChangedMeanwhile(const QString& statePath)
 {
-    return Outcome::Failure(ErrorKind::ChangedByAnotherProgram,
+    return Outcome::failure(ErrorKind::ChangedByAnotherProgram,
                             QStringLiteral("The state file %1 was changed by another program "
                                            "while it was being edited; it was left as that "
                                            "program wrote it. Load it again.")
@@ -57,7 +57,7 @@ Outcome PutBack(const QString& statePath, const platform::FileLock& lock, const 
             statePath,
             [&](platform::File& file) { return platform::CopyStable(lock.file(), file); },
             [&] {
-                return StampOfPath(statePath) == ours ? Outcome::Success()
+                return StampOfPath(statePath) == ours ? Outcome::success()
                                                       : ChangedMeanwhile(statePath);
             });
         if (back)
@@ -68,19 +68,19 @@ Outcome PutBack(const QString& statePath, const platform::FileLock& lock, const 
                     : QStringLiteral("it cannot be written");
     }
     if (!kept && !backupFolder.isEmpty()) {
-        Result<PendingBackup> backup = PendingBackup::Take(backupFolder, statePath, lock.file());
+        Result<PendingBackup> backup = PendingBackup::take(backupFolder, statePath, lock.file());
         kept = backup ? backup.value().keep() : Result<QString>(backup.failure());
     }
     if (newerInPlace && (kept || backupFolder.isEmpty()))
         return ChangedMeanwhile(statePath);  // the state holds newer bytes still: edit them
     if (kept)
-        return Outcome::Failure(ErrorKind::Io,
+        return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The state file %1 was written by another program "
                                                "while it was being saved; what that program "
                                                "wrote could not be put back in its place (%2) "
                                                "and is kept as the backup %3.")
                                     .arg(shown, cause, ShownPath(kept.value())));
-    return Outcome::Failure(ErrorKind::Io,
+    return Outcome::failure(ErrorKind::Io,
                             QStringLiteral("The state file %1 was written by another program "
                                            "while it was being saved; what that program wrote "
                                            "could not be put back in its place (%2) nor kept as "
@@ -100,7 +100,7 @@ Outcome ReplaceLockedState(const QString& statePath, const platform::FileLock& l
         return ChangedMeanwhile(statePath);
     PendingBackup backup;
     if (!backupFolder.isEmpty()) {
-        Result<PendingBackup> taken = PendingBackup::Take(backupFolder, statePath, lock.file());
+        Result<PendingBackup> taken = PendingBackup::take(backupFolder, statePath, lock.file());
         if (!taken)
             return taken.failure();
         backup = std::move(taken.value());
@@ -109,7 +109,7 @@ Outcome ReplaceLockedState(const QString& statePath, const platform::FileLock& l
         const bool unchanged = lock.stillAsLocked();
         if (beforeRename)
             beforeRename();
-        return unchanged ? Outcome::Success() : ChangedMeanwhile(statePath);
+        return unchanged ? Outcome::success() : ChangedMeanwhile(statePath);
     });
     // A backup of a file that stays as it was is no backup: the pending one is dropped.
     if (!written)
@@ -117,7 +117,7 @@ Outcome ReplaceLockedState(const QString& statePath, const platform::FileLock& l
     if (!lock.unchangedSinceLocked()) {
         // A linked backup is that old file itself: it holds the other program's save, and
         // receives whatever of it is still to come.
-        Result<QString> kept = Outcome::Failure(ErrorKind::BackupFailed, {});
+        Result<QString> kept = Outcome::failure(ErrorKind::BackupFailed, {});
         if (backup.linked())
             kept = backup.keep();
         backup.drop();
@@ -125,12 +125,12 @@ Outcome ReplaceLockedState(const QString& statePath, const platform::FileLock& l
     }
     if (!backupFolder.isEmpty()) {
         if (Result<QString> kept = backup.keep(); !kept)
-            return Outcome::Failure(ErrorKind::BackupFailed,
+            return Outcome::failure(ErrorKind::BackupFailed,
                                     QStringLiteral("The state file %1 was saved, but no backup of "
                                                    "what it held could be kept: %2")
                                         .arg(ShownPath(statePath), kept.failure().message()));
     }
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 }  // namespace Process

@@ -39,7 +39,7 @@ Outcome WorkingCopy::open(const QString& path, const QString& statePath)
     else
         facts.error = m_file.error();
     if (facts.error)
-        return Outcome::Failure(facts.error == std::errc::no_such_file_or_directory
+        return Outcome::failure(facts.error == std::errc::no_such_file_or_directory
                                     ? ErrorKind::NotAState
                                     : ErrorKind::Io,
                                 QStringLiteral("%1 is not a state this editor can edit: the "
@@ -54,13 +54,13 @@ Outcome WorkingCopy::open(const QString& path, const QString& statePath)
         known = known ||
                 m_image.startsWith(QByteArrayView(signature.data(), qsizetype(signature.size())));
     if (!snapshot || !known)
-        return Outcome::Failure(ErrorKind::NotAState,
+        return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is not a state this editor can edit: the "
                                                "decompressor's image is not an emulator "
                                                "snapshot.")
                                     .arg(ShownPath(statePath)));
     if (m_size < kMinimumImageSize)
-        return Outcome::Failure(ErrorKind::NotAState,
+        return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is not a state this editor can edit: its plain "
                                                "image holds %2 bytes, fewer than the %3 the "
                                                "party data needs.")
@@ -68,25 +68,25 @@ Outcome WorkingCopy::open(const QString& path, const QString& statePath)
                                          QString::number(kMinimumImageSize)));
     if (std::error_code e = m_file.readAt(kRegionStart, m_image.data() + kRegionStart,
                                           std::size_t(kRegionEnd - kRegionStart)))
-        return Outcome::Failure(ErrorKind::Io,
+        return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The decompressor's image of %1 cannot be read: %2.")
                                     .arg(ShownPath(statePath), SystemCause(e)));
     m_asRead = m_image;
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 Outcome WorkingCopy::writeBack()
 {
     const qint64 length = kRegionEnd - kRegionStart;
     if (m_image.mid(kRegionStart, length) == m_asRead.mid(kRegionStart, length))
-        return Outcome::Success();
+        return Outcome::success();
     if (std::error_code e =
             m_file.writeAt(kRegionStart, m_image.constData() + kRegionStart, std::size_t(length)))
-        return Outcome::Failure(
+        return Outcome::failure(
             ErrorKind::Io,
             QStringLiteral("The working copy cannot be written: %1.").arg(SystemCause(e)));
     m_asRead = m_image;
-    return Outcome::Success();
+    return Outcome::success();
 }
 
 std::error_code WorkingCopy::copyTo(platform::File& target) const

@@ -1078,13 +1078,13 @@ private slots:
     {
         QTemporaryDir portable;
         WriteBytes(portable.filePath("README.md"), "# Cindral I Editor\n");
-        QCOMPARE(forms::frmAbout::ReadmePlace(portable.path()),
+        QCOMPARE(forms::frmAbout::readmePlace(portable.path()),
                  QStringLiteral("Help: README.md beside the program"));
         QTemporaryDir prefix;
         QVERIFY(QDir(prefix.path()).mkpath("bin") &&
                 QDir(prefix.path()).mkpath("share/doc/cindral-editor"));
         WriteBytes(prefix.filePath("share/doc/cindral-editor/README.md"), "# Cindral I Editor\n");
-        const QString place = forms::frmAbout::ReadmePlace(prefix.filePath("bin"));
+        const QString place = forms::frmAbout::readmePlace(prefix.filePath("bin"));
         QVERIFY2(place.endsWith("share/doc/cindral-editor/README.md"), qPrintable(place));
         QVERIFY(place.size() <= 48);
         const QStringList lines = forms::frmAbout::AboutText(place).split("\r\n");

@@ -52,7 +52,7 @@ private slots:
         QFETCH(QString, field);
         std::array<std::uint8_t, kRecordSize> raw{};
         std::copy(bytes.begin(), bytes.end(), raw.begin() + offset);
-        const CharacterRecord r = CharacterRecord::FromBytes(raw);
+        const CharacterRecord r = CharacterRecord::fromBytes(raw);
         const std::map<QString, int> values{
             {"HpRight", r.HpRight}, {"HpLeft", r.HpLeft}, {"ApLeft", r.ApLeft}, {"Atk", r.Atk},
             {"Def", r.Def},         {"Level", r.Level},   {"Fate", r.Fate}};
@@ -74,7 +74,7 @@ private slots:
         for (int i = 0; i < kRecordSize; ++i)
             in[i] = std::uint8_t((value + i * 37) & 0xFF);
         std::array<std::uint8_t, kRecordSize> out{};
-        CharacterRecord::FromBytes(in).ToBytes(out);
+        CharacterRecord::fromBytes(in).toBytes(out);
         QVERIFY(in == out);
     }
 
@@ -83,7 +83,7 @@ private slots:
         const QByteArray before = PatternImage();
         QByteArray image = before;
         PartyBlock block;
-        for (Slot s : Slot::All())
+        for (Slot s : Slot::all())
             block[s].Carry3.fill(0xEE);
         WritePartyBlock(image, block);
         QCOMPARE(image.left(kPartyBlockOffset), before.left(kPartyBlockOffset));
@@ -187,7 +187,7 @@ private slots:
     {
         QFETCH(int, number);
         QFETCH(bool, valid);
-        const Result<Slot> slot = Slot::FromNumber(number);
+        const Result<Slot> slot = Slot::fromNumber(number);
         QCOMPARE(slot.ok(), valid);
         if (!valid) {
             QCOMPARE(slot.failure().kind(), ErrorKind::InvalidSlot);
@@ -208,7 +208,7 @@ private slots:
                 QCOMPARE(FieldValue(party, S(other), info.field), 0);
             // Exactly one byte range of slot 2 changed, or only the experience entry.
             std::array<std::uint8_t, kRecordSize> bytes{};
-            party.block[S(2)].ToBytes(bytes);
+            party.block[S(2)].toBytes(bytes);
             const auto nonZero =
                 std::count_if(bytes.begin(), bytes.end(), [](auto b) { return b; });
             if (info.field == NumericField::Exp)

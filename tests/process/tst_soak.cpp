@@ -73,7 +73,7 @@ private slots:
             const Outcome loaded = LoadState(path, folder.context(), party);
             QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
 
-            const Slot slot = Slot::FromNumber(1 + cycle % 4).value();
+            const Slot slot = Slot::fromNumber(1 + cycle % 4).value();
             party.block[slot].Luck = std::uint8_t(cycle);
             party.experience[slot] = cycle * 97;
             const bool gold = cycle % 3 == 0;

@@ -70,7 +70,7 @@ private slots:
         StateRecipe recipe;
         recipe.layout = layout;
         // Carried bytes with every value, so none is lost on the way.
-        for (Slot s : Slot::All())
+        for (Slot s : Slot::all())
             for (std::size_t i = 0; i < recipe.party[s].Carry3.size(); ++i)
                 recipe.party[s].Carry3[i] = std::uint8_t(i * 2 + s.index() * 124);
         const QByteArray image = MakeImage(recipe);
@@ -420,7 +420,7 @@ private slots:
                 result = outcome;
             }));
         QVERIFY(job.running());
-        QVERIFY(!job.start([] { return Outcome::Success(); }, {}));  // one at a time
+        QVERIFY(!job.start([] { return Outcome::success(); }, {}));  // one at a time
         QTRY_VERIFY_WITH_TIMEOUT(!job.running(), 60000);
         QVERIFY(result && result->ok());
         QVERIFY(workThread != QThread::currentThread());

@@ -139,7 +139,7 @@ Process::PartyBlock StateRecipe::SampleParty(std::uint32_t seed)
     Lcg rng(seed);
     static const char* const names[] = {"Rhea", "Orin", "Kael", "Sif/"};
     Process::PartyBlock block;
-    for (Process::Slot s : Process::Slot::All()) {
+    for (Process::Slot s : Process::Slot::all()) {
         Process::CharacterRecord& r = block[s];
         r.Name = Process::NameFieldFromText(QString::fromLatin1(names[s.index()]));
         for (auto& b : r.Carry1)

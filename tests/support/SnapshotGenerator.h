@@ -50,7 +50,7 @@ QString PackingName(Packing packing);
 // Slot n of the party, for tests that know n is 1..4.
 inline Process::Slot S(int n)
 {
-    return Process::Slot::FromNumber(n).value();
+    return Process::Slot::fromNumber(n).value();
 }
 
 // Writes `bytes` to `path`, replacing any file; aborts the test run on failure.
