@@ -15,6 +15,15 @@ namespace platform {
 
 using Path = std::filesystem::path;
 
+// What the operating system hands out for an open file or folder.
+#if defined(_WIN32)
+using NativeHandle = void*;  // a HANDLE
+inline const NativeHandle kNoHandle = reinterpret_cast<void*>(-1);
+#else
+using NativeHandle = int;  // a file descriptor
+inline constexpr NativeHandle kNoHandle = -1;
+#endif
+
 // Which file a name leads to, and whether anyone wrote it since: two stamps of one file are
 // equal until it is written, truncated or replaced.
 struct FileStamp {
@@ -59,16 +68,19 @@ public:
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 
-    bool valid() const { return m_handle >= 0; }
+    bool valid() const { return m_handle != kNoHandle; }
     std::error_code error() const { return m_error; }  // why the open failed
     std::error_code close();
 
-    int native() const { return m_handle; }  // for the platform's own implementation
+    NativeHandle native() const { return m_handle; }  // for the platform's own implementation
 
 protected:
-    explicit Handle(int handle, std::error_code error = {}) : m_handle(handle), m_error(error) {}
+    explicit Handle(NativeHandle handle, std::error_code error = {})
+        : m_handle(handle), m_error(error)
+    {
+    }
 
-    int m_handle = -1;
+    NativeHandle m_handle = kNoHandle;
     std::error_code m_error;
 };
 
@@ -105,10 +117,13 @@ public:
     std::optional<std::string> readWhole() const;
 
     // For the platform's own implementation.
-    static File fromNative(int handle, std::error_code error = {}) { return File(handle, error); }
+    static File fromNative(NativeHandle handle, std::error_code error = {})
+    {
+        return File(handle, error);
+    }
 
 private:
-    explicit File(int handle, std::error_code error = {}) : Handle(handle, error) {}
+    explicit File(NativeHandle handle, std::error_code error = {}) : Handle(handle, error) {}
 };
 
 // Copies the first `size` bytes of `from` to the current position of `to`, in the kernel where

@@ -37,7 +37,7 @@ public:
     std::error_code setPermissions(unsigned permissions);
 
 private:
-    explicit Folder(int handle, std::error_code error = {}) : Handle(handle, error) {}
+    explicit Folder(NativeHandle handle, std::error_code error = {}) : Handle(handle, error) {}
 };
 
 // Makes the folder (private to the user) and its parents as needed.

@@ -108,7 +108,7 @@ FileFacts FactsOf(const Path& path, bool followLinks)
 }
 
 Handle::Handle(Handle&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, -1)), m_error(other.m_error)
+    : m_handle(std::exchange(other.m_handle, kNoHandle)), m_error(other.m_error)
 {
 }
 
@@ -116,7 +116,7 @@ Handle& Handle::operator=(Handle&& other) noexcept
 {
     if (this != &other) {
         (void)close();
-        m_handle = std::exchange(other.m_handle, -1);
+        m_handle = std::exchange(other.m_handle, kNoHandle);
         m_error = other.m_error;
     }
     return *this;
@@ -241,9 +241,9 @@ std::optional<std::string> File::readWhole() const
 
 std::error_code Handle::close()
 {
-    if (m_handle < 0)
+    if (m_handle == kNoHandle)
         return {};
-    const int closed = ::close(std::exchange(m_handle, -1));
+    const int closed = ::close(std::exchange(m_handle, kNoHandle));
     return closed == 0 ? std::error_code() : LastError();
 }
 
