@@ -38,6 +38,9 @@ struct FileStamp {
 
 enum class FileKind { Missing, Regular, Folder, Link, Pipe, Device, Socket, Other };
 
+// "a folder", "a symbolic link", ...: the kind as a message names it.
+const char* KindName(FileKind kind);
+
 // What a name leads to, without opening it.
 struct FileFacts {
     FileKind kind = FileKind::Missing;

@@ -14,20 +14,14 @@
 
 namespace platform {
 
-enum class LockStatus {
-    Locked,
-    Busy,          // another live process holds it for longer than the wait
-    NotRegular,    // the path is a folder, a link, a pipe or a device: not a lock of ours
-    CannotCreate,  // the folder refuses the lock file
-    CannotClear,   // a lock file left by an ended program cannot be removed
-    Unreadable,    // the file to lock cannot be opened
+// Why a lock could not be had, beside the system's own errors (the file cannot be opened, the
+// lock file cannot be created).
+enum class LockError {
+    busy = 1,     // another live process holds it for longer than the wait
+    notRegular,   // the path is a folder, a link, a pipe or a device: not a lock of ours
+    cannotClear,  // a lock file left by an ended program cannot be removed
 };
-
-struct LockResult {
-    LockStatus status = LockStatus::Locked;
-    std::error_code error;  // of the failing call, where there is one
-    std::string what;       // for NotRegular: "a folder", "a symbolic link", ...
-};
+std::error_code make_error_code(LockError error);
 
 class FileLock
 {
@@ -42,12 +36,14 @@ public:
     // Creates `path` if need be and locks it, waiting up to `wait`. The holder's process id
     // goes into the file, for a person looking and for the decompressor's check below. A lock
     // file that a dead process left is simply taken over.
-    LockResult lockFolderFile(const std::string& path, std::chrono::milliseconds wait);
+    [[nodiscard]] std::error_code lockFolderFile(const std::string& path,
+                                                 std::chrono::milliseconds wait);
 
     // Locks the file at `path` as it is now (following links), waiting up to `wait`. A file
     // replaced by a rename while we waited is locked afresh, so the lock always covers the file
     // the path names.
-    LockResult lockExistingFile(const std::string& path, std::chrono::milliseconds wait);
+    [[nodiscard]] std::error_code lockExistingFile(const std::string& path,
+                                                   std::chrono::milliseconds wait);
 
     bool locked() const { return m_file.valid(); }
     // After lockExistingFile: the path still names the locked file, with the size and time it
@@ -74,3 +70,6 @@ private:
 bool FolderLockHeldBy(const std::string& path, long pid);
 
 }  // namespace platform
+
+template <> struct std::is_error_code_enum<platform::LockError> : std::true_type {
+};

@@ -8,28 +8,34 @@
 
 namespace Process {
 
+namespace {
+
+QString KindOf(const QString& path)
+{
+    return QString::fromLatin1(platform::KindName(platform::FactsOf(ToNative(path), false).kind));
+}
+
+}  // namespace
+
 Outcome LockStateFile(platform::FileLock& lock, const QString& statePath,
                       std::chrono::milliseconds wait)
 {
-    const platform::LockResult locked =
+    const std::error_code locked =
         lock.lockExistingFile(QFile::encodeName(statePath).toStdString(), wait);
-    switch (locked.status) {
-    case platform::LockStatus::Locked: return Outcome::success();
-    case platform::LockStatus::Busy:
+    if (!locked)
+        return Outcome::success();
+    if (locked == platform::LockError::busy)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("Another program is loading or saving the state "
                                                "file %1. Try again when it has finished.")
                                     .arg(ShownPath(statePath)));
-    case platform::LockStatus::NotRegular:
-        return Outcome::failure(
-            ErrorKind::NotAState,
-            QStringLiteral("%1 is %2, not a state file.")
-                .arg(ShownPath(statePath), QString::fromStdString(locked.what)));
-    default:
-        return Outcome::failure(ErrorKind::PermissionDenied,
-                                QStringLiteral("The state file %1 cannot be opened: %2.")
-                                    .arg(ShownPath(statePath), SystemCause(locked.error)));
-    }
+    if (locked == platform::LockError::notRegular)
+        return Outcome::failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is %2, not a state file.")
+                                    .arg(ShownPath(statePath), KindOf(statePath)));
+    return Outcome::failure(ErrorKind::PermissionDenied,
+                            QStringLiteral("The state file %1 cannot be opened: %2.")
+                                .arg(ShownPath(statePath), SystemCause(locked)));
 }
 
 Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder,
@@ -37,34 +43,32 @@ Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder
 {
     const QString folder = ShownPath(programFolder);
     const QString lockPath = QDir(programFolder).filePath(kFolderLockName);
-    const platform::LockResult locked =
+    const std::error_code locked =
         lock.lockFolderFile(QFile::encodeName(lockPath).toStdString(), wait);
-    switch (locked.status) {
-    case platform::LockStatus::Locked: return Outcome::success();
-    case platform::LockStatus::Busy:
+    if (!locked)
+        return Outcome::success();
+    if (locked == platform::LockError::busy)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("Another load or save is using the program folder "
                                                "%1. Try again when it has finished.")
                                     .arg(folder));
-    case platform::LockStatus::NotRegular:
+    if (locked == platform::LockError::notRegular)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("The lock file %1 is %2, which no load or save of "
                                                "this editor makes; remove it and try again.")
-                                    .arg(ShownPath(lockPath), QString::fromStdString(locked.what)));
-    case platform::LockStatus::CannotClear:
+                                    .arg(ShownPath(lockPath), KindOf(lockPath)));
+    if (locked == platform::LockError::cannotClear)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("The lock file %1 was left by a program that has "
-                                               "ended and cannot be removed (%2); remove it and "
-                                               "try again.")
-                                    .arg(ShownPath(lockPath), SystemCause(locked.error)));
-    default:
-        // Permission bits, an immutable folder or a read-only file system all end here.
-        return Outcome::failure(ErrorKind::FolderNotWritable,
-                                QStringLiteral("The program folder %1 is not writable (its lock "
-                                               "file cannot be created: %2); the editor keeps "
-                                               "its working files there.")
-                                    .arg(folder, SystemCause(locked.error)));
-    }
+                                               "ended and cannot be removed; remove it and try "
+                                               "again.")
+                                    .arg(ShownPath(lockPath)));
+    // Permission bits, an immutable folder or a read-only file system all end here.
+    return Outcome::failure(ErrorKind::FolderNotWritable,
+                            QStringLiteral("The program folder %1 is not writable (its lock file "
+                                           "cannot be created: %2); the editor keeps its working "
+                                           "files there.")
+                                .arg(folder, SystemCause(locked)));
 }
 
 }  // namespace Process

@@ -70,14 +70,16 @@ int main(int argc, char** argv)
     const std::string lockPath = (folder / protocol::kFolderLockName).string();
     platform::FileLock lock;
     if (!platform::FolderLockHeldBy(lockPath, platform::ParentProcessId())) {
-        const platform::LockResult locked = lock.lockFolderFile(lockPath, kLockWait);
-        if (locked.status != platform::LockStatus::Locked) {
+        const std::error_code locked = lock.lockFolderFile(lockPath, kLockWait);
+        if (locked) {
             const std::string cause =
-                locked.status == platform::LockStatus::Busy
+                locked == platform::LockError::busy
                     ? "the folder " + folder.string() + " is in use by a load or save; try again"
-                : locked.status == platform::LockStatus::NotRegular
-                    ? "the lock file " + lockPath + " is " + locked.what + "; remove it"
-                    : "cannot create the lock file " + lockPath + ": " + locked.error.message();
+                : locked == platform::LockError::notRegular
+                    ? "the lock file " + lockPath + " is " +
+                          platform::KindName(platform::FactsOf(lockPath, false).kind) +
+                          "; remove it"
+                    : "cannot create the lock file " + lockPath + ": " + locked.message();
             std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
                          protocol::kErrorPrefix.data(), path.c_str(), cause.c_str());
             return unvell::kExitFailure;

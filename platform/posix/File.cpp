@@ -68,6 +68,21 @@ int Flags(Access access)
 
 }  // namespace
 
+const char* KindName(FileKind kind)
+{
+    switch (kind) {
+    case FileKind::Folder: return "a folder";
+    case FileKind::Link: return "a symbolic link";
+    case FileKind::Pipe: return "a named pipe";
+    case FileKind::Device: return "a device";
+    case FileKind::Socket: return "a socket";
+    case FileKind::Regular: return "a plain file";
+    case FileKind::Missing: return "missing";
+    case FileKind::Other: break;
+    }
+    return "not a plain file";
+}
+
 std::error_code LastError()
 {
     return {errno, std::generic_category()};

@@ -21,25 +21,25 @@ using Clock = std::chrono::steady_clock;
 // long enough to cost no measurable CPU.
 constexpr auto kRetryPause = std::chrono::milliseconds(10);
 
-const char* KindName(mode_t mode)
+class LockCategory : public std::error_category
 {
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISLNK(mode))
-        return "a symbolic link";
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "a device";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "not a plain file";
-}
+public:
+    const char* name() const noexcept override { return "lock"; }
+    std::string message(int value) const override
+    {
+        switch (LockError(value)) {
+        case LockError::busy: return "another program holds the lock";
+        case LockError::notRegular: return "not a plain file";
+        case LockError::cannotClear:
+            return "a lock file left by an ended program cannot be removed";
+        }
+        return "lock error";
+    }
+};
 
-LockResult Failed(LockStatus status, int error, std::string what = {})
+std::error_code Failed(int error)
 {
-    return {status, error ? std::error_code(error, std::generic_category()) : std::error_code(),
-            std::move(what)};
+    return {error, std::generic_category()};
 }
 
 bool SameFile(const struct stat& a, const struct stat& b)
@@ -79,14 +79,13 @@ std::optional<std::uint64_t> ContentDigest(int fd)
 
 // One try at an open file: a plain file, locked, and still the one at `path` (a holder before
 // us may have removed or replaced it while we waited). Closes `fd` unless it is Locked.
-Step TryLock(int fd, const std::string& path, bool followLinks, LockResult& failure,
-             LockStatus otherError)
+Step TryLock(int fd, const std::string& path, bool followLinks, std::error_code& failure)
 {
     struct stat st {
     };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        failure = Failed(LockStatus::NotRegular, 0, KindName(st.st_mode));
+        failure = LockError::notRegular;
         return Step::Failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -94,7 +93,7 @@ Step TryLock(int fd, const std::string& path, bool followLinks, LockResult& fail
         ::close(fd);
         if (error == EWOULDBLOCK)
             return Step::Busy;
-        failure = Failed(otherError, error);
+        failure = Failed(error);
         return Step::Failed;
     }
     struct stat now {
@@ -130,7 +129,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
     return *this;
 }
 
-LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::milliseconds wait)
+std::error_code FileLock::lockFolderFile(const std::string& path, std::chrono::milliseconds wait)
 {
     release();
     const auto deadline = Clock::now() + wait;
@@ -142,21 +141,21 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
         if (fd < 0) {
             const int error = errno;
             if (error == ELOOP)
-                return Failed(LockStatus::NotRegular, error, "a symbolic link");
+                return LockError::notRegular;
             if (error == EISDIR)
-                return Failed(LockStatus::NotRegular, error, "a folder");
+                return LockError::notRegular;
             if (error != EACCES && error != EPERM)
-                return Failed(LockStatus::CannotCreate, error);
+                return Failed(error);
             // Perhaps a lock file of another user's that we may read but not write.
             const int readOnly =
                 ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
             if (readOnly < 0)
-                return Failed(LockStatus::CannotCreate, error);
+                return Failed(error);
             struct stat st {
             };
             if (::fstat(readOnly, &st) != 0 || !S_ISREG(st.st_mode)) {
                 ::close(readOnly);
-                return Failed(LockStatus::NotRegular, 0, KindName(st.st_mode));
+                return LockError::notRegular;
             }
             struct stat now {
             };
@@ -165,25 +164,24 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
                 // Nobody holds it, and it is still the file at the path: left by a program that
                 // has ended. Ours to clear.
                 const bool removed = ::unlink(path.c_str()) == 0;
-                const int unlinkError = errno;
                 ::close(readOnly);
                 if (!removed)
-                    return Failed(LockStatus::CannotClear, unlinkError);
+                    return LockError::cannotClear;
                 continue;
             }
             ::close(readOnly);
             if (!PauseBefore(deadline))
-                return Failed(LockStatus::Busy, 0);
+                return LockError::busy;
             continue;
         }
-        LockResult failure;
-        const Step step = TryLock(fd, path, false, failure, LockStatus::CannotCreate);
+        std::error_code failure;
+        const Step step = TryLock(fd, path, false, failure);
         if (step == Step::Failed)
             return failure;
         if (step != Step::Locked) {
             // Busy, or removed by the holder before us: try again, within the bound.
             if (!PauseBefore(deadline))
-                return Failed(LockStatus::Busy, 0);
+                return LockError::busy;
             continue;
         }
         char pid[32];
@@ -197,7 +195,7 @@ LockResult FileLock::lockFolderFile(const std::string& path, std::chrono::millis
     }
 }
 
-LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::milliseconds wait)
+std::error_code FileLock::lockExistingFile(const std::string& path, std::chrono::milliseconds wait)
 {
     release();
     const auto deadline = Clock::now() + wait;
@@ -208,16 +206,16 @@ LockResult FileLock::lockExistingFile(const std::string& path, std::chrono::mill
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY))
             fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
-            return Failed(LockStatus::Unreadable, errno);
-        LockResult failure;
-        const Step step = TryLock(fd, path, true, failure, LockStatus::Unreadable);
+            return Failed(errno);
+        std::error_code failure;
+        const Step step = TryLock(fd, path, true, failure);
         if (step == Step::Failed)
             return failure;
         if (step != Step::Locked) {
             // Busy, or replaced by a save's rename while we waited: the lock on the old file
             // would guard nothing.
             if (!PauseBefore(deadline))
-                return Failed(LockStatus::Busy, 0);
+                return LockError::busy;
             continue;
         }
         m_file = File::fromNative(fd);
@@ -270,6 +268,12 @@ void FileLock::release()
         ::unlink(m_removeOnRelease.c_str());
     (void)m_file.close();
     m_removeOnRelease.clear();
+}
+
+std::error_code make_error_code(LockError error)
+{
+    static const LockCategory category;
+    return {int(error), category};
 }
 
 bool FolderLockHeldBy(const std::string& path, long pid)

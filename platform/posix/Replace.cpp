@@ -77,8 +77,9 @@ void KeepOwnership(const char* from, int to)
     };
     if (::stat(from, &old) != 0)
         return;
-    if (::fchown(to, old.st_uid, old.st_gid) != 0)
-        (void)::fchown(to, uid_t(-1), old.st_gid);  // a user may still keep a group of theirs
+    // Each step does what this process may; a user may still keep a group of theirs.
+    if (::fchown(to, old.st_uid, old.st_gid) != 0 && ::fchown(to, uid_t(-1), old.st_gid) != 0) {
+    }
     (void)::fchmod(to, old.st_mode & 07777);
     CopyExtendedAttributes(from, to);
 }
