@@ -10,9 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string error = unvell::CheckSnapshot({data, size});
-    if (error.empty() &&
-        (size < std::size_t(protocol::kGoldEnd) || std::memcmp(data, "#!", 2) != 0))
+    const unvell::Status checked = unvell::CheckSnapshot({data, size});
+    if (checked.ok() && (size < std::size_t(protocol::kGoldEnd) || std::memcmp(data, "#!", 2) != 0))
         std::abort();
     return 0;
 }

@@ -33,10 +33,10 @@ std::uint64_t ReadU64(std::span<const std::uint8_t> d, std::size_t at)
     return std::uint64_t(ReadU32(d, at)) | std::uint64_t(ReadU32(d, at + 4)) << 32;
 }
 
-std::string TooLarge(std::size_t cap)
+Status TooLarge(std::size_t cap)
 {
-    return "the state inflates to more than " + std::to_string(cap / (1024 * 1024)) +
-           " MiB, which no state can be";
+    return Status::notAState("the state inflates to more than " +
+                             std::to_string(cap / (1024 * 1024)) + " MiB, which no state can be");
 }
 
 // The input, buffered: what has been read and not yet used lies in [m_begin, m_end).
@@ -106,19 +106,19 @@ struct Output {
 
 // Inflates one zlib or gzip stream from the reader, and for gzip every member that follows it.
 // `windowBits` selects the wrapper as zlib's inflateInit2 does.
-std::string InflateStream(Reader& in, int windowBits, bool gzipMembers, Output& out)
+Status InflateStream(Reader& in, int windowBits, bool gzipMembers, Output& out)
 {
     z_stream zs{};
     if (inflateInit2(&zs, windowBits) != Z_OK)
-        return "zlib could not be initialised";
+        return Status::notAState("zlib could not be initialised");
     // Left uninitialised: zlib writes every byte before it is handed on.
     const std::unique_ptr<std::uint8_t[]> piece(new std::uint8_t[kPiece]);
 
-    std::string error;
+    Status error;
     for (;;) {
         const std::span<const std::uint8_t> input = in.some();
         if (in.failed()) {
-            error = kReadError;
+            error = Status::notAState(kReadError);
             break;
         }
         zs.next_in = const_cast<Bytef*>(input.data());
@@ -139,7 +139,7 @@ std::string InflateStream(Reader& in, int windowBits, bool gzipMembers, Output& 
         }
         if (made > 0 && !out.sink({piece.get(), made})) {
             out.sinkFailed = true;
-            error = "the image could not be written";
+            error = Status::failed("the image could not be written");
             break;
         }
         if (rc == Z_STREAM_END) {
@@ -147,7 +147,7 @@ std::string InflateStream(Reader& in, int windowBits, bool gzipMembers, Output& 
             if (rest.empty())
                 break;
             if (!gzipMembers) {
-                error = "unexpected data after a compressed chunk";
+                error = Status::notAState("unexpected data after a compressed chunk");
                 break;
             }
             if (StartsWith(rest, kGzipMagic, sizeof kGzipMagic)) {
@@ -162,37 +162,37 @@ std::string InflateStream(Reader& in, int windowBits, bool gzipMembers, Output& 
                 in.consume(more.size());
             }
             if (!zeros)
-                error = "unexpected data after the compressed stream";
+                error = Status::notAState("unexpected data after the compressed stream");
             break;
         }
         if (rc == Z_OK)
             continue;
         if (rc == Z_BUF_ERROR && input.empty()) {
-            error = "the compressed data ends early (the file is cut short)";
+            error = Status::notAState("the compressed data ends early (the file is cut short)");
             break;
         }
-        error = std::string("the compressed data is damaged") +
-                (zs.msg ? std::string(" (") + zs.msg + ")" : "");
+        error = Status::notAState(std::string("the compressed data is damaged") +
+                                  (zs.msg ? std::string(" (") + zs.msg + ")" : ""));
         break;
     }
     inflateEnd(&zs);
     return error;
 }
 
-std::string InflateRzip(Reader& in, Output& out)
+Status InflateRzip(Reader& in, Output& out)
 {
     const auto header = in.peek(kRzipHeaderSize);
     if (header.size() < kRzipHeaderSize)
-        return "the RZIP header is cut short";
+        return Status::notAState("the RZIP header is cut short");
     if (header[6] != kRzipVersion || header[7] != '#')
-        return "unsupported RZIP version " + std::to_string(header[6]);
+        return Status::notAState("unsupported RZIP version " + std::to_string(header[6]));
     const std::uint32_t chunkSize = ReadU32(header, 8);
     const std::uint64_t total = ReadU64(header, 12);
     if (total > out.cap)
         return TooLarge(out.cap);
     if (chunkSize == 0 || chunkSize > out.cap)
-        return "the RZIP header gives a chunk size of " + std::to_string(chunkSize) +
-               ", which no state has";
+        return Status::notAState("the RZIP header gives a chunk size of " +
+                                 std::to_string(chunkSize) + ", which no state has");
     in.consume(kRzipHeaderSize);
     out.cap = static_cast<std::size_t>(total);
 
@@ -201,35 +201,36 @@ std::string InflateRzip(Reader& in, Output& out)
         if (lengthBytes.empty())
             break;
         if (lengthBytes.size() < 4)
-            return "an RZIP chunk header is cut short";
+            return Status::notAState("an RZIP chunk header is cut short");
         const std::uint32_t length = ReadU32(lengthBytes, 0);
         in.consume(4);
         // A chunk of compressed data is never much larger than the chunk it inflates to.
         if (length > std::size_t(chunkSize) + chunkSize / 8 + 1024)
-            return "an RZIP chunk is larger than its data can be";
+            return Status::notAState("an RZIP chunk is larger than its data can be");
         const auto chunk = in.peek(length);
         if (in.failed())
-            return kReadError;
+            return Status::notAState(kReadError);
         if (chunk.size() < length)
-            return "an RZIP chunk is cut short";
+            return Status::notAState("an RZIP chunk is cut short");
         const ByteSource chunkSource = SpanSource(chunk);
         Reader chunkReader(chunkSource);
         const std::size_t before = out.produced;
-        if (std::string error = InflateStream(chunkReader, MAX_WBITS, false, out); !error.empty())
-            return error;
+        if (Status inflated = InflateStream(chunkReader, MAX_WBITS, false, out); !inflated.ok())
+            return inflated;
         if (out.produced - before > chunkSize)
-            return "an RZIP chunk inflates past the chunk size";
+            return Status::notAState("an RZIP chunk inflates past the chunk size");
         in.consume(length);
     }
     if (in.failed())
-        return kReadError;
+        return Status::notAState(kReadError);
     if (out.produced != total)
-        return "the RZIP data holds " + std::to_string(out.produced) + " bytes instead of the " +
-               std::to_string(total) + " its header gives";
+        return Status::notAState("the RZIP data holds " + std::to_string(out.produced) +
+                                 " bytes instead of the " + std::to_string(total) +
+                                 " its header gives");
     return {};
 }
 
-std::string CopyPlain(Reader& in, Output& out)
+Status CopyPlain(Reader& in, Output& out)
 {
     for (auto piece = in.some(); !piece.empty(); piece = in.some()) {
         out.produced += piece.size();
@@ -237,11 +238,11 @@ std::string CopyPlain(Reader& in, Output& out)
             return TooLarge(out.cap);
         if (!out.sink(piece)) {
             out.sinkFailed = true;
-            return "the image could not be written";
+            return Status::failed("the image could not be written");
         }
         in.consume(piece.size());
     }
-    return in.failed() ? kReadError : std::string();
+    return in.failed() ? Status::notAState(kReadError) : Status();
 }
 
 }  // namespace
@@ -257,7 +258,7 @@ ContainerKind DetectContainer(std::span<const std::uint8_t> input)
     return ContainerKind::Unknown;
 }
 
-std::string InflateInto(const ByteSource& source, const ByteSink& sink, std::size_t cap)
+Status InflateInto(const ByteSource& source, const ByteSink& sink, std::size_t cap)
 {
     Reader in(source);
     Output out{sink, cap};
@@ -267,7 +268,9 @@ std::string InflateInto(const ByteSource& source, const ByteSink& sink, std::siz
     case ContainerKind::Plain: return CopyPlain(in, out);
     case ContainerKind::Unknown: break;
     }
-    return in.failed() ? kReadError : "not a save state (neither gzip, RZIP nor a plain snapshot)";
+    return Status::notAState(in.failed() ? kReadError
+                                         : "not a save state (neither gzip, RZIP nor a plain "
+                                           "snapshot)");
 }
 
 InflateResult InflateContainer(std::span<const std::uint8_t> input, std::size_t cap)
@@ -278,7 +281,7 @@ InflateResult InflateContainer(std::span<const std::uint8_t> input, std::size_t 
         result.image.insert(result.image.end(), piece.begin(), piece.end());
         return true;
     };
-    result.error = InflateInto(source, sink, cap);
+    result.status = InflateInto(source, sink, cap);
     if (!result.ok())
         result.image.clear();
     return result;

@@ -3,6 +3,8 @@
 // Recognising a state's container and inflating it, as a stream: input is read in pieces and
 // the image handed on in pieces, so neither needs to be held whole.
 
+#include "Status.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,15 +28,15 @@ using ByteSink = std::function<bool(std::span<const std::uint8_t>)>;
 
 // Turns a gzip stream (any number of members), an RZIP container or an already plain
 // snapshot into the plain image, handing it to `sink` piece by piece. Never produces more than
-// `cap` bytes. Returns an empty text on success, else the cause (the sink may then have taken
-// part of an image, which the caller throws away).
-std::string InflateInto(const ByteSource& source, const ByteSink& sink,
-                        std::size_t cap = kMaxImageBytes);
+// `cap` bytes. On failure the sink may have taken part of an image, which the caller throws
+// away; a sink that could not take a piece fails it with kExitFailure.
+Status InflateInto(const ByteSource& source, const ByteSink& sink,
+                   std::size_t cap = kMaxImageBytes);
 
 struct InflateResult {
     std::vector<std::uint8_t> image;
-    std::string error;  // empty on success
-    bool ok() const { return error.empty(); }
+    Status status;
+    bool ok() const { return status.ok(); }
 };
 
 // The same for an input held in memory, with the image in memory (empty on failure).

@@ -12,24 +12,18 @@ namespace fs = std::filesystem;
 // Compressed data may be a little larger than its plain image, never much larger.
 constexpr std::uintmax_t kMaxInputBytes = kMaxImageBytes + 1024 * 1024;
 
-DecompressOutcome Fail(int code, std::string cause)
-{
-    return {code, std::move(cause)};
-}
-
 std::string Cause(const std::error_code& error)
 {
     return error.message();
 }
 
 // Streams the state into `partial`, then walks the written image. Returns the exit code.
-DecompressOutcome WriteCheckedImage(platform::File& input, const fs::path& partial)
+Status WriteCheckedImage(platform::File& input, const fs::path& partial)
 {
     // Never through a link: a link put in the folder must not lead the image elsewhere.
     platform::File output = platform::File::createOrTruncate(partial, 0644);
     if (!output.valid())
-        return Fail(kExitFailure,
-                    "cannot create " + partial.string() + ": " + Cause(output.error()));
+        return Status::failed("cannot create " + partial.string() + ": " + Cause(output.error()));
     std::error_code writeError;
     std::size_t written = 0;
     const ByteSource source = [&](std::span<std::uint8_t> buffer) -> std::ptrdiff_t {
@@ -41,42 +35,42 @@ DecompressOutcome WriteCheckedImage(platform::File& input, const fs::path& parti
         written += piece.size();
         return true;
     };
-    if (std::string error = InflateInto(source, sink); !error.empty()) {
+    if (Status inflated = InflateInto(source, sink); !inflated.ok()) {
         if (writeError)
-            return Fail(kExitFailure,
-                        "cannot write " + partial.string() + ": " + Cause(writeError));
-        return Fail(kExitNotAState, error);
+            return Status::failed("cannot write " + partial.string() + ": " + Cause(writeError));
+        return inflated;
     }
     // The image is checked as it lies in the file: only the block headers are read back.
-    const std::string why =
-        CheckSnapshot(written, [&](std::size_t at, std::span<std::uint8_t> out) {
-            return !output.readAt(std::int64_t(at), out.data(), out.size());
-        });
-    if (!why.empty())
-        return Fail(kExitNotAState, why);
+    if (Status checked = CheckSnapshot(written,
+                                       [&](std::size_t at, std::span<std::uint8_t> out) {
+                                           return !output.readAt(std::int64_t(at), out.data(),
+                                                                 out.size());
+                                       });
+        !checked.ok())
+        return checked;
     if (std::error_code closed = output.close())
-        return Fail(kExitFailure, "cannot write " + partial.string() + ": " + Cause(closed));
+        return Status::failed("cannot write " + partial.string() + ": " + Cause(closed));
     return {};
 }
 
 }  // namespace
 
-DecompressOutcome DecompressToFolder(const fs::path& statePath, const fs::path& folder)
+Status DecompressToFolder(const fs::path& statePath, const fs::path& folder)
 {
     platform::File input = platform::File::open(statePath, platform::Access::Read);
     if (!input.valid())
-        return Fail(kExitFailure, input.error() == std::errc::no_such_file_or_directory
-                                      ? std::string("the file does not exist")
-                                      : "cannot open the file: " + Cause(input.error()));
+        return Status::failed(input.error() == std::errc::no_such_file_or_directory
+                                  ? std::string("the file does not exist")
+                                  : "cannot open the file: " + Cause(input.error()));
     const platform::FileFacts facts = input.facts();
     if (facts.error)
-        return Fail(kExitFailure, Cause(facts.error));
+        return Status::failed(Cause(facts.error));
     if (facts.kind == platform::FileKind::Folder)
-        return Fail(kExitFailure, "this is a folder, not a state file");
+        return Status::failed("this is a folder, not a state file");
     if (facts.kind != platform::FileKind::Regular)
-        return Fail(kExitNotAState, "this is not a plain file, so no save state");
+        return Status::notAState("this is not a plain file, so no save state");
     if (std::uintmax_t(facts.stamp.size) > kMaxInputBytes)
-        return Fail(kExitNotAState, "the file is far too large to be a save state");
+        return Status::notAState("the file is far too large to be a save state");
 
     // Written under a temporary name and renamed, so "newstate.dec" is either whole or absent.
     const fs::path partial =
@@ -87,21 +81,20 @@ DecompressOutcome DecompressToFolder(const fs::path& statePath, const fs::path& 
     // A flag or image of an earlier run would tell a waiting editor that this one is done.
     fs::remove(flag, ec);
     fs::remove(workingCopy, ec);
-    if (DecompressOutcome written = WriteCheckedImage(input, partial);
-        written.exitCode != kExitOk) {
+    if (Status written = WriteCheckedImage(input, partial); !written.ok()) {
         fs::remove(partial, ec);
         return written;
     }
     fs::rename(partial, workingCopy, ec);
     if (ec) {
         fs::remove(partial, ec);
-        return Fail(kExitFailure, "cannot write " + workingCopy.string() + ": " + ec.message());
+        return Status::failed("cannot write " + workingCopy.string() + ": " + ec.message());
     }
     platform::File created = platform::File::createOrTruncate(flag, 0644);
     if (!created.valid()) {
         const std::error_code error = created.error();
         fs::remove(workingCopy, ec);
-        return Fail(kExitFailure, "cannot create " + flag.string() + ": " + Cause(error));
+        return Status::failed("cannot create " + flag.string() + ": " + Cause(error));
     }
     return {};
 }

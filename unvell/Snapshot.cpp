@@ -32,11 +32,12 @@ std::string BlockName(std::span<const std::uint8_t> header)
 
 }  // namespace
 
-std::string CheckSnapshot(std::size_t size, const ReadAt& read)
+Status CheckSnapshot(std::size_t size, const ReadAt& read)
 {
     std::uint8_t first[kSignatureLength + 1];
     if (size < sizeof first || !read(0, first))
-        return "not an emulator snapshot (no \"#!snes9x:\" or \"#!s9xsnp:\" first line)";
+        return Status::notAState(
+            "not an emulator snapshot (no \"#!snes9x:\" or \"#!s9xsnp:\" first line)");
     const std::span<const std::uint8_t> image(first);
     const bool headed = IsDigits(image.subspan(kSignatureLength - protocol::kSnapshotVersionDigits,
                                                protocol::kSnapshotVersionDigits)) &&
@@ -45,7 +46,8 @@ std::string CheckSnapshot(std::size_t size, const ReadAt& read)
     for (std::string_view signature : protocol::kSnapshotSignatures)
         known = known || std::memcmp(image.data(), signature.data(), signature.size()) == 0;
     if (!headed || !known)
-        return "not an emulator snapshot (no \"#!snes9x:\" or \"#!s9xsnp:\" first line)";
+        return Status::notAState(
+            "not an emulator snapshot (no \"#!snes9x:\" or \"#!s9xsnp:\" first line)");
 
     // Every block must be whole and the image must end with the last one: a state cut short,
     // or rewritten while it was read, ends inside a block or lacks the blocks after RAM.
@@ -59,30 +61,32 @@ std::string CheckSnapshot(std::size_t size, const ReadAt& read)
     const std::span<const std::uint8_t> header(headerBytes);
     while (at < size) {
         if (size - at < kBlockHeaderLength)
-            return "the snapshot is cut short inside a block header";
+            return Status::notAState("the snapshot is cut short inside a block header");
         if (!read(at, headerBytes))
-            return "the image could not be read back";
+            return Status::notAState("the image could not be read back");
         for (auto c : header.first(3))
             if (!std::isalnum(c))
-                return "the snapshot is damaged (a block has no proper name)";
+                return Status::notAState("the snapshot is damaged (a block has no proper name)");
         if (header[3] != ':' || !IsDigits(header.subspan(4, 6)) || header[10] != ':')
-            return "the snapshot is damaged (block " + BlockName(header) + " has no proper length)";
+            return Status::notAState("the snapshot is damaged (block " + BlockName(header) +
+                                     " has no proper length)");
         std::size_t length = 0;
         for (auto c : header.subspan(4, 6))
             length = length * 10 + (c - '0');
         const std::size_t dataOffset = at + kBlockHeaderLength;
         const std::string name = BlockName(header);
         if (length > size - dataOffset)
-            return "the snapshot is cut short inside block " + name;
+            return Status::notAState("the snapshot is cut short inside block " + name);
         if (name == "RAM") {
             if (ram)
-                return "the snapshot is damaged (it holds two RAM blocks)";
+                return Status::notAState("the snapshot is damaged (it holds two RAM blocks)");
             if (length != kRamBlockSize)
-                return "the RAM block holds " + std::to_string(length) + " bytes instead of " +
-                       std::to_string(kRamBlockSize);
+                return Status::notAState("the RAM block holds " + std::to_string(length) +
+                                         " bytes instead of " + std::to_string(kRamBlockSize));
             // RAM is larger than the party's offsets, so only a late start can miss them.
             if (dataOffset > std::size_t(protocol::kPartyBlockOffset))
-                return "the RAM block does not lie where this game keeps its party";
+                return Status::notAState(
+                    "the RAM block does not lie where this game keeps its party");
             ram = true;
         } else if (ram) {
             if (const auto found = missing.find(" " + name); found != std::string::npos)
@@ -91,14 +95,14 @@ std::string CheckSnapshot(std::size_t size, const ReadAt& read)
         at = dataOffset + length;
     }
     if (!ram)
-        return "the snapshot has no RAM block";
+        return Status::notAState("the snapshot has no RAM block");
     if (!missing.empty())
-        return "the snapshot is cut short (it ends without block" +
-               std::string(missing.size() > 4 ? "s" : "") + missing + ")";
+        return Status::notAState("the snapshot is cut short (it ends without block" +
+                                 std::string(missing.size() > 4 ? "s" : "") + missing + ")");
     return {};
 }
 
-std::string CheckSnapshot(std::span<const std::uint8_t> image)
+Status CheckSnapshot(std::span<const std::uint8_t> image)
 {
     return CheckSnapshot(image.size(), [&](std::size_t offset, std::span<std::uint8_t> out) {
         if (offset > image.size() || out.size() > image.size() - offset)

@@ -87,8 +87,8 @@ int main(int argc, char** argv)
     }
 
     const auto outcome = unvell::DecompressToFolder(path, folder);
-    if (outcome.exitCode != unvell::kExitOk)
+    if (!outcome.ok())
         std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
-                     protocol::kErrorPrefix.data(), path.c_str(), outcome.cause.c_str());
-    return outcome.exitCode;
+                     protocol::kErrorPrefix.data(), path.c_str(), outcome.cause().c_str());
+    return outcome.exitCode();
 }

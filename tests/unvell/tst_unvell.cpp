@@ -51,10 +51,10 @@ private slots:
         const QByteArray image = MakeImage(recipe);
         const QByteArray packed = Pack(image, packing);
         const auto result = unvell::InflateContainer(Span(packed));
-        QVERIFY2(result.ok(), result.error.c_str());
+        QVERIFY2(result.ok(), result.status.cause().c_str());
         QVERIFY(QByteArray(reinterpret_cast<const char*>(result.image.data()),
                            qsizetype(result.image.size())) == image);
-        QCOMPARE(unvell::CheckSnapshot(result.image), std::string());
+        QCOMPARE(unvell::CheckSnapshot(result.image).cause(), std::string());
     }
 
     void refusesDamagedContainers_data()
@@ -106,7 +106,8 @@ private slots:
         QFETCH(QByteArray, input);
         QFETCH(QString, cause);
         const auto result = unvell::InflateContainer(Span(input));
-        QVERIFY2(QString::fromStdString(result.error).contains(cause), result.error.c_str());
+        const std::string& error = result.status.cause();
+        QVERIFY2(QString::fromStdString(error).contains(cause), error.c_str());
         QCOMPARE(result.ok(), cause.isEmpty());
         if (!result.ok())
             QVERIFY(result.image.empty());
@@ -166,9 +167,9 @@ private slots:
     {
         QFETCH(QByteArray, image);
         QFETCH(QString, cause);
-        const std::string error = unvell::CheckSnapshot(Span(image));
-        QVERIFY2(QString::fromStdString(error).contains(cause), error.c_str());
-        QCOMPARE(error.empty(), cause.isEmpty());
+        const unvell::Status checked = unvell::CheckSnapshot(Span(image));
+        QVERIFY2(QString::fromStdString(checked.cause()).contains(cause), checked.cause().c_str());
+        QCOMPARE(checked.ok(), cause.isEmpty());
     }
 
     void programWritesImageThenFlag()
