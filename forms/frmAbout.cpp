@@ -93,9 +93,12 @@ frmAbout::frmAbout(QWidget* owner)
     imgAbout->setPixmap(AboutPicture());
 
     // Centred on its owner, frames counted on both sides.
-    new FrameCentring(this, [this, owner] {
-        return owner ? owner->frameGeometry() : screen()->availableGeometry();
-    });
+    new FrameCentring(
+        this,
+        [this, owner] {
+            return owner ? FrameRect(owner->window()) : screen()->availableGeometry();
+        },
+        owner ? owner->window() : nullptr);
 }
 
 }  // namespace forms
