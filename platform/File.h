@@ -74,6 +74,7 @@ public:
     bool valid() const { return m_handle != kNoHandle; }
     std::error_code error() const { return m_error; }  // why the open failed
     std::error_code close();
+    FileFacts facts() const;  // of the open file or folder itself
 
     NativeHandle native() const { return m_handle; }  // for the platform's own implementation
 
@@ -115,7 +116,6 @@ public:
     std::error_code setPermissions(unsigned permissions);
     std::error_code truncate(std::int64_t size);
     std::optional<FileStamp> stamp() const;
-    FileFacts facts() const;
     // The whole file; nothing when it cannot be read whole.
     std::optional<std::string> readWhole() const;
 

@@ -23,8 +23,6 @@ public:
     // Makes `name` (private to the user) unless it exists; opens it either way.
     static Folder createIn(const Folder& parent, const std::string& name);
 
-    FileFacts facts() const;
-
     std::vector<std::string> entryNames() const;       // "." and ".." left out
     FileFacts factsOf(const std::string& name) const;  // the name itself, never a link's target
     std::error_code remove(const std::string& name);

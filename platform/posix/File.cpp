@@ -231,7 +231,7 @@ std::optional<FileStamp> File::stamp() const
     return StampOf(st);
 }
 
-FileFacts File::facts() const
+FileFacts Handle::facts() const
 {
     struct stat st {
     };

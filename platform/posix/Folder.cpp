@@ -35,18 +35,6 @@ Folder Folder::createIn(const Folder& parent, const std::string& name)
     return openIn(parent, name);
 }
 
-FileFacts Folder::facts() const
-{
-    struct stat st {
-    };
-    if (::fstat(m_handle, &st) != 0) {
-        FileFacts facts;
-        facts.error = LastError();
-        return facts;
-    }
-    return FactsOfStat(st);
-}
-
 std::vector<std::string> Folder::entryNames() const
 {
     std::vector<std::string> names;
