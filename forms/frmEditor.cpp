@@ -370,9 +370,9 @@ void frmEditor::startJob(std::function<Outcome(const StagingContext&)> work,
     picOptions->setEnabled(false);  // edits made during a save would be overwritten by it
     const bool started = m_job.start([work = std::move(work), context] { return work(context); },
                                      [this, done = std::move(done)](const Outcome& outcome) {
+                                         m_waitCursor->setBusy(false);
                                          if (m_leaving)
                                              return;
-                                         m_waitCursor->setBusy(false);
                                          picOptions->setEnabled(m_loaded);
                                          done(outcome);
                                          if (m_closeWhenDone)

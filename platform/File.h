@@ -100,9 +100,8 @@ public:
     static File open(const Path& path, Access access, bool followLinks = true);
     // A new file that must not exist yet, private to the user until it gets its permissions.
     static File create(const Path& path, unsigned permissions = 0600);
-    static File createIn(const Folder& folder, const std::string& name,
-                         unsigned permissions = 0600);
-    static File openIn(const Folder& folder, const std::string& name, Access access);
+    static File createIn(const Folder& folder, const Path& name, unsigned permissions = 0600);
+    static File openIn(const Folder& folder, const Path& name, Access access);
     // Created, or emptied where it exists; never through a link.
     static File createOrTruncate(const Path& path, unsigned permissions);
 

@@ -36,13 +36,12 @@ public:
     // Creates `path` if need be and locks it, waiting up to `wait`. The holder's process id
     // goes into the file, for a person looking and for the decompressor's check below. A lock
     // file that a dead process left is simply taken over.
-    [[nodiscard]] std::error_code lockFolderFile(const std::string& path,
-                                                 std::chrono::milliseconds wait);
+    [[nodiscard]] std::error_code lockFolderFile(const Path& path, std::chrono::milliseconds wait);
 
     // Locks the file at `path` as it is now (following links), waiting up to `wait`. A file
     // replaced by a rename while we waited is locked afresh, so the lock always covers the file
     // the path names.
-    [[nodiscard]] std::error_code lockExistingFile(const std::string& path,
+    [[nodiscard]] std::error_code lockExistingFile(const Path& path,
                                                    std::chrono::milliseconds wait);
 
     bool locked() const { return m_file.valid(); }
@@ -59,15 +58,15 @@ public:
 
 private:
     File m_file;
-    std::string m_removeOnRelease;
-    std::string m_lockedPath;  // for lockExistingFile
+    Path m_removeOnRelease;
+    Path m_lockedPath;  // for lockExistingFile
     long long m_lockedSize = 0;
     long long m_lockedTimeNs = 0;
     std::optional<std::uint64_t> m_lockedDigest;  // where the file system keeps whole seconds
 };
 
 // True when the folder lock at `path` is held by process `pid`, alive and locking it now.
-bool FolderLockHeldBy(const std::string& path, long pid);
+bool FolderLockHeldBy(const Path& path, long pid);
 
 }  // namespace platform
 

@@ -12,6 +12,7 @@
 
 namespace platform {
 
+// Names inside a folder are single names (no separator), in the system's own encoding.
 class Folder : public Handle
 {
 public:
@@ -19,27 +20,28 @@ public:
 
     // With followLinks false a link at the last step is refused.
     static Folder open(const Path& path, bool followLinks = true);
-    static Folder openIn(const Folder& parent, const std::string& name);  // never a link
+    static Folder openIn(const Folder& parent, const Path& name);  // never a link
     // Makes `name` (private to the user) unless it exists; opens it either way.
-    static Folder createIn(const Folder& parent, const std::string& name);
+    static Folder createIn(const Folder& parent, const Path& name);
 
-    std::vector<std::string> entryNames() const;       // "." and ".." left out
-    FileFacts factsOf(const std::string& name) const;  // the name itself, never a link's target
-    std::error_code remove(const std::string& name);
+    std::vector<Path> entryNames() const;       // "." and ".." left out
+    FileFacts factsOf(const Path& name) const;  // the name itself, never a link's target
+    std::error_code remove(const Path& name);
     // Renames within the folder, never over an existing name.
-    std::error_code rename(const std::string& from, const std::string& to);
+    std::error_code rename(const Path& from, const Path& to);
     // Renames `from` over `target` (anywhere on the same disk).
-    std::error_code renameOver(const std::string& from, const Path& target);
+    std::error_code renameOver(const Path& from, const Path& target);
     // Gives an open file one more name here: an unnamed file its first, where the system allows.
-    std::error_code link(const File& file, const std::string& name);
+    std::error_code link(const File& file, const Path& name);
     std::error_code setPermissions(unsigned permissions);
 
 private:
     explicit Folder(NativeHandle handle, std::error_code error = {}) : Handle(handle, error) {}
 };
 
-// Makes the folder (private to the user) and its parents as needed.
-std::error_code CreateFolders(const Path& path);
+// Makes the folder with `permissions` (less the file-creation mask), and its parents as any
+// new folder, as needed.
+std::error_code CreateFolders(const Path& path, unsigned permissions = 0700);
 // Programs may run from files in the folder (its file system is not mounted noexec).
 bool MayRunPrograms(const Path& folder);
 // This user may create and remove files in the folder.

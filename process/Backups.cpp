@@ -83,9 +83,9 @@ struct Entry {
 QList<Entry> Entries(const platform::Folder& group, bool withTimes)
 {
     QList<Entry> entries;
-    for (const std::string& found : group.entryNames()) {
+    for (const platform::Path& found : group.entryNames()) {
         Entry entry;
-        entry.name = QFile::decodeName(QByteArray::fromStdString(found));
+        entry.name = FromNative(found);
         if (const auto numbered = kBackupName.match(entry.name); numbered.hasMatch()) {
             entry.sequence = numbered.captured(1).toLongLong();
             if (withTimes)
@@ -111,8 +111,8 @@ QList<Entry> Entries(const platform::Folder& group, bool withTimes)
 
 void RemovePending(platform::Folder& group)
 {
-    for (const std::string& name : group.entryNames())
-        if (QByteArray::fromStdString(name).startsWith(kPendingPrefix))
+    for (const platform::Path& name : group.entryNames())
+        if (FromNative(name).startsWith(QLatin1String(kPendingPrefix)))
             (void)group.remove(name);
 }
 
@@ -248,8 +248,7 @@ Result<QString> PendingBackup::keep()
         name = QStringLiteral("%1-%2-%3")
                    .arg(sequence, 6, 10, QLatin1Char('0'))
                    .arg(stamp, NameForBackup(m_stateName));
-        const std::error_code renamed =
-            m_group.rename(m_pending.toStdString(), QFile::encodeName(name).toStdString());
+        const std::error_code renamed = m_group.rename(m_pending.toStdString(), ToNative(name));
         if (!renamed)
             break;
         if (renamed != std::errc::file_exists) {
@@ -265,7 +264,7 @@ Result<QString> PendingBackup::keep()
     qsizetype kept = 1;
     for (const Entry& entry : entries)
         if (entry.trusted && ++kept > kKeptBackups)
-            (void)m_group.remove(QFile::encodeName(entry.name).toStdString());
+            (void)m_group.remove(ToNative(entry.name));
     return QDir(m_groupPath).filePath(name);
 }
 

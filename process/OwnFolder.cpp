@@ -118,7 +118,7 @@ Result<platform::Folder> OpenOwnFolder(const QString& path, bool create)
     const QString clean = QDir::cleanPath(QDir(path).absolutePath());
     const QFileInfo info(clean);
     if (create) {
-        if (std::error_code made = platform::CreateFolders(ToNative(info.absolutePath())))
+        if (std::error_code made = platform::CreateFolders(ToNative(info.absolutePath()), 0777))
             return Outcome::failure(ErrorKind::FolderNotWritable,
                                     QStringLiteral("The folder %1 cannot be created: %2.")
                                         .arg(ShownPath(info.absolutePath()), SystemCause(made)));
@@ -138,7 +138,7 @@ Result<platform::Folder> OpenOwnFolder(const QString& path, bool create)
 Result<platform::Folder> OpenOwnSubfolder(const platform::Folder& parent, const QString& parentPath,
                                           const QString& name, bool create)
 {
-    const std::string native = ToNative(name).string();
+    const platform::Path native = ToNative(name);
     const QString path = QDir(parentPath).filePath(name);
     const FileFacts before = parent.factsOf(native);
     if (create) {

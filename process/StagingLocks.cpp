@@ -10,9 +10,12 @@ namespace Process {
 
 namespace {
 
-QString KindOf(const QString& path)
+// What the lock found in place of a plain file: the state's lock follows a link, the lock
+// file's does not.
+QString KindOf(const QString& path, bool followLinks)
 {
-    return QString::fromLatin1(platform::KindName(platform::FactsOf(ToNative(path), false).kind));
+    return QString::fromLatin1(
+        platform::KindName(platform::FactsOf(ToNative(path), followLinks).kind));
 }
 
 }  // namespace
@@ -20,8 +23,7 @@ QString KindOf(const QString& path)
 Outcome LockStateFile(platform::FileLock& lock, const QString& statePath,
                       std::chrono::milliseconds wait)
 {
-    const std::error_code locked =
-        lock.lockExistingFile(QFile::encodeName(statePath).toStdString(), wait);
+    const std::error_code locked = lock.lockExistingFile(ToNative(statePath), wait);
     if (!locked)
         return Outcome::success();
     if (locked == platform::LockError::busy)
@@ -32,7 +34,7 @@ Outcome LockStateFile(platform::FileLock& lock, const QString& statePath,
     if (locked == platform::LockError::notRegular)
         return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is %2, not a state file.")
-                                    .arg(ShownPath(statePath), KindOf(statePath)));
+                                    .arg(ShownPath(statePath), KindOf(statePath, true)));
     return Outcome::failure(ErrorKind::PermissionDenied,
                             QStringLiteral("The state file %1 cannot be opened: %2.")
                                 .arg(ShownPath(statePath), SystemCause(locked)));
@@ -43,8 +45,7 @@ Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder
 {
     const QString folder = ShownPath(programFolder);
     const QString lockPath = QDir(programFolder).filePath(kFolderLockName);
-    const std::error_code locked =
-        lock.lockFolderFile(QFile::encodeName(lockPath).toStdString(), wait);
+    const std::error_code locked = lock.lockFolderFile(ToNative(lockPath), wait);
     if (!locked)
         return Outcome::success();
     if (locked == platform::LockError::busy)
@@ -56,7 +57,7 @@ Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("The lock file %1 is %2, which no load or save of "
                                                "this editor makes; remove it and try again.")
-                                    .arg(ShownPath(lockPath), KindOf(lockPath)));
+                                    .arg(ShownPath(lockPath), KindOf(lockPath, false)));
     if (locked == platform::LockError::cannotClear)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("The lock file %1 was left by a program that has "

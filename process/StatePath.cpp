@@ -56,6 +56,15 @@ platform::Path ToNative(const QString& path)
 #endif
 }
 
+QString FromNative(const platform::Path& path)
+{
+#if defined(Q_OS_WIN)
+    return QString::fromStdWString(path.native());
+#else
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+#endif
+}
+
 Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
 {
     const QString shown = ShownPath(statePath);

@@ -25,7 +25,8 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder);
 QString SystemCause(int error);
 QString SystemCause(const std::error_code& error);
 
-// The path as the operating system takes it.
+// The path as the operating system takes it, and back.
 platform::Path ToNative(const QString& path);
+QString FromNative(const platform::Path& path);
 
 }  // namespace Process

@@ -151,7 +151,7 @@ File File::create(const Path& path, unsigned permissions)
     return fd >= 0 ? File(fd) : File(-1, LastError());
 }
 
-File File::createIn(const Folder& folder, const std::string& name, unsigned permissions)
+File File::createIn(const Folder& folder, const Path& name, unsigned permissions)
 {
     const int fd =
         ::openat(folder.native(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -159,7 +159,7 @@ File File::createIn(const Folder& folder, const std::string& name, unsigned perm
     return fd >= 0 ? File(fd) : File(-1, LastError());
 }
 
-File File::openIn(const Folder& folder, const std::string& name, Access access)
+File File::openIn(const Folder& folder, const Path& name, Access access)
 {
     const int fd = ::openat(folder.native(), name.c_str(),
                             Flags(access) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

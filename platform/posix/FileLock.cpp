@@ -79,7 +79,7 @@ std::optional<std::uint64_t> ContentDigest(int fd)
 
 // One try at an open file: a plain file, locked, and still the one at `path` (a holder before
 // us may have removed or replaced it while we waited). Closes `fd` unless it is Locked.
-Step TryLock(int fd, const std::string& path, bool followLinks, std::error_code& failure)
+Step TryLock(int fd, const Path& path, bool followLinks, std::error_code& failure)
 {
     struct stat st {
     };
@@ -120,8 +120,8 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
         // Everything that tells the locked file apart moves with it, so a moved lock still
         // knows whether anybody wrote the file since it was locked.
         m_file = std::move(other.m_file);
-        m_removeOnRelease = std::exchange(other.m_removeOnRelease, {});
-        m_lockedPath = std::exchange(other.m_lockedPath, {});
+        m_removeOnRelease = std::exchange(other.m_removeOnRelease, Path());
+        m_lockedPath = std::exchange(other.m_lockedPath, Path());
         m_lockedSize = std::exchange(other.m_lockedSize, 0);
         m_lockedTimeNs = std::exchange(other.m_lockedTimeNs, 0);
         m_lockedDigest = std::exchange(other.m_lockedDigest, std::nullopt);
@@ -129,7 +129,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
     return *this;
 }
 
-std::error_code FileLock::lockFolderFile(const std::string& path, std::chrono::milliseconds wait)
+std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::milliseconds wait)
 {
     release();
     const auto deadline = Clock::now() + wait;
@@ -195,7 +195,7 @@ std::error_code FileLock::lockFolderFile(const std::string& path, std::chrono::m
     }
 }
 
-std::error_code FileLock::lockExistingFile(const std::string& path, std::chrono::milliseconds wait)
+std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
 {
     release();
     const auto deadline = Clock::now() + wait;
@@ -276,7 +276,7 @@ std::error_code make_error_code(LockError error)
     return {int(error), category};
 }
 
-bool FolderLockHeldBy(const std::string& path, long pid)
+bool FolderLockHeldBy(const Path& path, long pid)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

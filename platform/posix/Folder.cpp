@@ -21,23 +21,23 @@ Folder Folder::open(const Path& path, bool followLinks)
     return fd >= 0 ? Folder(fd) : Folder(-1, LastError());
 }
 
-Folder Folder::openIn(const Folder& parent, const std::string& name)
+Folder Folder::openIn(const Folder& parent, const Path& name)
 {
     const int fd =
         ::openat(parent.native(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     return fd >= 0 ? Folder(fd) : Folder(-1, LastError());
 }
 
-Folder Folder::createIn(const Folder& parent, const std::string& name)
+Folder Folder::createIn(const Folder& parent, const Path& name)
 {
     if (::mkdirat(parent.native(), name.c_str(), 0700) != 0 && errno != EEXIST)
         return Folder(-1, LastError());
     return openIn(parent, name);
 }
 
-std::vector<std::string> Folder::entryNames() const
+std::vector<Path> Folder::entryNames() const
 {
-    std::vector<std::string> names;
+    std::vector<Path> names;
     // The listing needs a descriptor of its own, which closedir closes.
     const int listing = ::dup(m_handle);
     DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
@@ -56,7 +56,7 @@ std::vector<std::string> Folder::entryNames() const
     return names;
 }
 
-FileFacts Folder::factsOf(const std::string& name) const
+FileFacts Folder::factsOf(const Path& name) const
 {
     struct stat st {
     };
@@ -68,12 +68,12 @@ FileFacts Folder::factsOf(const std::string& name) const
     return FactsOfStat(st);
 }
 
-std::error_code Folder::remove(const std::string& name)
+std::error_code Folder::remove(const Path& name)
 {
     return ::unlinkat(m_handle, name.c_str(), 0) == 0 ? std::error_code() : LastError();
 }
 
-std::error_code Folder::rename(const std::string& from, const std::string& to)
+std::error_code Folder::rename(const Path& from, const Path& to)
 {
     if (::renameat2(m_handle, from.c_str(), m_handle, to.c_str(), RENAME_NOREPLACE) == 0)
         return {};
@@ -89,13 +89,13 @@ std::error_code Folder::rename(const std::string& from, const std::string& to)
                                                                          : LastError();
 }
 
-std::error_code Folder::renameOver(const std::string& from, const Path& target)
+std::error_code Folder::renameOver(const Path& from, const Path& target)
 {
     return ::renameat(m_handle, from.c_str(), AT_FDCWD, target.c_str()) == 0 ? std::error_code()
                                                                              : LastError();
 }
 
-std::error_code Folder::link(const File& file, const std::string& name)
+std::error_code Folder::link(const File& file, const Path& name)
 {
     // Through /proc where it is mounted; else by the descriptor itself, which the kernel allows
     // a process that may read any file (root).
@@ -114,15 +114,15 @@ std::error_code Folder::setPermissions(unsigned permissions)
     return ::fchmod(m_handle, mode_t(permissions)) == 0 ? std::error_code() : LastError();
 }
 
-std::error_code CreateFolders(const Path& path)
+std::error_code CreateFolders(const Path& path, unsigned permissions)
 {
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         return {};
     if (path.has_parent_path() && path.parent_path() != path)
-        if (std::error_code e = CreateFolders(path.parent_path()))
+        if (std::error_code e = CreateFolders(path.parent_path(), 0777))
             return e;
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    if (::mkdir(path.c_str(), mode_t(permissions)) != 0 && errno != EEXIST)
         return LastError();
     return {};
 }
@@ -146,6 +146,18 @@ bool MayRead(const Path& path)
 
 unsigned DefaultFilePermissions()
 {
+    // Read where the kernel shows it: setting the mask to read it back would change it for
+    // every thread of the program meanwhile.
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found)
+            return 0666 & ~mask;
+    }
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~unsigned(mask);

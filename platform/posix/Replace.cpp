@@ -135,8 +135,9 @@ bool NewFileBeside::openNamed()
     // Where no unnamed file can be named, a named one is written; one that a killed run left
     // behind is removed first.
     const std::string prefix = NameStart(m_fileName) + Tag(m_fileName);
-    for (const std::string& name : m_folder.entryNames()) {
-        const FileFacts facts = m_folder.factsOf(name);
+    for (const Path& entry : m_folder.entryNames()) {
+        const std::string& name = entry.native();
+        const FileFacts facts = m_folder.factsOf(entry);
         if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
             facts.kind == FileKind::Regular && facts.ownedByMe)
             (void)m_folder.remove(name);
@@ -153,6 +154,7 @@ bool NewFileBeside::openNamed()
             return false;
         }
     }
+    m_error = std::make_error_code(std::errc::file_exists);
     return false;
 }
 

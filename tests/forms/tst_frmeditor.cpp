@@ -548,6 +548,15 @@ private slots:
         QVERIFY(w<QWidget>("picOptions")->isEnabled());
     }
 
+    void aWindowDestroyedDuringALoadLeavesNoBusyPointer()
+    {
+        m_answers << writeState("leaving.000");
+        action("mnuFileLoad")->trigger();
+        QVERIFY(m_editor->busy() && QApplication::overrideCursor());
+        m_editor.reset();  // waits for the load
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
     void closeWaitsForTheSave()
     {
         const QString path = writeState("closing.000");
