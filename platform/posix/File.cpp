@@ -68,21 +68,6 @@ int Flags(Access access)
 
 }  // namespace
 
-const char* KindName(FileKind kind)
-{
-    switch (kind) {
-    case FileKind::Folder: return "a folder";
-    case FileKind::Link: return "a symbolic link";
-    case FileKind::Pipe: return "a named pipe";
-    case FileKind::Device: return "a device";
-    case FileKind::Socket: return "a socket";
-    case FileKind::Regular: return "a plain file";
-    case FileKind::Missing: return "missing";
-    case FileKind::Other: break;
-    }
-    return "not a plain file";
-}
-
 std::error_code LastError()
 {
     return {errno, std::generic_category()};
@@ -288,18 +273,6 @@ std::error_code CopyRange(const File& from, File& to, std::int64_t size)
             offset += loff_t(want);
         }
     }
-    return {};
-}
-
-std::error_code CopyStable(const File& from, File& to)
-{
-    const std::optional<FileStamp> before = from.stamp();
-    if (!before)
-        return LastError();
-    if (std::error_code e = CopyRange(from, to, before->size))
-        return e;
-    if (from.stamp() != before)
-        return std::make_error_code(std::errc::resource_unavailable_try_again);
     return {};
 }
 
