@@ -1,5 +1,7 @@
 #include "FileLock.h"
 
+#include "Shared.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,22 +23,6 @@ using Clock = std::chrono::steady_clock;
 // long enough to cost no measurable CPU.
 constexpr auto kRetryPause = std::chrono::milliseconds(10);
 
-class LockCategory : public std::error_category
-{
-public:
-    const char* name() const noexcept override { return "lock"; }
-    std::string message(int value) const override
-    {
-        switch (LockError(value)) {
-        case LockError::busy: return "another program holds the lock";
-        case LockError::notRegular: return "not a plain file";
-        case LockError::cannotClear:
-            return "a lock file left by an ended program cannot be removed";
-        }
-        return "lock error";
-    }
-};
-
 std::error_code Failed(int error)
 {
     return {error, std::generic_category()};
@@ -57,25 +43,6 @@ bool PauseBefore(Clock::time_point deadline)
 }
 
 enum class Step { Locked, Busy, Replaced, Failed };
-
-// FNV-1a over the whole file: enough to tell a rewritten file from the one that was there.
-std::optional<std::uint64_t> ContentDigest(int fd)
-{
-    std::uint64_t digest = 14695981039346656037ULL;
-    unsigned char buffer[64 * 1024];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            return digest;
-        for (ssize_t i = 0; i < n; ++i)
-            digest = (digest ^ buffer[i]) * 1099511628211ULL;
-        at += n;
-    }
-}
 
 // One try at an open file: a plain file, locked, and still the one at `path` (a holder before
 // us may have removed or replaced it while we waited). Closes `fd` unless it is Locked.
@@ -228,7 +195,7 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
         m_lockedTimeNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
         // Times in whole seconds (FAT, small ext4 inodes) miss a save of the same size within
         // the second; the bytes themselves then tell.
-        m_lockedDigest = st.st_mtim.tv_nsec == 0 ? ContentDigest(fd) : std::nullopt;
+        m_lockedDigest = st.st_mtim.tv_nsec == 0 ? ContentDigest(m_file) : std::nullopt;
         return {};
     }
 }
@@ -240,7 +207,7 @@ bool FileLock::unchangedSinceLocked() const
     const int fd = m_file.native();
     return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size == m_lockedSize &&
            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == m_lockedTimeNs &&
-           (!m_lockedDigest || ContentDigest(fd) == m_lockedDigest);
+           (!m_lockedDigest || ContentDigest(m_file) == m_lockedDigest);
 }
 
 bool FileLock::stillAsLocked() const
@@ -268,12 +235,6 @@ void FileLock::release()
         ::unlink(m_removeOnRelease.c_str());
     (void)m_file.close();
     m_removeOnRelease.clear();
-}
-
-std::error_code make_error_code(LockError error)
-{
-    static const LockCategory category;
-    return {int(error), category};
 }
 
 bool FolderLockHeldBy(const Path& path, long pid)
