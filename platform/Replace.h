@@ -40,10 +40,10 @@ private:
 
     Path m_target;
     Path m_ownershipFrom;
-    std::string m_fileName;
+    Path::string_type m_fileName;  // the target's name, in the system's own characters
     Folder m_folder;
     File m_file;
-    std::string m_name;  // while it has a temporary name of ours
+    Path m_name;  // while it has a temporary name of ours
     std::error_code m_error;
     bool m_keepFromTarget = false;
     bool m_defaultPermissions = false;

@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -48,40 +48,48 @@ std::string Usage()
 // How long a run of its own waits for a load or save of an editor to finish with the folder.
 constexpr auto kLockWait = std::chrono::seconds(5);
 
-}  // namespace
-
-int main(int argc, char** argv)
+// A path as a message shows it, in UTF-8 whatever the system's own characters.
+std::string Shown(const platform::Path& path)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+int Run(const std::vector<platform::Path>& args)
+{
+    const std::size_t argc = args.size();
+    if (argc == 2 && (args[1] == "--help" || args[1] == "-h")) {
         std::fputs(Usage().c_str(), stdout);
         return unvell::kExitOk;
     }
-    if (argc < 3 || argv[1] != protocol::kDecompressorSwitch) {
+    if (argc < 3 || args[1] != protocol::kDecompressorSwitch) {
         std::fputs(Usage().c_str(), stderr);
         return unvell::kExitUsage;
     }
-    std::string path = argv[2];
-    for (int i = 3; i < argc; ++i)
-        path.append(" ").append(argv[i]);
+    platform::Path path = args[2];
+    for (std::size_t i = 3; i < argc; ++i) {
+        path += " ";
+        path += args[i].native();
+    }
 
-    const auto folder = platform::ProgramFolder(argv[0]);
+    const platform::Path folder = platform::ProgramFolder(args[0]);
     // Started by an editor, it works under the editor's lock on the folder. Started on its own,
     // it takes that lock itself, so it never writes its image into an editor's frame.
-    const std::string lockPath = (folder / protocol::kFolderLockName).string();
+    const platform::Path lockPath = folder / protocol::kFolderLockName;
     platform::FileLock lock;
     if (!platform::FolderLockHeldBy(lockPath, platform::ParentProcessId())) {
         const std::error_code locked = lock.lockFolderFile(lockPath, kLockWait);
         if (locked) {
             const std::string cause =
                 locked == platform::LockError::busy
-                    ? "the folder " + folder.string() + " is in use by a load or save; try again"
+                    ? "the folder " + Shown(folder) + " is in use by a load or save; try again"
                 : locked == platform::LockError::notRegular
-                    ? "the lock file " + lockPath + " is " +
+                    ? "the lock file " + Shown(lockPath) + " is " +
                           platform::KindName(platform::FactsOf(lockPath, false).kind) +
                           "; remove it"
-                    : "cannot create the lock file " + lockPath + ": " + locked.message();
+                    : "cannot create the lock file " + Shown(lockPath) + ": " + locked.message();
             std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
-                         protocol::kErrorPrefix.data(), path.c_str(), cause.c_str());
+                         protocol::kErrorPrefix.data(), Shown(path).c_str(), cause.c_str());
             return unvell::kExitFailure;
         }
     }
@@ -89,6 +97,19 @@ int main(int argc, char** argv)
     const auto outcome = unvell::DecompressToFolder(path, folder);
     if (!outcome.ok())
         std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
-                     protocol::kErrorPrefix.data(), path.c_str(), outcome.cause().c_str());
+                     protocol::kErrorPrefix.data(), Shown(path).c_str(), outcome.cause().c_str());
     return outcome.exitCode();
+}
+
+}  // namespace
+
+// The arguments as the system holds them: on Windows in UTF-16, so that any state name arrives
+// whole.
+#if defined(_WIN32)
+int wmain(int argc, wchar_t** argv)
+#else
+int main(int argc, char** argv)
+#endif
+{
+    return Run(std::vector<platform::Path>(argv, argv + argc));
 }

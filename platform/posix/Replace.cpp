@@ -87,7 +87,7 @@ void KeepOwnership(const char* from, int to)
 }  // namespace
 
 NewFileBeside::NewFileBeside(const Path& target)
-    : m_target(target), m_fileName(target.filename().string())
+    : m_target(target), m_fileName(target.filename().native())
 {
     m_folder = Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path());
     if (!m_folder.valid()) {

@@ -11,10 +11,10 @@
 
 namespace platform {
 
-Path ProgramFolder(const char* argv0)
+Path ProgramFolder(const Path& argv0)
 {
     std::error_code ec;
-    if (std::strchr(argv0, '/')) {
+    if (argv0.native().find('/') != std::string::npos) {
         auto started = std::filesystem::absolute(argv0, ec);
         if (!ec)
             return started.parent_path();

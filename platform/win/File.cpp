@@ -1,0 +1,292 @@
+#include "File.h"
+
+#include "Folder.h"
+#include "Internal.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// Windows counts time in 100 ns steps.
+std::int64_t Nanoseconds(const FILETIME& time)
+{
+    const ULARGE_INTEGER value{{time.dwLowDateTime, time.dwHighDateTime}};
+    return std::int64_t(value.QuadPart) * 100;
+}
+
+DWORD Rights(Access access)
+{
+    switch (access) {
+    case Access::Read: return GENERIC_READ;
+    case Access::Write: return GENERIC_WRITE;
+    case Access::ReadWrite: break;
+    }
+    return GENERIC_READ | GENERIC_WRITE;
+}
+
+File Opened(HANDLE handle)
+{
+    return handle == INVALID_HANDLE_VALUE ? File::fromNative(kNoHandle, LastError())
+                                          : File::fromNative(handle);
+}
+
+HANDLE OpenHandle(const Path& path, DWORD rights, DWORD disposition, DWORD flags)
+{
+    return ::CreateFileW(path.c_str(), rights, kShareAll, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+}  // namespace
+
+std::error_code ErrorOf(DWORD error)
+{
+    return {int(error), std::system_category()};
+}
+
+std::error_code LastError()
+{
+    return ErrorOf(::GetLastError());
+}
+
+bool DiskFull(const std::error_code& error)
+{
+    return error.category() == std::system_category() &&
+           (error.value() == ERROR_DISK_FULL || error.value() == ERROR_HANDLE_DISK_FULL);
+}
+
+FileFacts FactsOfHandle(HANDLE handle)
+{
+    FileFacts facts;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle, &info)) {
+        facts.error = LastError();
+        return facts;
+    }
+    const DWORD attributes = info.dwFileAttributes;
+    facts.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? FileKind::Link
+                 : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? FileKind::Folder
+                 : ::GetFileType(handle) == FILE_TYPE_DISK   ? FileKind::Regular
+                                                             : FileKind::Other;
+    // Access is an ACL's matter here: what the user's own profile holds is taken as the user's.
+    facts.ownedByMe = true;
+    facts.markedWritable = !(attributes & FILE_ATTRIBUTE_READONLY);
+    facts.permissions = facts.markedWritable ? 0600 : 0400;
+    facts.links = info.nNumberOfLinks;
+    facts.stamp = FileStamp{info.dwVolumeSerialNumber,
+                            (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                            (std::int64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                            Nanoseconds(info.ftLastWriteTime)};
+    return facts;
+}
+
+Path PathOfHandle(HANDLE handle)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()),
+                                                         FILE_NAME_NORMALIZED);
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return Path(path);
+        }
+        path.resize(length + 1);
+    }
+}
+
+FileFacts FactsOf(const Path& path, bool followLinks)
+{
+    const HANDLE handle = ::CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        FileFacts facts;
+        facts.error = LastError();
+        return facts;
+    }
+    const FileFacts facts = FactsOfHandle(handle);
+    ::CloseHandle(handle);
+    return facts;
+}
+
+Handle::Handle(Handle&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, kNoHandle)), m_error(other.m_error)
+{
+}
+
+Handle& Handle::operator=(Handle&& other) noexcept
+{
+    if (this != &other) {
+        (void)close();
+        m_handle = std::exchange(other.m_handle, kNoHandle);
+        m_error = other.m_error;
+    }
+    return *this;
+}
+
+std::error_code Handle::close()
+{
+    if (m_handle == kNoHandle)
+        return {};
+    return ::CloseHandle(std::exchange(m_handle, kNoHandle)) ? std::error_code() : LastError();
+}
+
+FileFacts Handle::facts() const
+{
+    return FactsOfHandle(m_handle);
+}
+
+File File::open(const Path& path, Access access, bool followLinks)
+{
+    return Opened(OpenHandle(path, Rights(access), OPEN_EXISTING,
+                             followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
+}
+
+File File::create(const Path& path, unsigned)
+{
+    return Opened(OpenHandle(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, 0));
+}
+
+File File::createIn(const Folder& folder, const Path& name, unsigned permissions)
+{
+    return create(PathOfHandle(folder.native()) / name, permissions);
+}
+
+File File::openIn(const Folder& folder, const Path& name, Access access)
+{
+    return open(PathOfHandle(folder.native()) / name, access, false);
+}
+
+File File::createOrTruncate(const Path& path, unsigned)
+{
+    return Opened(OpenHandle(path, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS,
+                             FILE_FLAG_OPEN_REPARSE_POINT));
+}
+
+std::ptrdiff_t File::read(void* data, std::size_t size)
+{
+    DWORD got = 0;
+    if (!::ReadFile(m_handle, data, DWORD(std::min<std::size_t>(size, 1u << 30)), &got, nullptr))
+        return -1;
+    return std::ptrdiff_t(got);
+}
+
+std::error_code File::readAt(std::int64_t offset, void* data, std::size_t size) const
+{
+    auto* bytes = static_cast<char*>(data);
+    for (std::size_t done = 0; done < size;) {
+        OVERLAPPED at{};
+        const auto position = std::uint64_t(offset) + done;
+        at.Offset = DWORD(position);
+        at.OffsetHigh = DWORD(position >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(m_handle, bytes + done, DWORD(std::min<std::size_t>(size - done, 1u << 30)),
+                        &got, &at))
+            return ::GetLastError() == ERROR_HANDLE_EOF ? std::make_error_code(std::errc::io_error)
+                                                        : LastError();
+        if (got == 0)
+            return std::make_error_code(std::errc::io_error);  // the file ended first
+        done += got;
+    }
+    return {};
+}
+
+std::error_code File::writeAt(std::int64_t offset, const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    for (std::size_t done = 0; done < size;) {
+        OVERLAPPED at{};
+        const auto position = std::uint64_t(offset) + done;
+        at.Offset = DWORD(position);
+        at.OffsetHigh = DWORD(position >> 32);
+        DWORD put = 0;
+        if (!::WriteFile(m_handle, bytes + done,
+                         DWORD(std::min<std::size_t>(size - done, 1u << 30)), &put, &at))
+            return LastError();
+        done += put;
+    }
+    return {};
+}
+
+std::error_code File::writeAll(const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    for (std::size_t done = 0; done < size;) {
+        DWORD put = 0;
+        if (!::WriteFile(m_handle, bytes + done,
+                         DWORD(std::min<std::size_t>(size - done, 1u << 30)), &put, nullptr))
+            return LastError();
+        done += put;
+    }
+    return {};
+}
+
+std::error_code File::syncData()
+{
+    return ::FlushFileBuffers(m_handle) ? std::error_code() : LastError();
+}
+
+std::error_code File::setPermissions(unsigned permissions)
+{
+    // Windows keeps only "read-only"; who may do what is the ACL's matter.
+    FILE_BASIC_INFO info{};
+    if (!::GetFileInformationByHandleEx(m_handle, FileBasicInfo, &info, sizeof info))
+        return LastError();
+    if (permissions & 0200)
+        info.FileAttributes &= ~DWORD(FILE_ATTRIBUTE_READONLY);
+    else
+        info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    if (info.FileAttributes == 0)
+        info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(m_handle, FileBasicInfo, &info, sizeof info)
+               ? std::error_code()
+               : LastError();
+}
+
+std::error_code File::truncate(std::int64_t size)
+{
+    FILE_END_OF_FILE_INFO info{};
+    info.EndOfFile.QuadPart = size;
+    return ::SetFileInformationByHandle(m_handle, FileEndOfFileInfo, &info, sizeof info)
+               ? std::error_code()
+               : LastError();
+}
+
+std::optional<FileStamp> File::stamp() const
+{
+    const FileFacts facts = FactsOfHandle(m_handle);
+    if (facts.error)
+        return std::nullopt;
+    return facts.stamp;
+}
+
+std::optional<std::string> File::readWhole() const
+{
+    const std::optional<FileStamp> now = stamp();
+    if (!now)
+        return std::nullopt;
+    std::string bytes(std::size_t(now->size), '\0');
+    if (readAt(0, bytes.data(), bytes.size()))
+        return std::nullopt;
+    return bytes;
+}
+
+std::error_code CopyRange(const File& from, File& to, std::int64_t size)
+{
+    std::vector<char> buffer(256 * 1024);
+    for (std::int64_t offset = 0; offset < size;) {
+        const std::size_t want = std::min<std::size_t>(buffer.size(), std::size_t(size - offset));
+        if (std::error_code e = from.readAt(offset, buffer.data(), want))
+            return e;
+        if (std::error_code e = to.writeAll(buffer.data(), want))
+            return e;
+        offset += std::int64_t(want);
+    }
+    return {};
+}
+
+}  // namespace platform

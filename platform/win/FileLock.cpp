@@ -1,0 +1,220 @@
+#include "FileLock.h"
+
+#include "Internal.h"
+#include "Shared.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <utility>
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kRetryPause = std::chrono::milliseconds(10);
+
+// Byte-range locks are mandatory here: the lock takes one byte far past the end of any state,
+// so that it never stands in the way of a program (the emulator) that writes the file.
+OVERLAPPED FarByte()
+{
+    OVERLAPPED at{};
+    at.Offset = 0xFFFFFFFE;
+    at.OffsetHigh = 0x7FFFFFFF;
+    return at;
+}
+
+bool LockFar(HANDLE handle, bool exclusive)
+{
+    OVERLAPPED at = FarByte();
+    return ::LockFileEx(handle,
+                        (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                        0, &at);
+}
+
+void UnlockFar(HANDLE handle)
+{
+    OVERLAPPED at = FarByte();
+    ::UnlockFileEx(handle, 0, 1, 0, &at);
+}
+
+bool PauseBefore(Clock::time_point deadline)
+{
+    if (Clock::now() >= deadline)
+        return false;
+    std::this_thread::sleep_for(kRetryPause);
+    return true;
+}
+
+bool SameFile(const FileStamp& a, const FileStamp& b)
+{
+    return a.device == b.device && a.inode == b.inode;
+}
+
+enum class Step { Locked, Busy, Replaced, Failed };
+
+// One try: a plain file, locked, and still the one at `path`. Closes `handle` unless Locked.
+Step TryLock(HANDLE handle, const Path& path, bool followLinks, std::error_code& failure)
+{
+    const FileFacts facts = FactsOfHandle(handle);
+    if (facts.error || facts.kind != FileKind::Regular) {
+        ::CloseHandle(handle);
+        failure = facts.error ? facts.error : make_error_code(LockError::notRegular);
+        return Step::Failed;
+    }
+    if (!LockFar(handle, true)) {
+        const DWORD error = ::GetLastError();
+        ::CloseHandle(handle);
+        if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
+            return Step::Busy;
+        failure = ErrorOf(error);
+        return Step::Failed;
+    }
+    const FileFacts now = FactsOf(path, followLinks);
+    if (now.error || !SameFile(now.stamp, facts.stamp)) {
+        ::CloseHandle(handle);
+        return Step::Replaced;
+    }
+    return Step::Locked;
+}
+
+}  // namespace
+
+FileLock::FileLock(FileLock&& other) noexcept
+{
+    *this = std::move(other);
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_file = std::move(other.m_file);
+        m_removeOnRelease = std::exchange(other.m_removeOnRelease, Path());
+        m_lockedPath = std::exchange(other.m_lockedPath, Path());
+        m_lockedSize = std::exchange(other.m_lockedSize, 0);
+        m_lockedTimeNs = std::exchange(other.m_lockedTimeNs, 0);
+        m_lockedDigest = std::exchange(other.m_lockedDigest, std::nullopt);
+    }
+    return *this;
+}
+
+std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::milliseconds wait)
+{
+    release();
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+        const HANDLE handle = ::CreateFileW(
+            path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr, OPEN_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_SHARING_VIOLATION && PauseBefore(deadline))
+                continue;
+            return error == ERROR_SHARING_VIOLATION ? make_error_code(LockError::busy)
+                                                    : ErrorOf(error);
+        }
+        std::error_code failure;
+        const Step step = TryLock(handle, path, false, failure);
+        if (step == Step::Failed)
+            return failure;
+        if (step != Step::Locked) {
+            if (!PauseBefore(deadline))
+                return LockError::busy;
+            continue;
+        }
+        char pid[32];
+        const int length = std::snprintf(pid, sizeof pid, "%lu\n", ::GetCurrentProcessId());
+        m_file = File::fromNative(handle);
+        (void)m_file.truncate(0);
+        (void)m_file.writeAt(0, pid, std::size_t(length));
+        m_removeOnRelease = path;
+        return {};
+    }
+}
+
+std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
+{
+    release();
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+        const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return LastError();
+        std::error_code failure;
+        const Step step = TryLock(handle, path, true, failure);
+        if (step == Step::Failed)
+            return failure;
+        if (step != Step::Locked) {
+            if (!PauseBefore(deadline))
+                return LockError::busy;
+            continue;
+        }
+        m_file = File::fromNative(handle);
+        m_removeOnRelease.clear();
+        m_lockedPath = path;
+        const FileStamp stamp = m_file.stamp().value_or(FileStamp{});
+        m_lockedSize = stamp.size;
+        m_lockedTimeNs = stamp.modifiedNs;
+        // FAT keeps times in steps of two seconds: the bytes themselves then tell.
+        m_lockedDigest = stamp.coarse() ? ContentDigest(m_file) : std::nullopt;
+        return {};
+    }
+}
+
+bool FileLock::unchangedSinceLocked() const
+{
+    const std::optional<FileStamp> stamp = m_file.valid() ? m_file.stamp() : std::nullopt;
+    return stamp && stamp->size == m_lockedSize && stamp->modifiedNs == m_lockedTimeNs &&
+           (!m_lockedDigest || ContentDigest(m_file) == m_lockedDigest);
+}
+
+bool FileLock::stillAsLocked() const
+{
+    if (!unchangedSinceLocked())
+        return false;
+    const FileFacts there = FactsOf(m_lockedPath);
+    return !there.error && SameFile(there.stamp, *m_file.stamp());
+}
+
+void FileLock::release()
+{
+    if (!m_file.valid())
+        return;
+    // Removed while still held, and only if it is still ours.
+    if (!m_removeOnRelease.empty()) {
+        const FileFacts there = FactsOf(m_removeOnRelease, false);
+        const std::optional<FileStamp> mine = m_file.stamp();
+        if (!there.error && mine && SameFile(there.stamp, *mine)) {
+            FILE_DISPOSITION_INFO remove{TRUE};
+            ::SetFileInformationByHandle(m_file.native(), FileDispositionInfo, &remove,
+                                         sizeof remove);
+        }
+    }
+    UnlockFar(m_file.native());
+    (void)m_file.close();
+    m_removeOnRelease.clear();
+}
+
+bool FolderLockHeldBy(const Path& path, long pid)
+{
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    char text[32] = {};
+    DWORD got = 0;
+    bool held = false;
+    if (::ReadFile(handle, text, sizeof text - 1, &got, nullptr) && got > 0 &&
+        std::strtol(text, nullptr, 10) == pid) {
+        held = !LockFar(handle, false);
+        if (!held)
+            UnlockFar(handle);
+    }
+    ::CloseHandle(handle);
+    return held;
+}
+
+}  // namespace platform

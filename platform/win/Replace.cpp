@@ -1,0 +1,147 @@
+#include "Replace.h"
+
+#include "Internal.h"
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <thread>
+
+namespace platform {
+namespace {
+
+// A temporary name: a dot, at most this many characters of the file's name, a tag of ours and
+// six characters.
+constexpr std::size_t kNameStartKept = 100;
+
+// A state held open by the emulator without delete sharing cannot be replaced: tried again
+// this often, this far apart.
+constexpr int kReplaceTries = 20;
+constexpr auto kReplacePause = std::chrono::milliseconds(50);
+
+std::wstring Tag(const std::wstring& fileName)
+{
+    std::uint32_t digest = 2166136261u;
+    for (wchar_t c : fileName)
+        digest = (digest ^ std::uint32_t(c)) * 16777619u;
+    wchar_t hex[9];
+    std::swprintf(hex, 9, L"%08x", digest);
+    return std::wstring(L".cindral-") + hex + L"-";
+}
+
+std::wstring RandomSuffix()
+{
+    static std::mt19937 random{std::random_device{}()};
+    static const wchar_t kDigits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+    std::wstring suffix(6, L'0');
+    for (wchar_t& c : suffix)
+        c = kDigits[random() % 36];
+    return suffix;
+}
+
+std::wstring Prefix(const std::wstring& fileName)
+{
+    return L"." + fileName.substr(0, kNameStartKept) + Tag(fileName);
+}
+
+bool Busy(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_LOCK_VIOLATION;
+}
+
+}  // namespace
+
+NewFileBeside::NewFileBeside(const Path& target)
+    : m_target(target), m_fileName(target.filename().native())
+{
+    m_folder = Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path());
+    if (!m_folder.valid()) {
+        m_error = m_folder.error();
+        return;
+    }
+    // Windows has no unnamed files: the new file has its temporary name from the start, and
+    // one that a killed run left behind is removed first.
+    if (!openNamed() && !m_error)
+        m_error = LastError();
+}
+
+NewFileBeside::~NewFileBeside()
+{
+    if (!m_name.empty()) {
+        (void)m_file.close();
+        (void)m_folder.remove(m_name);
+    }
+}
+
+void NewFileBeside::keepOwnershipOf(const Path& path)
+{
+    // The replace keeps the old file's attributes and security itself.
+    m_keepFromTarget = true;
+    m_ownershipFrom = path;
+}
+
+void NewFileBeside::takeDefaultPermissions()
+{
+    m_defaultPermissions = true;
+}
+
+void NewFileBeside::prepare() {}
+
+bool NewFileBeside::openNamed()
+{
+    const std::wstring prefix = Prefix(m_fileName);
+    for (const Path& entry : m_folder.entryNames()) {
+        const std::wstring name = entry.wstring();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            m_folder.factsOf(entry).kind == FileKind::Regular)
+            (void)m_folder.remove(entry);
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = prefix + RandomSuffix();
+        m_file = File::createIn(m_folder, Path(name));
+        if (m_file.valid()) {
+            m_name = Path(name);
+            ::SetFileAttributesW((m_target.parent_path() / name).c_str(),
+                                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
+            return true;
+        }
+        if (m_file.error() != std::error_code(ERROR_FILE_EXISTS, std::system_category())) {
+            m_error = m_file.error();
+            return false;
+        }
+    }
+    m_error = std::make_error_code(std::errc::file_exists);
+    return false;
+}
+
+std::error_code NewFileBeside::name()
+{
+    return m_name.empty() ? m_error : std::error_code();
+}
+
+std::error_code NewFileBeside::renameOverTarget()
+{
+    (void)m_file.close();  // a file is replaced only once nobody of ours holds it
+    const Path temporary = m_target.parent_path() / m_name;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
+        const bool exists = ::GetFileAttributesW(m_target.c_str()) != INVALID_FILE_ATTRIBUTES;
+        const bool done =
+            exists ? ::ReplaceFileW(m_target.c_str(), temporary.c_str(), nullptr,
+                                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
+                                    nullptr, nullptr)
+                   : ::MoveFileExW(temporary.c_str(), m_target.c_str(), MOVEFILE_WRITE_THROUGH);
+        if (done) {
+            m_name.clear();
+            return {};
+        }
+        error = ::GetLastError();
+        if (!Busy(error))
+            break;
+        std::this_thread::sleep_for(kReplacePause);
+    }
+    return ErrorOf(error);
+}
+
+}  // namespace platform
