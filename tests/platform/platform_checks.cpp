@@ -1,0 +1,183 @@
+// The platform layer's promises, checked the same way on every system it is built for: run
+// natively here, and under Wine for the Windows build. Plain C++, no Qt, so it runs before a Qt
+// for the other system is at hand. Prints "N passed, N failed".
+
+#include "File.h"
+#include "FileLock.h"
+#include "Folder.h"
+#include "Replace.h"
+#include "RunningProgram.h"
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+int passed = 0, failed = 0;
+
+void Check(bool ok, const char* what)
+{
+    (ok ? passed : failed)++;
+    if (!ok)
+        std::printf("FAIL: %s\n", what);
+}
+
+std::string Read(const Path& path)
+{
+    const File file = File::open(path, Access::Read);
+    return file.valid() ? file.readWhole().value_or(std::string()) : std::string();
+}
+
+void Write(const Path& path, const std::string& bytes)
+{
+    File file = File::createOrTruncate(path, 0644);
+    (void)file.writeAll(bytes.data(), bytes.size());
+}
+
+// A folder of its own for one run, removed afterwards.
+struct Scratch {
+    Path path;
+    Scratch()
+    {
+        std::random_device random;
+        path = std::filesystem::temp_directory_path() /
+               ("cindral-platform-" + std::to_string(random()));
+        std::filesystem::create_directories(path);
+    }
+    ~Scratch()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+void FilesAndStamps(const Path& dir)
+{
+    const Path path = dir / "state.000";
+    Write(path, "first");
+    File file = File::open(path, Access::ReadWrite);
+    Check(file.valid(), "an existing file opens");
+    const auto before = file.stamp();
+    char bytes[5] = {};
+    Check(!file.readAt(0, bytes, 5) && std::string(bytes, 5) == "first", "readAt reads");
+    Check(!file.writeAt(0, "FIRST", 5), "writeAt writes");
+    Check(Read(path) == "FIRST", "the write is in the file");
+    Check(file.facts().kind == FileKind::Regular, "a file is a regular file");
+    Check(before && file.stamp() && before->inode == file.stamp()->inode,
+          "a stamp keeps the file's identity");
+    Check(File::create(path).error() == std::errc::file_exists, "create refuses an existing file");
+    Check(FactsOf(dir / "missing").kind == FileKind::Missing, "a missing name has no facts");
+}
+
+void Folders(const Path& dir)
+{
+    Folder folder = Folder::open(dir);
+    Check(folder.valid() && folder.facts().kind == FileKind::Folder, "a folder opens");
+    Folder inner = Folder::createIn(folder, "inner");
+    Check(inner.valid(), "a folder is made inside another");
+    File made = File::createIn(inner, "a.000");
+    Check(made.valid(), "a file is made inside an open folder");
+    (void)made.writeAll("aa", 2);
+    (void)made.close();
+    Write(dir / "inner" / "b.000", "bb");
+    std::vector<Path> names = inner.entryNames();
+    Check(names.size() == 2, "the folder lists its two files");
+    Check(inner.rename("a.000", "b.000") == std::errc::file_exists,
+          "a rename never goes over an existing name");
+    Check(!inner.rename("a.000", "c.000") && Read(dir / "inner" / "c.000") == "aa",
+          "a rename to a free name moves the file");
+    Check(!inner.renameOver("c.000", dir / "inner" / "b.000") &&
+              Read(dir / "inner" / "b.000") == "aa",
+          "renameOver replaces the target");
+    File target = File::open(dir / "inner" / "b.000", Access::Read);
+    Check(!inner.link(target, "second.000") && Read(dir / "inner" / "second.000") == "aa",
+          "an open file gets a second name");
+    Check(inner.factsOf("second.000").links == 2, "both names count");
+    // Windows keeps a removed name until the last handle on its file is closed.
+    (void)target.close();
+    Check(!inner.remove("second.000") && inner.factsOf("second.000").kind == FileKind::Missing,
+          "a name is removed");
+}
+
+void Locks(const Path& dir)
+{
+    const Path state = dir / "locked.000";
+    Write(state, "party");
+    FileLock first;
+    Check(!first.lockExistingFile(state, 0ms), "a state is locked");
+    FileLock second;
+    Check(second.lockExistingFile(state, 50ms) == std::error_code(LockError::busy),
+          "a second lock on it waits and reports busy");
+    Check(first.stillAsLocked(), "nobody wrote it yet");
+    // The lock must not stand in the way of a program that ignores it (the emulator saving).
+    File emulator = File::open(state, Access::ReadWrite);
+    Check(emulator.valid() && !emulator.writeAt(0, "PARTYX", 6), "another program still writes it");
+    (void)emulator.close();
+    Check(Read(state) == "PARTYX", "and its write is in the file");
+    Check(!first.unchangedSinceLocked() && !first.stillAsLocked(), "the lock sees that write");
+    first.release();
+    Check(!second.lockExistingFile(state, 0ms), "a released lock can be taken again");
+
+    const Path lockFile = dir / "cindral-editor.lock";
+    FileLock folderLock;
+    Check(!folderLock.lockFolderFile(lockFile, 0ms), "a folder's lock file is made and locked");
+    Check(FolderLockHeldBy(lockFile, ParentProcessId()) == false,
+          "the lock is not said to be held by another process");
+    FileLock other;
+    Check(other.lockFolderFile(lockFile, 50ms) == std::error_code(LockError::busy),
+          "a second folder lock reports busy");
+    folderLock.release();
+    Check(FactsOf(lockFile, false).kind == FileKind::Missing, "release removes the lock file");
+}
+
+void Replacing(const Path& dir)
+{
+    const Path target = dir / "replaced.000";
+    Write(target, "old bytes");
+    {
+        NewFileBeside beside(target);
+        Check(beside.valid(), "a new file is opened beside the target");
+        beside.keepOwnershipOf(target);
+        Check(!beside.file().writeAll("new bytes!", 10), "the new contents are written");
+        Check(!beside.file().syncData() && !beside.name(), "they reach the disk and get a name");
+        Check(Read(target) == "old bytes", "the target is untouched until the rename");
+        Check(!beside.renameOverTarget(), "the rename puts them in place");
+    }
+    Check(Read(target) == "new bytes!", "the target holds the new contents");
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        files += entry.is_regular_file();
+    Check(files == 1, "no temporary file is left beside it");
+    {
+        NewFileBeside dropped(target);
+        (void)dropped.file().writeAll("never", 5);
+    }
+    files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        files += entry.is_regular_file();
+    Check(files == 1 && Read(target) == "new bytes!", "a new file given up leaves nothing");
+}
+
+}  // namespace
+
+int main()
+{
+    const std::vector<std::pair<const char*, std::function<void(const Path&)>>> groups{
+        {"files", FilesAndStamps}, {"folders", Folders}, {"locks", Locks}, {"replace", Replacing}};
+    for (const auto& [name, run] : groups) {
+        Scratch scratch;
+        const int before = failed;
+        run(scratch.path);
+        if (failed != before)
+            std::printf("in %s\n", name);
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
