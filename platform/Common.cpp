@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -52,6 +53,59 @@ std::optional<std::uint64_t> ContentDigest(const File& file)
         at += std::int64_t(n);
     }
     return digest;
+}
+
+Handle::Handle(Handle&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, kNoHandle)), m_error(other.m_error)
+{
+}
+
+Handle& Handle::operator=(Handle&& other) noexcept
+{
+    if (this != &other) {
+        (void)close();
+        m_handle = std::exchange(other.m_handle, kNoHandle);
+        m_error = other.m_error;
+    }
+    return *this;
+}
+
+FileLock::FileLock(FileLock&& other) noexcept
+{
+    *this = std::move(other);
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        // Everything that tells the locked file apart moves with it, so a moved lock still
+        // knows whether anybody wrote the file since it was locked.
+        m_file = std::move(other.m_file);
+        m_removeOnRelease = std::exchange(other.m_removeOnRelease, Path());
+        m_lockedPath = std::exchange(other.m_lockedPath, Path());
+        m_lockedSize = std::exchange(other.m_lockedSize, 0);
+        m_lockedTimeNs = std::exchange(other.m_lockedTimeNs, 0);
+        m_lockedDigest = std::exchange(other.m_lockedDigest, std::nullopt);
+    }
+    return *this;
+}
+
+bool FileLock::unchangedSinceLocked() const
+{
+    const std::optional<FileStamp> stamp = m_file.valid() ? m_file.stamp() : std::nullopt;
+    return stamp && stamp->size == m_lockedSize && stamp->modifiedNs == m_lockedTimeNs &&
+           (!m_lockedDigest || ContentDigest(m_file) == m_lockedDigest);
+}
+
+bool FileLock::stillAsLocked() const
+{
+    if (!unchangedSinceLocked())
+        return false;
+    const FileFacts there = FactsOf(m_lockedPath);
+    const std::optional<FileStamp> mine = m_file.stamp();
+    return !there.error && mine && there.stamp.device == mine->device &&
+           there.stamp.inode == mine->inode;
 }
 
 namespace {

@@ -107,21 +107,6 @@ FileFacts FactsOf(const Path& path, bool followLinks)
     return FactsOfStat(st);
 }
 
-Handle::Handle(Handle&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, kNoHandle)), m_error(other.m_error)
-{
-}
-
-Handle& Handle::operator=(Handle&& other) noexcept
-{
-    if (this != &other) {
-        (void)close();
-        m_handle = std::exchange(other.m_handle, kNoHandle);
-        m_error = other.m_error;
-    }
-    return *this;
-}
-
 File File::open(const Path& path, Access access, bool followLinks)
 {
     const int flags = Flags(access) | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);

@@ -75,27 +75,6 @@ Step TryLock(int fd, const Path& path, bool followLinks, std::error_code& failur
 
 }  // namespace
 
-FileLock::FileLock(FileLock&& other) noexcept
-{
-    *this = std::move(other);
-}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept
-{
-    if (this != &other) {
-        release();
-        // Everything that tells the locked file apart moves with it, so a moved lock still
-        // knows whether anybody wrote the file since it was locked.
-        m_file = std::move(other.m_file);
-        m_removeOnRelease = std::exchange(other.m_removeOnRelease, Path());
-        m_lockedPath = std::exchange(other.m_lockedPath, Path());
-        m_lockedSize = std::exchange(other.m_lockedSize, 0);
-        m_lockedTimeNs = std::exchange(other.m_lockedTimeNs, 0);
-        m_lockedDigest = std::exchange(other.m_lockedDigest, std::nullopt);
-    }
-    return *this;
-}
-
 std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::milliseconds wait)
 {
     release();
@@ -198,26 +177,6 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
         m_lockedDigest = st.st_mtim.tv_nsec == 0 ? ContentDigest(m_file) : std::nullopt;
         return {};
     }
-}
-
-bool FileLock::unchangedSinceLocked() const
-{
-    struct stat st {
-    };
-    const int fd = m_file.native();
-    return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size == m_lockedSize &&
-           st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == m_lockedTimeNs &&
-           (!m_lockedDigest || ContentDigest(m_file) == m_lockedDigest);
-}
-
-bool FileLock::stillAsLocked() const
-{
-    struct stat st {
-    };
-    struct stat there {
-    };
-    return unchangedSinceLocked() && ::fstat(m_file.native(), &st) == 0 &&
-           ::stat(m_lockedPath.c_str(), &there) == 0 && SameFile(st, there);
 }
 
 void FileLock::release()

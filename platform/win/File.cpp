@@ -113,21 +113,6 @@ FileFacts FactsOf(const Path& path, bool followLinks)
     return facts;
 }
 
-Handle::Handle(Handle&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, kNoHandle)), m_error(other.m_error)
-{
-}
-
-Handle& Handle::operator=(Handle&& other) noexcept
-{
-    if (this != &other) {
-        (void)close();
-        m_handle = std::exchange(other.m_handle, kNoHandle);
-        m_error = other.m_error;
-    }
-    return *this;
-}
-
 std::error_code Handle::close()
 {
     if (m_handle == kNoHandle)

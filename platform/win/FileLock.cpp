@@ -81,25 +81,6 @@ Step TryLock(HANDLE handle, const Path& path, bool followLinks, std::error_code&
 
 }  // namespace
 
-FileLock::FileLock(FileLock&& other) noexcept
-{
-    *this = std::move(other);
-}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept
-{
-    if (this != &other) {
-        release();
-        m_file = std::move(other.m_file);
-        m_removeOnRelease = std::exchange(other.m_removeOnRelease, Path());
-        m_lockedPath = std::exchange(other.m_lockedPath, Path());
-        m_lockedSize = std::exchange(other.m_lockedSize, 0);
-        m_lockedTimeNs = std::exchange(other.m_lockedTimeNs, 0);
-        m_lockedDigest = std::exchange(other.m_lockedDigest, std::nullopt);
-    }
-    return *this;
-}
-
 std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::milliseconds wait)
 {
     release();
@@ -162,21 +143,6 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
         m_lockedDigest = stamp.coarse() ? ContentDigest(m_file) : std::nullopt;
         return {};
     }
-}
-
-bool FileLock::unchangedSinceLocked() const
-{
-    const std::optional<FileStamp> stamp = m_file.valid() ? m_file.stamp() : std::nullopt;
-    return stamp && stamp->size == m_lockedSize && stamp->modifiedNs == m_lockedTimeNs &&
-           (!m_lockedDigest || ContentDigest(m_file) == m_lockedDigest);
-}
-
-bool FileLock::stillAsLocked() const
-{
-    if (!unchangedSinceLocked())
-        return false;
-    const FileFacts there = FactsOf(m_lockedPath);
-    return !there.error && SameFile(there.stamp, *m_file.stamp());
 }
 
 void FileLock::release()
