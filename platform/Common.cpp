@@ -91,6 +91,30 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
     return *this;
 }
 
+std::optional<std::string> File::readWhole() const
+{
+    const std::optional<FileStamp> now = stamp();
+    if (!now)
+        return std::nullopt;
+    std::string bytes(std::size_t(now->size), '\0');
+    if (readAt(0, bytes.data(), bytes.size()))
+        return std::nullopt;
+    return bytes;
+}
+
+void FileLock::hold(File file, const Path& path)
+{
+    m_file = std::move(file);
+    m_removeOnRelease.clear();
+    m_lockedPath = path;
+    const FileStamp stamp = m_file.stamp().value_or(FileStamp{});
+    m_lockedSize = stamp.size;
+    m_lockedTimeNs = stamp.modifiedNs;
+    // Times in whole seconds (FAT, small ext4 inodes) miss a save of the same size within the
+    // second; the bytes themselves then tell.
+    m_lockedDigest = stamp.coarse() ? ContentDigest(m_file) : std::nullopt;
+}
+
 bool FileLock::unchangedSinceLocked() const
 {
     const std::optional<FileStamp> stamp = m_file.valid() ? m_file.stamp() : std::nullopt;

@@ -57,6 +57,9 @@ public:
     void release();
 
 private:
+    // Keeps the locked existing file and what tells whether anybody writes it from now on.
+    void hold(File file, const Path& path);
+
     File m_file;
     Path m_removeOnRelease;
     Path m_lockedPath;  // for lockExistingFile

@@ -213,17 +213,6 @@ FileFacts Handle::facts() const
     return FactsOfStat(st);
 }
 
-std::optional<std::string> File::readWhole() const
-{
-    const std::optional<FileStamp> now = stamp();
-    if (!now)
-        return std::nullopt;
-    std::string bytes(std::size_t(now->size), '\0');
-    if (readAt(0, bytes.data(), bytes.size()))
-        return std::nullopt;
-    return bytes;
-}
-
 std::error_code Handle::close()
 {
     if (m_handle == kNoHandle)

@@ -1,7 +1,5 @@
 #include "FileLock.h"
 
-#include "Shared.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -164,17 +162,7 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
                 return LockError::busy;
             continue;
         }
-        m_file = File::fromNative(fd);
-        m_removeOnRelease.clear();
-        m_lockedPath = path;
-        struct stat st {
-        };
-        ::fstat(fd, &st);
-        m_lockedSize = st.st_size;
-        m_lockedTimeNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-        // Times in whole seconds (FAT, small ext4 inodes) miss a save of the same size within
-        // the second; the bytes themselves then tell.
-        m_lockedDigest = st.st_mtim.tv_nsec == 0 ? ContentDigest(m_file) : std::nullopt;
+        hold(File::fromNative(fd), path);
         return {};
     }
 }

@@ -249,17 +249,6 @@ std::optional<FileStamp> File::stamp() const
     return facts.stamp;
 }
 
-std::optional<std::string> File::readWhole() const
-{
-    const std::optional<FileStamp> now = stamp();
-    if (!now)
-        return std::nullopt;
-    std::string bytes(std::size_t(now->size), '\0');
-    if (readAt(0, bytes.data(), bytes.size()))
-        return std::nullopt;
-    return bytes;
-}
-
 std::error_code CopyRange(const File& from, File& to, std::int64_t size)
 {
     std::vector<char> buffer(256 * 1024);

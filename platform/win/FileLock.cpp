@@ -1,7 +1,6 @@
 #include "FileLock.h"
 
 #include "Internal.h"
-#include "Shared.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -133,14 +132,7 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
                 return LockError::busy;
             continue;
         }
-        m_file = File::fromNative(handle);
-        m_removeOnRelease.clear();
-        m_lockedPath = path;
-        const FileStamp stamp = m_file.stamp().value_or(FileStamp{});
-        m_lockedSize = stamp.size;
-        m_lockedTimeNs = stamp.modifiedNs;
-        // FAT keeps times in steps of two seconds: the bytes themselves then tell.
-        m_lockedDigest = stamp.coarse() ? ContentDigest(m_file) : std::nullopt;
+        hold(File::fromNative(handle), path);
         return {};
     }
 }
