@@ -27,7 +27,9 @@ int main(int argc, char** argv)
 {
     // A reader that went away is a write error like any other: one line and exit status 1,
     // not a silent death by SIGPIPE.
+#if defined(SIGPIPE)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     qInstallMessageHandler(KeepQtQuiet);
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);

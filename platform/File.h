@@ -15,6 +15,14 @@ namespace platform {
 
 using Path = std::filesystem::path;
 
+// The longest path the system takes, in its own characters (bytes here, UTF-16 units on
+// Windows, where the extended form reaches this far).
+#if defined(_WIN32)
+inline constexpr std::size_t kLongestPath = 32767;
+#else
+inline constexpr std::size_t kLongestPath = 4096;
+#endif
+
 // What the operating system hands out for an open file or folder.
 #if defined(_WIN32)
 using NativeHandle = void*;  // a HANDLE

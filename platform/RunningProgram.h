@@ -10,9 +10,16 @@ namespace platform {
 // link's folder); found on the search path, the real file's folder.
 Path ProgramFolder(const Path& argv0);
 
-// Called in a started child before it runs its program: the child dies with this process, so a
-// decompressor never writes into a folder after its editor has gone.
+// A started child dies with this process, so a decompressor never writes into a folder after its
+// editor has gone. POSIX asks for it in the child, before it runs its program (DieWithParent, no
+// more than a system call); Windows puts the child, once started, into a job that ends with this
+// process (EndWithThisProcess). Each is a no-op where the other does the work.
 void DieWithParent();
+bool EndWithThisProcess(long long processId);
+
+// An abort ends this program as a crash does, never with an exit status that means something
+// else (Windows' C runtime exits with 3 on abort, which the decompressor uses for "not a state").
+void AbortAsACrash();
 
 // The process that started this one.
 long ParentProcessId();

@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <climits>
-
 namespace Process {
 namespace {
 
@@ -46,7 +44,7 @@ Outcome CheckReplaceable(const QString& path)
     // system must still accept as a path.
     const QString target = state.canonicalFilePath();
     const QString folder = QFileInfo(target.isEmpty() ? path : target).absolutePath();
-    if (std::size_t(QFile::encodeName(folder).size()) + platform::kTemporaryNameRoom >= PATH_MAX)
+    if (ToNative(folder).native().size() + platform::kTemporaryNameRoom >= platform::kLongestPath)
         return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The state file %1 could not be replaced: its path "
                                                "is too long to write a new file beside it. Move "

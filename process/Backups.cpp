@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -154,10 +155,16 @@ Outcome CopyInto(platform::Folder& group, const QByteArray& name, const platform
 
 QString DefaultBackupFolder()
 {
-    // The XDG rules: a relative path in the variable is to be ignored.
+    // The XDG rules: a relative path in the variable is to be ignored. On Windows the variable
+    // still overrides (a portable setup, the tests); the user's local application data is the
+    // place otherwise.
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
     if (data.isEmpty() || QDir::isRelativePath(data))
+#if defined(Q_OS_WIN)
+        data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#else
         data = QDir::home().filePath(QStringLiteral(".local/share"));
+#endif
     return QDir(data).filePath(QStringLiteral("cindral-editor/backups"));
 }
 

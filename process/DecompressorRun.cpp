@@ -11,10 +11,16 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 namespace Process {
 namespace {
+
+// How often, and how far apart, a decompressor that is there is tried before it counts as one
+// that cannot be started.
+constexpr int kStartAttempts = 3;
+constexpr unsigned long kStartPauseMs = 200;
 
 // A decompressor that has created the flag gets this long to exit before it is stopped.
 constexpr int kExitGraceMs = 2000;
@@ -46,7 +52,9 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
     process.setStandardOutputFile(QProcess::nullDevice());
     // If the editor dies mid-frame, its decompressor dies too instead of writing into the
     // folder while a later frame runs.
+#if defined(Q_OS_UNIX)
     process.setChildProcessModifier(platform::DieWithParent);
+#endif
 
     QEventLoop loop;
     bool flagSeen = false;
@@ -68,11 +76,23 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
 
-    process.start();
-    if (!process.waitForStarted())
+    // A program that cannot be started at once may well start a moment later: a virus scanner
+    // holds a file it has just seen, and Wine refuses a start now and then when busy.
+    bool started = false;
+    for (int attempt = 1; !started && attempt <= kStartAttempts; ++attempt) {
+        if (attempt > 1)
+            QThread::msleep(kStartPauseMs);
+        process.start();
+        started = process.waitForStarted();
+        if (!started &&
+            (process.error() != QProcess::FailedToStart || !QFileInfo::exists(decompressor)))
+            break;
+    }
+    if (!started)
         return Outcome::failure(ErrorKind::DecompressorMissing,
                                 QStringLiteral("The decompressor %1 could not be started: %2")
                                     .arg(ShownPath(decompressor), process.errorString()));
+    platform::EndWithThisProcess(process.processId());
     poll.start(kFlagPollMs);
     deadline.start(waitBound);
     checkFlag();

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace Process {
 namespace {
@@ -93,7 +94,12 @@ QStringList UserStagingFolders()
         folders << QDir(runtime).filePath(kAppFolder);
     QString cache = AbsoluteFromEnvironment("XDG_CACHE_HOME");
     if (cache.isEmpty())
+#if defined(Q_OS_WIN)
+        // Below the user's local application data, as Qt places a cache there.
+        cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+#else
         cache = QDir::home().filePath(QStringLiteral(".cache"));
+#endif
     folders << QDir(cache).filePath(kAppFolder);
     return folders;
 }

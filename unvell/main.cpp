@@ -111,5 +111,6 @@ int wmain(int argc, wchar_t** argv)
 int main(int argc, char** argv)
 #endif
 {
+    platform::AbortAsACrash();
     return Run(std::vector<platform::Path>(argv, argv + argc));
 }

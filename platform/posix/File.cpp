@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include <unistd.h>
 
 namespace platform {
+
+static_assert(kLongestPath == PATH_MAX);
 namespace {
 
 FileStamp StampOf(const struct stat& st)

@@ -32,6 +32,16 @@ void DieWithParent()
 #endif
 }
 
+void AbortAsACrash()
+{
+    // SIGABRT already ends the program as a crash.
+}
+
+bool EndWithThisProcess(long long)
+{
+    return true;
+}
+
 long ParentProcessId()
 {
     return long(::getppid());

@@ -35,7 +35,7 @@ File Opened(HANDLE handle)
 
 HANDLE OpenHandle(const Path& path, DWORD rights, DWORD disposition, DWORD flags)
 {
-    return ::CreateFileW(path.c_str(), rights, kShareAll, nullptr, disposition,
+    return ::CreateFileW(Win32Path(path).c_str(), rights, kShareAll, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL | flags, nullptr);
 }
 
@@ -82,6 +82,27 @@ FileFacts FactsOfHandle(HANDLE handle)
     return facts;
 }
 
+std::wstring Win32Path(const Path& path)
+{
+    const std::wstring& given = path.native();
+    // Room for a temporary name's few extra characters, and for a folder's name (248).
+    constexpr std::size_t kShortEnough = MAX_PATH - 12;
+    if (given.rfind(L"\\\\?\\", 0) == 0)
+        return given;
+    // The extended form takes no "." or "..", nor "/": the full path first.
+    DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return given;
+    std::wstring full(size, L'\0');
+    size = ::GetFullPathNameW(given.c_str(), size, full.data(), nullptr);
+    full.resize(size);
+    if (full.size() < kShortEnough)
+        return given;
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 Path PathOfHandle(HANDLE handle)
 {
     std::wstring path(MAX_PATH, L'\0');
@@ -101,7 +122,7 @@ Path PathOfHandle(HANDLE handle)
 FileFacts FactsOf(const Path& path, bool followLinks)
 {
     const HANDLE handle = ::CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+        Win32Path(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         FileFacts facts;

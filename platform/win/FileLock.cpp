@@ -2,6 +2,7 @@
 
 #include "Internal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -13,6 +14,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kRetryPause = std::chrono::milliseconds(10);
+// Another program replacing the state with ReplaceFileW frees its name for a moment (longer on
+// a busy machine): a state that is missing is looked for again for as long as the lock is
+// waited for, and at least this long. (A state missing before is reported before the lock.)
+constexpr auto kMissingGrace = std::chrono::milliseconds(500);
 
 // Byte-range locks are mandatory here: the lock takes one byte far past the end of any state,
 // so that it never stands in the way of a program (the emulator) that writes the file.
@@ -86,8 +91,8 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
     const auto deadline = Clock::now() + wait;
     for (;;) {
         const HANDLE handle = ::CreateFileW(
-            path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr, OPEN_ALWAYS,
-            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            Win32Path(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr,
+            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_SHARING_VIOLATION && PauseBefore(deadline))
@@ -118,11 +123,16 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
 {
     release();
     const auto deadline = Clock::now() + wait;
+    const auto missingDeadline = std::max(deadline, Clock::now() + kMissingGrace);
     for (;;) {
-        const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE)
-            return LastError();
+        const HANDLE handle = ::CreateFileW(Win32Path(path).c_str(), GENERIC_READ, kShareAll,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND && PauseBefore(missingDeadline))
+                continue;
+            return ErrorOf(error);
+        }
         std::error_code failure;
         const Step step = TryLock(handle, path, true, failure);
         if (step == Step::Failed)
@@ -158,7 +168,7 @@ void FileLock::release()
 
 bool FolderLockHeldBy(const Path& path, long pid)
 {
-    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr,
+    const HANDLE handle = ::CreateFileW(Win32Path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;

@@ -8,8 +8,8 @@ namespace {
 HANDLE OpenFolderHandle(const Path& path, bool followLinks)
 {
     return ::CreateFileW(
-        path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL, kShareAll, nullptr,
-        OPEN_EXISTING,
+        Win32Path(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+        kShareAll, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
 }
 
@@ -39,7 +39,8 @@ Folder Folder::openIn(const Folder& parent, const Path& name)
 Folder Folder::createIn(const Folder& parent, const Path& name)
 {
     const Path path = PathOfHandle(parent.native()) / name;
-    if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    if (!::CreateDirectoryW(Win32Path(path).c_str(), nullptr) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS)
         return Folder(kNoHandle, LastError());
     return open(path, false);
 }
@@ -49,7 +50,7 @@ std::vector<Path> Folder::entryNames() const
     std::vector<Path> names;
     WIN32_FIND_DATAW found{};
     const Path pattern = PathOfHandle(m_handle) / L"*";
-    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    const HANDLE search = ::FindFirstFileW(Win32Path(pattern).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
@@ -68,14 +69,15 @@ FileFacts Folder::factsOf(const Path& name) const
 
 std::error_code Folder::remove(const Path& name)
 {
-    return ::DeleteFileW((PathOfHandle(m_handle) / name).c_str()) ? std::error_code() : LastError();
+    return ::DeleteFileW(Win32Path(PathOfHandle(m_handle) / name).c_str()) ? std::error_code()
+                                                                           : LastError();
 }
 
 std::error_code Folder::rename(const Path& from, const Path& to)
 {
     const Path folder = PathOfHandle(m_handle);
     // Without MOVEFILE_REPLACE_EXISTING a rename never goes over an existing name.
-    if (::MoveFileExW((folder / from).c_str(), (folder / to).c_str(), 0))
+    if (::MoveFileExW(Win32Path(folder / from).c_str(), Win32Path(folder / to).c_str(), 0))
         return {};
     const DWORD error = ::GetLastError();
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
@@ -85,7 +87,8 @@ std::error_code Folder::rename(const Path& from, const Path& to)
 
 std::error_code Folder::renameOver(const Path& from, const Path& target)
 {
-    return ::MoveFileExW((PathOfHandle(m_handle) / from).c_str(), target.c_str(),
+    return ::MoveFileExW(Win32Path(PathOfHandle(m_handle) / from).c_str(),
+                         Win32Path(target).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? std::error_code()
                : LastError();
@@ -96,7 +99,8 @@ std::error_code Folder::link(const File& file, const Path& name)
     const Path target = PathOfHandle(file.native());
     if (target.empty())
         return LastError();
-    if (::CreateHardLinkW((PathOfHandle(m_handle) / name).c_str(), target.c_str(), nullptr))
+    if (::CreateHardLinkW(Win32Path(PathOfHandle(m_handle) / name).c_str(),
+                          Win32Path(target).c_str(), nullptr))
         return {};
     const DWORD error = ::GetLastError();
     return error == ERROR_ALREADY_EXISTS ? std::make_error_code(std::errc::file_exists)
@@ -125,7 +129,7 @@ bool MayWriteIn(const Path& folder)
     // Asked the only way that counts every ACL: a file that removes itself when closed.
     const Path probe = folder / L".cindral-probe";
     const HANDLE handle =
-        ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        ::CreateFileW(Win32Path(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return ::GetLastError() == ERROR_FILE_EXISTS;
@@ -135,7 +139,7 @@ bool MayWriteIn(const Path& folder)
 
 bool MayRead(const Path& path)
 {
-    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr,
+    const HANDLE handle = ::CreateFileW(Win32Path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;

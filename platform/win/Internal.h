@@ -15,6 +15,9 @@ FileFacts FactsOfHandle(HANDLE handle);
 // The full path of an open file or folder.
 Path PathOfHandle(HANDLE handle);
 std::error_code ErrorOf(DWORD error);
+// The path as the wide calls take it: past MAX_PATH in its extended form ("\\?\"), so a state
+// deep in a folder tree opens as any other.
+std::wstring Win32Path(const Path& path);
 
 // Opens for reading or writing with every kind of sharing: another program (the emulator) may
 // go on reading, writing, renaming and deleting the file meanwhile, as on other systems.

@@ -102,7 +102,7 @@ bool NewFileBeside::openNamed()
         m_file = File::createIn(m_folder, Path(name));
         if (m_file.valid()) {
             m_name = Path(name);
-            ::SetFileAttributesW((m_target.parent_path() / name).c_str(),
+            ::SetFileAttributesW(Win32Path(m_target.parent_path() / name).c_str(),
                                  FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
             return true;
         }
@@ -124,14 +124,19 @@ std::error_code NewFileBeside::renameOverTarget()
 {
     (void)m_file.close();  // a file is replaced only once nobody of ours holds it
     const Path temporary = m_target.parent_path() / m_name;
+    const std::wstring from = Win32Path(temporary), to = Win32Path(m_target);
+    // ReplaceFileW keeps the old file's attributes and security, and replaces a file that is
+    // open with every kind of sharing (our own lock on the state holds it open), where a rename
+    // over it is refused. It moves the old file aside first, though: in that moment the name
+    // is free, and a program opening it then finds nothing (our own opening waits a little).
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
-        const bool exists = ::GetFileAttributesW(m_target.c_str()) != INVALID_FILE_ATTRIBUTES;
+        const bool exists = ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES;
         const bool done =
-            exists ? ::ReplaceFileW(m_target.c_str(), temporary.c_str(), nullptr,
+            exists ? ::ReplaceFileW(to.c_str(), from.c_str(), nullptr,
                                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
                                     nullptr, nullptr)
-                   : ::MoveFileExW(temporary.c_str(), m_target.c_str(), MOVEFILE_WRITE_THROUGH);
+                   : ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
         if (done) {
             m_name.clear();
             return {};

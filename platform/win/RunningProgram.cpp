@@ -2,6 +2,8 @@
 
 #include "Internal.h"
 
+#include <csignal>
+
 #include <tlhelp32.h>
 
 namespace platform {
@@ -22,9 +24,38 @@ Path ProgramFolder(const Path&)
     }
 }
 
-void DieWithParent()
+void AbortAsACrash()
 {
-    // A child here is not killed with its parent; the editor waits for its decompressor.
+    // The status Windows gives a program that ends itself on a fatal error.
+    constexpr UINT kFastFail = 0xC0000409;
+    std::signal(SIGABRT, [](int) { ::TerminateProcess(::GetCurrentProcess(), kFastFail); });
+}
+
+void DieWithParent() {}
+
+bool EndWithThisProcess(long long processId)
+{
+    // One job for the life of this process: its handle closes only when the process ends, and
+    // the system then ends every child in it.
+    static const HANDLE job = [] {
+        const HANDLE created = ::CreateJobObjectW(nullptr, nullptr);
+        if (created) {
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+            limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+            ::SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                                      sizeof limits);
+        }
+        return created;
+    }();
+    if (!job)
+        return false;
+    const HANDLE child =
+        ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(processId));
+    if (!child)
+        return false;
+    const bool assigned = ::AssignProcessToJobObject(job, child) != 0;
+    ::CloseHandle(child);
+    return assigned;
 }
 
 long ParentProcessId()
