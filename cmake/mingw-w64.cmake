@@ -6,10 +6,17 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+# Qt for Windows, built by scripts/setup-windows.sh, is a second root to find packages in.
+if(CINDRAL_WINDOWS_QT)
+  list(APPEND CMAKE_FIND_ROOT_PATH "${CINDRAL_WINDOWS_QT}")
+  list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CINDRAL_WINDOWS_QT)
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# One file per program: zlib, like Qt, is linked in.
+set(ZLIB_USE_STATIC_LIBS ON)
 # Programs that run under Wine without the mingw runtime's DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
