@@ -7,6 +7,7 @@
 //   noflag  writes a full-size image, exits 0, but never creates the flag
 //   lateexit creates a full image and the flag, then lingers before exiting
 
+#include "RunningProgram.h"
 #include "StagingProtocol.h"
 
 #include <chrono>
@@ -36,11 +37,13 @@ int main(int argc, char** argv)
 {
     const char* env = std::getenv("CINDRAL_FAKE_UNVELL");
     const std::string mode = env ? env : "fail";
-    const fs::path folder = fs::read_symlink("/proc/self/exe").parent_path();
+    const fs::path folder = platform::ProgramFolder(argv[0]);
     const std::string path = argc > 2 ? argv[2] : "";
 
-    if (mode == "crash")
+    if (mode == "crash") {
+        platform::AbortAsACrash();
         std::abort();
+    }
     if (mode == "hang")
         std::this_thread::sleep_for(std::chrono::hours(1));
     if (mode == "short") {

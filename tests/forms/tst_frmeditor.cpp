@@ -1,5 +1,6 @@
 #include "Centring.h"
 #include "GoldCaption.h"
+#include "Host.h"
 #include "Look.h"
 #include "MemberFields.h"
 #include "NameCodec.h"
@@ -584,7 +585,7 @@ private slots:
         WriteBytes(bad, "this is not a state");
         load(bad);
         QCOMPARE(m_errors.size(), 1);
-        QVERIFY(m_errors.first().contains(bad));
+        QVERIFY(m_errors.first().contains(QDir::toNativeSeparators(bad)));
         QVERIFY(m_errors.first().contains("not a state"));
         QVERIFY(m_party->block == before.block);
         QCOMPARE(m_editor->stateFileName(), good);
@@ -788,6 +789,8 @@ private slots:
     {
         if (qEnvironmentVariableIsSet("CINDRAL_RULES_CHILD"))
             QSKIP("this is the child's run");
+        if (RunningUnderWine())
+            QSKIP("under Wine a QtTest child's report reaches no pipe");
         for (const char* scale : {"1", "1.25", "1.5", "1.75", "2"}) {
             QProcess child;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -985,7 +988,9 @@ private slots:
         QProcess editor;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", userData.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+#if !defined(Q_OS_WIN)
+        env.insert("QT_QPA_PLATFORM", "offscreen");  // Windows' editor opens on the display
+#endif
         editor.setProcessEnvironment(env);
         editor.setWorkingDirectory(m_states.path());
         editor.start(QStringLiteral(CINDRAL_EDITOR_BINARY),

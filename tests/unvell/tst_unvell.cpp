@@ -3,6 +3,7 @@
 #include "ProgramFolder.h"
 #include "Snapshot.h"
 #include "SnapshotGenerator.h"
+#include "StagingProtocol.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -251,7 +252,11 @@ private slots:
         QCOMPARE(unvell.exitCode(), exitCode);
         const QByteArray text =
             exitCode == 0 ? unvell.readAllStandardOutput() : unvell.readAllStandardError();
-        QVERIFY(text.contains("Usage: Unvell -dec <state path>"));
+        // The program's own name, "Unvell.exe" on Windows.
+        QVERIFY(text.contains("Usage: " +
+                              QByteArray(protocol::kDecompressorName.data(),
+                                         qsizetype(protocol::kDecompressorName.size())) +
+                              " -dec <state path>"));
     }
 };
 

@@ -1,22 +1,35 @@
 #!/usr/bin/env bash
-# The decompressor for Windows, run under Wine, gives the same answer as the one built here for
-# every input: the same exit status and, when it accepts the state, the same image, byte for
-# byte. Usage: same_answers.sh UNVELL UNVELL_EXE STATE...
+# The Windows programs, run under Wine, give the same answers as the ones built here:
+# - the decompressor, for every input given: the same exit status and, when it accepts the
+#   state, the same image, byte for byte;
+# - cindral-party, on a demo state: the same `show --json` (the file's path aside) and the same
+#   state after the same `set`.
+# Usage: same_answers.sh LINUX_BIN WINDOWS_BINS MAKE_STATE STATE...
+# WINDOWS_BINS: folders separated by ':', the first that holds Unvell.exe is taken.
 # Prints "SKIPPED: ..." where the Windows build or Wine is not at hand.
 set -u
-unvell=$1 exe=$2
-shift 2
-if [ ! -f "$exe" ] || ! command -v wine >/dev/null; then
-  echo "SKIPPED: no Windows build of the decompressor or no Wine"
+linux=$1 make_state=$3
+windows=
+IFS=: read -r -a candidates <<<"$2"
+for folder in "${candidates[@]}"; do
+  if [ -f "$folder/Unvell.exe" ]; then
+    windows=$folder
+    break
+  fi
+done
+shift 3
+if [ -z "$windows" ] || ! command -v wine >/dev/null; then
+  echo "SKIPPED: no Windows build (build-windows or build-windows-unvell) or no Wine"
   exit 0
 fi
-export WINEDEBUG=-all
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/here" "$work/windows"
-cp "$unvell" "$work/here/Unvell"
-cp "$exe" "$work/windows/Unvell.exe"
+cp "$linux/Unvell" "$work/here/Unvell"
+cp "$windows/Unvell.exe" "$work/windows/Unvell.exe"
 passed=0 failed=0
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 for state in "$@"; do
   rm -f "$work"/here/newstate.dec "$work"/windows/newstate.dec "$work"/*/flag.unv
   # The same state for both, at a path with spaces and letters beyond ASCII.
@@ -24,14 +37,40 @@ for state in "$@"; do
   cp "$state" "$copy"
   "$work/here/Unvell" -dec "$copy" >/dev/null 2>&1
   here=$?
-  wine "$work/windows/Unvell.exe" -dec "Z:${copy//\//\\}" >/dev/null 2>&1
-  windows=$?
-  if [ "$here" -eq "$windows" ] && { [ "$here" -ne 0 ] || cmp -s "$work/here/newstate.dec" "$work/windows/newstate.dec"; }; then
+  wine "$work/windows/Unvell.exe" -dec "$(windows_path "$copy")" >/dev/null 2>&1
+  there=$?
+  if [ "$here" -eq "$there" ] && { [ "$here" -ne 0 ] || cmp -s "$work/here/newstate.dec" "$work/windows/newstate.dec"; }; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
-    echo "differs: $(basename "$state") (exit $here here, $windows on Windows)"
+    echo "differs: $(basename "$state") (exit $here here, $there on Windows)"
   fi
 done
+
+if [ -f "$windows/cindral-party.exe" ]; then
+  mkdir -p "$work/party here" "$work/party windows"
+  "$make_state" "$work/party here/パーティー.000" >/dev/null
+  cp "$work/party here/パーティー.000" "$work/party windows/パーティー.000"
+  here_state="$work/party here/パーティー.000" there_state="$work/party windows/パーティー.000"
+  # The data folders of both kept apart from the user's.
+  export XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
+  compare() {
+    if cmp -s "$1" "$2"; then
+      passed=$((passed + 1))
+    else
+      failed=$((failed + 1))
+      echo "differs: $3"
+      diff "$1" "$2" | head -n 10
+    fi
+  }
+  "$linux/cindral-party" show --json "$here_state" | grep -v '"file":' >"$work/show-here.json"
+  wine "$windows/cindral-party.exe" show --json "$(windows_path "$there_state")" | tr -d '\r' |
+    grep -v '"file":' >"$work/show-windows.json"
+  compare "$work/show-here.json" "$work/show-windows.json" "show --json"
+  edit=(--slot 2 level=61 name=Sif hpl=999 noailments=no --max-gold)
+  "$linux/cindral-party" set "$here_state" "${edit[@]}" >/dev/null
+  wine "$windows/cindral-party.exe" set "$(windows_path "$there_state")" "${edit[@]}" >/dev/null
+  compare "$here_state" "$there_state" "the state after set"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

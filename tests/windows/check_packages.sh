@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# The Windows packages, made by CPack and tried under Wine:
+# - the zip holds the three programs, the user's README and the licences, and runs from a folder
+#   nobody may write (staging then moves to the user's local application data);
+# - the installer, silent (/S), puts the programs into Program Files with a Start-menu entry and
+#   an uninstaller the system lists; cindral-party.exe set works from there; the editor's window
+#   opens with its caption; the silent uninstall leaves nothing in Program Files.
+# Usage: check_packages.sh BUILD_DIR MAKE_STATE VERSION
+set -euo pipefail
+build=$1 make_state=$2 version=$3
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+prefix="${WINEPREFIX:-$HOME/.wine}"
+work=$(mktemp -d)
+unpacked=
+cleanup() {
+  [ -n "$unpacked" ] && chattr -R -i "$unpacked" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+cd "$build"
+cpack -G ZIP >/dev/null
+cpack -G NSIS >/dev/null
+zip="cindral-editor-$version-win64.zip"
+setup="cindral-editor-$version-win64-setup.exe"
+[ -f "$zip" ] || fail "no $zip"
+[ -f "$setup" ] || fail "no $setup"
+
+# The zip: one folder, everything the programs need beside them.
+top="cindral-editor-$version-win64"
+listing=$(unzip -Z1 "$zip" | sort)
+for file in cindral-editor.exe cindral-party.exe Unvell.exe README.md LICENSE.txt THIRD-PARTY.txt \
+  LGPL-3.0.txt GPL-3.0.txt; do
+  grep -qx "$top/$file" <<<"$listing" || fail "the zip lacks $file"
+done
+[ "$(grep -c '\.dll$' <<<"$listing" || true)" -eq 0 ] || fail "the zip holds DLLs: Qt is linked in"
+
+# Run from a folder nobody may write, root included.
+unzip -q "$zip" -d "$work"
+unpacked="$work/$top"
+mkdir -p "$work/states"
+state=$(windows_path "$work/states/Sauvegarde été.000")
+wine "$make_state" "$state" >/dev/null
+if chattr -R +i "$unpacked" 2>/dev/null; then
+  wine "$unpacked/cindral-party.exe" set "$state" --slot 1 level=42 >/dev/null ||
+    fail "cindral-party.exe set from the read-only folder"
+  wine "$unpacked/cindral-party.exe" show --json "$state" | grep -q '"level": 42' ||
+    fail "the set from the read-only folder did not reach the state"
+  [ -n "$(find "$prefix/drive_c/users" -path '*AppData/Local/*cindral-editor/Unvell.exe' | head -n 1)" ] ||
+    fail "no private copy of the decompressor in the user's local application data"
+  chattr -R -i "$unpacked"
+else
+  echo "note: no immutable attribute here; the read-only run was left out"
+fi
+
+# The installer, silent.
+programs="$prefix/drive_c/Program Files/Cindral I Editor"
+rm -rf "$programs"
+wine "$setup" /S
+for file in cindral-editor.exe cindral-party.exe Unvell.exe README.md THIRD-PARTY.txt; do
+  [ -f "$programs/$file" ] || fail "the installer did not install $file"
+done
+[ -f "$programs/Uninstall.exe" ] || fail "no uninstaller"
+wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Cindral I Editor' \
+  2>/dev/null | tr -d '\r' | grep -q 'UninstallString' || fail "the uninstaller is not listed"
+find "$prefix/drive_c" -path '*Start Menu/Programs/Cindral I Editor/Cindral I Editor.lnk' |
+  grep -q . || fail "no Start-menu entry"
+
+wine "$programs/cindral-party.exe" set "$state" --slot 2 str=77 >/dev/null ||
+  fail "cindral-party.exe set from Program Files"
+wine "$programs/cindral-party.exe" show --json "$state" | grep -q '"str": 77' ||
+  fail "the set from Program Files did not reach the state"
+
+# The editor's window, with its caption, on the display this run has.
+if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
+  wine "$programs/cindral-editor.exe" "$state" >/dev/null 2>&1 &
+  editor=$!
+  shown=
+  for _ in $(seq 1 120); do
+    if xdotool search --name '^Cindral I Editor' >/dev/null 2>&1; then
+      shown=yes
+      break
+    fi
+    sleep 0.5
+  done
+  [ -n "$shown" ] || {
+    kill -KILL "$editor" 2>/dev/null
+    fail "the editor's window did not open"
+  }
+  # Closed as a user does, with Ctrl+Q (there is no window manager to activate it).
+  window=$(xdotool search --name '^Cindral I Editor' | head -n 1)
+  xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q 2>/dev/null || true
+  closed=
+  for _ in $(seq 1 60); do
+    if ! kill -0 "$editor" 2>/dev/null; then
+      closed=yes
+      break
+    fi
+    sleep 0.5
+  done
+  [ -n "$closed" ] || {
+    kill -KILL "$editor" 2>/dev/null
+    fail "the editor did not close on Ctrl+Q"
+  }
+else
+  echo "note: no display or xdotool; the window was left out"
+fi
+
+wine "$programs/Uninstall.exe" /S
+# The uninstaller runs from a copy of itself and returns at once.
+for _ in $(seq 1 120); do
+  [ -e "$programs" ] || break
+  sleep 0.5
+done
+[ ! -e "$programs" ] || fail "the uninstall left $(find "$programs" | head -n 5)"
+echo "packages checked: $zip, $setup"
