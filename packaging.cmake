@@ -3,6 +3,10 @@
 #   libexec/cindral-editor, desktop entry, icons, metainfo, manual pages, completion;
 # - the portable folder (the .tar.gz): the three programs side by side with the user's README,
 #   unpacked anywhere writable.
+if(WIN32)
+  include(packaging/windows/Packaging.cmake)
+  return()
+endif()
 include(GNUInstallDirs)
 
 set(desktop_programs cindral-editor cindral-party)
