@@ -65,6 +65,12 @@ struct FileFacts {
 // Following a link at the last step, or not.
 FileFacts FactsOf(const Path& path, bool followLinks = true);
 
+// The device a file name stands for instead of a file ("CON" for "con.000" on Windows, where
+// such names reach the device in every folder); empty for an ordinary name, and always here.
+std::string ReservedDeviceName(const Path& path);
+// Whether the path leads to another computer's folder (a UNC path or a network drive).
+bool OnNetwork(const Path& path);
+
 enum class Access { Read, ReadWrite, Write };
 
 // A handle of the operating system's on an open file or folder, closed when it goes; or, when

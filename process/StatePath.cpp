@@ -76,8 +76,23 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
                                                "(UTF-8), so it cannot be opened exactly; rename "
                                                "the file and try again.")
                                     .arg(shown));
+    const std::string device = platform::ReservedDeviceName(ToNative(statePath));
+    if (!device.empty())
+        return Outcome::failure(
+            ErrorKind::NotAState,
+            QStringLiteral("%1 is named like the device %2, which Windows keeps for itself in "
+                           "every folder: no file can have that name here. Rename the state "
+                           "file on another system, or save the game under another name.")
+                .arg(shown, QString::fromLatin1(device.c_str())));
     const platform::FileFacts state = platform::FactsOf(ToNative(statePath));
+    const bool onNetwork = state.error && platform::OnNetwork(ToNative(statePath));
     if (state.error) {
+        if (onNetwork)
+            return Outcome::failure(ErrorKind::NotFound,
+                                    QStringLiteral("The state file %1 cannot be reached: it is in "
+                                                   "a network folder that is not there now or "
+                                                   "does not hold it (%2).")
+                                        .arg(shown, SystemCause(state.error)));
         if (state.error == std::errc::no_such_file_or_directory ||
             state.error == std::errc::not_a_directory)
             return Outcome::failure(ErrorKind::NotFound,

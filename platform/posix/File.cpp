@@ -16,6 +16,17 @@
 namespace platform {
 
 static_assert(kLongestPath == PATH_MAX);
+
+std::string ReservedDeviceName(const Path&)
+{
+    return {};
+}
+
+bool OnNetwork(const Path&)
+{
+    // A network file system here behaves as a local one for everything this program does.
+    return false;
+}
 namespace {
 
 FileStamp StampOf(const struct stat& st)

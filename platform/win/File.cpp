@@ -82,6 +82,46 @@ FileFacts FactsOfHandle(HANDLE handle)
     return facts;
 }
 
+std::string ReservedDeviceName(const Path& path)
+{
+    // The name up to its first dot, without trailing spaces, in capitals.
+    std::wstring stem = path.filename().native();
+    stem = stem.substr(0, stem.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.pop_back();
+    std::string upper;
+    for (wchar_t c : stem) {
+        if (c > 0x7F && c != 0xB9 && c != 0xB2 && c != 0xB3)
+            return {};
+        upper += char(c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c);
+    }
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices)
+        if (upper == device)
+            return upper;
+    // COM1 to COM9 and LPT1 to LPT9, and with the superscript digits ¹ ² ³.
+    if (upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0)) {
+        const wchar_t digit = stem[3];
+        if ((digit >= L'1' && digit <= L'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3)
+            return upper.substr(0, 3) + char(digit == 0xB9   ? '1'
+                                             : digit == 0xB2 ? '2'
+                                             : digit == 0xB3 ? '3'
+                                                             : char(digit));
+    }
+    return {};
+}
+
+bool OnNetwork(const Path& path)
+{
+    const std::wstring& given = path.native();
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (given.size() > 2 && separator(given[0]) && separator(given[1]))
+        return given[2] != L'?' && given[2] != L'.';
+    std::error_code ec;
+    const Path root = std::filesystem::absolute(path, ec).root_path();
+    return !ec && ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
+}
+
 std::wstring Win32Path(const Path& path)
 {
     const std::wstring& given = path.native();

@@ -25,14 +25,4 @@ double ProcessCpuMs()
 #endif
 }
 
-bool RunningUnderWine()
-{
-#if defined(_WIN32)
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
-#else
-    return false;
-#endif
-}
-
 }  // namespace testsupport
