@@ -375,6 +375,7 @@ private slots:
         file.seek(file.size() / 2);
         const char byte = char(file.peek(1).at(0) ^ 0x5A);
         file.write(&byte, 1);
+        QVERIFY(file.flush());  // written before the time is set back
         QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
         file.close();
         QCOMPARE(QFileInfo(copy).lastModified(), modified);
