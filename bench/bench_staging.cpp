@@ -26,11 +26,17 @@
 #include <functional>
 
 #include <benchmark/benchmark.h>
+#if defined(_WIN32)
+#include "Host.h"
+
+#include <windows.h>
+#else
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 extern char** environ;
+#endif
 
 using namespace testsupport;
 
@@ -84,6 +90,38 @@ Fixture& F()
     return fixture;
 }
 
+#if defined(_WIN32)
+// The CPU time of the programs Spawn started (not of theirs: Windows keeps no such total).
+double g_childCpuSeconds = 0;
+
+bool Spawn(const QStringList& command)
+{
+    std::wstring line;
+    for (const QString& word : command)
+        line += L'"' + QDir::toNativeSeparators(word).toStdWString() + L"\" ";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started))
+        return false;
+    ::WaitForSingleObject(started.hProcess, INFINITE);
+    DWORD code = 1;
+    ::GetExitCodeProcess(started.hProcess, &code);
+    FILETIME created{}, exited{}, kernel{}, user{};
+    ::GetProcessTimes(started.hProcess, &created, &exited, &kernel, &user);
+    for (const FILETIME& t : {kernel, user})
+        g_childCpuSeconds += double((ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return code == 0;
+}
+
+double CpuSeconds()
+{
+    return testsupport::ProcessCpuMs() / 1000.0 + g_childCpuSeconds;
+}
+#else
 bool Spawn(const QStringList& command)
 {
     std::vector<QByteArray> words;
@@ -111,6 +149,7 @@ double CpuSeconds()
     }
     return total;
 }
+#endif
 
 // Runs floor and subject alternately, each after its own untimed setup; the subject's time is
 // the benchmark's, the ratio and the floor's time are counters.
