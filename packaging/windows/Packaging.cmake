@@ -54,7 +54,8 @@ set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/packaging/icons/cindral-editor.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/icons/cindral-editor.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME cindral-editor.exe)
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# (No uninstall-before-install: its question blocks a silent install over an older one; the
+# new files simply take the old ones' places.)
 # The Start-menu entry: the editor under its name.
 set(CPACK_PACKAGE_EXECUTABLES cindral-editor "Cindral I Editor")
 include(CPack)

@@ -58,9 +58,8 @@ else
   echo "note: no immutable attribute here; the read-only run was left out"
 fi
 
-# The installer, silent.
+# The installer, silent, over an installation a run before may have left.
 programs="$prefix/drive_c/Program Files/Cindral I Editor"
-rm -rf "$programs"
 wine "$setup" /S
 for file in cindral-editor.exe cindral-party.exe Unvell.exe README.md THIRD-PARTY.txt; do
   [ -f "$programs/$file" ] || fail "the installer did not install $file"
