@@ -155,5 +155,8 @@ std::error_code LastError();
 
 // The error says the disk (or the user's share of it) is full.
 bool DiskFull(const std::error_code& error);
+// The error says another program holds the file open and lets nobody replace it (Windows'
+// sharing modes; a POSIX system has none).
+bool HeldOpenElsewhere(const std::error_code& error);
 
 }  // namespace platform

@@ -42,6 +42,9 @@ QString SystemCause(int error)
 
 QString SystemCause(const std::error_code& error)
 {
+    if (platform::HeldOpenElsewhere(error))
+        return QStringLiteral("another program holds it open and lets nobody replace it (the "
+                              "emulator, say: let it finish, or close the game, and try again)");
     if (error.category() == std::generic_category())
         return SystemCause(error.value());
     return QString::fromStdString(error.message());

@@ -87,6 +87,11 @@ std::error_code LastError()
     return {errno, std::generic_category()};
 }
 
+bool HeldOpenElsewhere(const std::error_code&)
+{
+    return false;
+}
+
 bool DiskFull(const std::error_code& error)
 {
     return error.category() == std::generic_category() &&

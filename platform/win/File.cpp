@@ -57,6 +57,13 @@ bool DiskFull(const std::error_code& error)
            (error.value() == ERROR_DISK_FULL || error.value() == ERROR_HANDLE_DISK_FULL);
 }
 
+bool HeldOpenElsewhere(const std::error_code& error)
+{
+    return error.category() == std::system_category() &&
+           (error.value() == ERROR_SHARING_VIOLATION || error.value() == ERROR_LOCK_VIOLATION ||
+            error.value() == ERROR_UNABLE_TO_REMOVE_REPLACED);
+}
+
 FileFacts FactsOfHandle(HANDLE handle)
 {
     FileFacts facts;

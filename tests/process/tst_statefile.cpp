@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -228,6 +229,39 @@ private slots:
         QVERIFY(!loaded.ok());
         QVERIFY2(loaded.message().contains(said) && !loaded.message().contains('\n'),
                  qPrintable(loaded.message()));
+        ExpectSameParty(party, Sentinel());
+        QVERIFY(!folder.hasLeftovers());
+#endif
+    }
+
+    void stateHeldOpenWithoutDeleteSharingGetsAPlainAnswer()
+    {
+#if !defined(Q_OS_WIN)
+        QSKIP("sharing modes are Windows'");
+#else
+        const QString path = writeState("held.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        const QByteArray before = ReadBytes(path);
+        // As an emulator that opens the state for reading and writing, and shares no delete.
+        const HANDLE held =
+            ::CreateFileW(QDir::toNativeSeparators(path).toStdWString().c_str(),
+                          GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        QVERIFY(held != INVALID_HANDLE_VALUE);
+        auto close = qScopeGuard([&] { ::CloseHandle(held); });
+        ProgramFolder folder;
+        PartyState party = Sentinel();
+        QElapsedTimer timer;
+        timer.start();
+        const Outcome loaded = LoadState(path, folder.context(), party);
+        QVERIFY(!loaded.ok());
+        QVERIFY2(loaded.message().contains(QDir::toNativeSeparators(path)) &&
+                     loaded.message().contains("another program holds it open") &&
+                     !loaded.message().contains('\n'),
+                 qPrintable(loaded.message()));
+        QVERIFY(timer.elapsed() < 60000);  // bounded: twenty tries, a second in all
+        close.dismiss();
+        ::CloseHandle(held);
+        QCOMPARE(ReadBytes(path), before);
         ExpectSameParty(party, Sentinel());
         QVERIFY(!folder.hasLeftovers());
 #endif
