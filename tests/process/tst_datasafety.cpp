@@ -44,7 +44,7 @@ struct stat StatOf(const QString& path)
 }
 #endif
 
-bool RunningAsRoot()
+[[maybe_unused]] bool RunningAsRoot()
 {
 #if defined(Q_OS_UNIX)
     return ::geteuid() == 0;

@@ -39,7 +39,7 @@ constexpr int kKillRounds = 20;
 constexpr int kKillRounds = 40;
 #endif
 
-bool RunningAsRoot()
+[[maybe_unused]] bool RunningAsRoot()
 {
 #if defined(Q_OS_UNIX)
     return ::geteuid() == 0;
