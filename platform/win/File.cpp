@@ -11,10 +11,12 @@ namespace platform {
 namespace {
 
 // Windows counts time in 100 ns steps.
+// Since 1970, as POSIX counts: 100-nanosecond steps since 1601 times 100 would not fit.
 std::int64_t Nanoseconds(const FILETIME& time)
 {
+    constexpr std::int64_t kFrom1601To1970 = 116444736000000000;  // in 100 ns
     const ULARGE_INTEGER value{{time.dwLowDateTime, time.dwHighDateTime}};
-    return std::int64_t(value.QuadPart) * 100;
+    return (std::int64_t(value.QuadPart) - kFrom1601To1970) * 100;
 }
 
 DWORD Rights(Access access)

@@ -73,6 +73,13 @@ void FilesAndStamps(const Path& dir)
     Check(file.facts().kind == FileKind::Regular, "a file is a regular file");
     Check(before && file.stamp() && before->inode == file.stamp()->inode,
           "a stamp keeps the file's identity");
+    // Counted from 1970 in nanoseconds on every system: within a day of the clock's now.
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    const auto day = std::int64_t(86400) * 1000000000;
+    Check(before && before->modifiedNs > now - day && before->modifiedNs < now + day,
+          "a stamp's time is the time since 1970");
     Check(File::create(path).error() == std::errc::file_exists, "create refuses an existing file");
     Check(FactsOf(dir / "missing").kind == FileKind::Missing, "a missing name has no facts");
 }
