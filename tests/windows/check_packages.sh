@@ -91,16 +91,17 @@ if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
     kill -KILL "$editor" 2>/dev/null
     fail "the editor's window did not open"
   }
-  # Closed as a user does, with Ctrl+Q (there is no window manager to activate it).
-  window=$(xdotool search --name '^Cindral I Editor' | head -n 1)
-  xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q 2>/dev/null || true
+  # Closed as a user does, with Ctrl+Q (there is no window manager to activate it). While the
+  # state loads the window takes no keys, so the key is pressed again until the editor ends.
   closed=
-  for _ in $(seq 1 60); do
+  for _ in $(seq 1 30); do
+    window=$(xdotool search --name '^Cindral I Editor' | head -n 1)
+    [ -n "$window" ] && xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q 2>/dev/null
+    sleep 2
     if ! kill -0 "$editor" 2>/dev/null; then
       closed=yes
       break
     fi
-    sleep 0.5
   done
   [ -n "$closed" ] || {
     kill -KILL "$editor" 2>/dev/null
