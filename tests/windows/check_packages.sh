@@ -39,6 +39,12 @@ for file in cindral-editor.exe cindral-party.exe Unvell.exe README.md LICENSE.tx
   grep -qx "$top/$file" <<<"$listing" || fail "the zip lacks $file"
 done
 [ "$(grep -c '\.dll$' <<<"$listing" || true)" -eq 0 ] || fail "the zip holds DLLs: Qt is linked in"
+unzip -q "$zip" -d "$work/resources"
+for exe in cindral-editor.exe cindral-party.exe Unvell.exe; do
+  # The version resource's strings are UTF-16.
+  strings -el "$work/resources/$top/$exe" | grep -qx "$version" ||
+    fail "$exe has no version resource"
+done
 
 # Run from a folder nobody may write, root included.
 unzip -q "$zip" -d "$work"
