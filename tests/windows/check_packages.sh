@@ -12,7 +12,10 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 prefix="${WINEPREFIX:-$HOME/.wine}"
 work=$(mktemp -d)
 unpacked=
+# The installed editor's process (the `wine` that started it may end before it does).
+editor_running() { pgrep -f 'Cindral I Editor/cindral-editor.exe' >/dev/null; }
 cleanup() {
+  pkill -KILL -f 'Cindral I Editor/cindral-editor.exe' 2>/dev/null
   [ -n "$unpacked" ] && chattr -R -i "$unpacked" 2>/dev/null
   rm -rf "$work"
 }
@@ -84,7 +87,6 @@ wine "$programs/cindral-party.exe" show --json "$state" | grep -q '"str": 77' ||
 # The editor's window, with its caption, on the display this run has.
 if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
   wine "$programs/cindral-editor.exe" "$state" >/dev/null 2>&1 &
-  editor=$!
   shown=
   for _ in $(seq 1 120); do
     if xdotool search --name '^Cindral I Editor' >/dev/null 2>&1; then
@@ -93,10 +95,7 @@ if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
     fi
     sleep 0.5
   done
-  [ -n "$shown" ] || {
-    kill -KILL "$editor" 2>/dev/null
-    fail "the editor's window did not open"
-  }
+  [ -n "$shown" ] || fail "the editor's window did not open"
   # Closed as a user does, with Ctrl+Q (there is no window manager to activate it). While the
   # state loads the window takes no keys, so the key is pressed again until the editor ends.
   closed=
@@ -104,15 +103,12 @@ if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
     window=$(xdotool search --name '^Cindral I Editor' | head -n 1)
     [ -n "$window" ] && xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q 2>/dev/null
     sleep 2
-    if ! kill -0 "$editor" 2>/dev/null; then
+    if ! editor_running; then
       closed=yes
       break
     fi
   done
-  [ -n "$closed" ] || {
-    kill -KILL "$editor" 2>/dev/null
-    fail "the editor did not close on Ctrl+Q"
-  }
+  [ -n "$closed" ] || fail "the editor did not close on Ctrl+Q"
 else
   echo "note: no display or xdotool; the window was left out"
 fi
