@@ -101,7 +101,9 @@ if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
   closed=
   for _ in $(seq 1 30); do
     window=$(xdotool search --name '^Cindral I Editor' | head -n 1)
-    [ -n "$window" ] && xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q 2>/dev/null
+    if [ -n "$window" ]; then
+      xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q 2>/dev/null || true
+    fi
     sleep 2
     if ! editor_running; then
       closed=yes
