@@ -7,6 +7,8 @@
 #   opens with its caption; the silent uninstall leaves nothing in Program Files.
 # Usage: check_packages.sh BUILD_DIR MAKE_STATE VERSION
 set -euo pipefail
+# Any step that fails unexpectedly says which.
+trap 'echo "FAILED: line $LINENO: $BASH_COMMAND"' ERR
 build=$1 make_state=$2 version=$3
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 prefix="${WINEPREFIX:-$HOME/.wine}"
@@ -100,7 +102,7 @@ if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
   # state loads the window takes no keys, so the key is pressed again until the editor ends.
   closed=
   for _ in $(seq 1 30); do
-    window=$(xdotool search --name '^Cindral I Editor' | head -n 1)
+    window=$(xdotool search --name '^Cindral I Editor' | head -n 1 || true)  # gone once closed
     if [ -n "$window" ]; then
       xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q 2>/dev/null || true
     fi
