@@ -16,9 +16,12 @@ work=$(mktemp -d)
 unpacked=
 # The installed editor's process (the `wine` that started it may end before it does).
 editor_running() { pgrep -f 'Cindral I Editor/cindral-editor.exe' >/dev/null; }
+# The status stays the script's: nothing here may fail it.
 cleanup() {
-  pkill -KILL -f 'Cindral I Editor/cindral-editor.exe' 2>/dev/null
-  [ -n "$unpacked" ] && chattr -R -i "$unpacked" 2>/dev/null
+  pkill -KILL -f 'Cindral I Editor/cindral-editor.exe' 2>/dev/null || true
+  if [ -n "$unpacked" ]; then
+    chattr -R -i "$unpacked" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
