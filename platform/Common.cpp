@@ -5,10 +5,38 @@
 #include "Shared.h"
 
 #include <algorithm>
+#include <random>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace platform {
+
+Path::string_type TemporaryNameTag(const Path::string_type& fileName)
+{
+    using Unit = std::make_unsigned_t<Path::value_type>;
+    std::uint32_t digest = 2166136261u;
+    for (const Path::value_type c : fileName)
+        digest = (digest ^ std::uint32_t(Unit(c))) * 16777619u;
+    static const char kHex[] = "0123456789abcdef";
+    Path::string_type tag;
+    for (const char c : std::string_view(".cindral-"))
+        tag += Path::value_type(c);
+    for (int shift = 28; shift >= 0; shift -= 4)
+        tag += Path::value_type(kHex[(digest >> shift) & 0xF]);
+    return tag + Path::value_type('-');
+}
+
+Path::string_type RandomNameSuffix()
+{
+    static std::mt19937 random{std::random_device{}()};
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    Path::string_type suffix(6, Path::value_type('0'));
+    for (Path::value_type& c : suffix)
+        c = Path::value_type(kDigits[random() % 36]);
+    return suffix;
+}
 
 const char* KindName(FileKind kind)
 {

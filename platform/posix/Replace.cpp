@@ -1,9 +1,10 @@
 #include "Replace.h"
 
+#include "Shared.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include <fcntl.h>
@@ -18,18 +19,6 @@ namespace {
 // a tag of ours and six characters, always within the system's 255 bytes.
 constexpr std::size_t kNameStartKept = 200;
 
-// The tag holds a digest of the whole name, so that the temporary files of two files whose long
-// names start alike never pass for each other's.
-std::string Tag(const std::string& fileName)
-{
-    std::uint32_t digest = 2166136261u;
-    for (unsigned char c : fileName)
-        digest = (digest ^ c) * 16777619u;
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08x", digest);
-    return std::string(".cindral-") + hex + "-";
-}
-
 std::string NameStart(const std::string& fileName)
 {
     std::size_t kept = std::min(fileName.size(), kNameStartKept);
@@ -37,16 +26,6 @@ std::string NameStart(const std::string& fileName)
            (static_cast<unsigned char>(fileName[kept]) & 0xC0) == 0x80)
         --kept;
     return "." + fileName.substr(0, kept);
-}
-
-std::string RandomSuffix()
-{
-    static std::mt19937 random{std::random_device{}()};
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix(6, '0');
-    for (char& c : suffix)
-        c = kDigits[random() % 36];
-    return suffix;
 }
 
 // Copies every extended attribute (ACLs among them) the new file may take; one it may not is
@@ -134,7 +113,7 @@ bool NewFileBeside::openNamed()
 {
     // Where no unnamed file can be named, a named one is written; one that a killed run left
     // behind is removed first.
-    const std::string prefix = NameStart(m_fileName) + Tag(m_fileName);
+    const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
     for (const Path& entry : m_folder.entryNames()) {
         const std::string& name = entry.native();
         const FileFacts facts = m_folder.factsOf(entry);
@@ -143,7 +122,7 @@ bool NewFileBeside::openNamed()
             (void)m_folder.remove(name);
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = prefix + RandomSuffix();
+        const std::string name = prefix + RandomNameSuffix();
         m_file = File::createIn(m_folder, name);
         if (m_file.valid()) {
             m_name = name;
@@ -162,9 +141,9 @@ std::error_code NewFileBeside::name()
 {
     if (!m_name.empty())
         return {};
-    const std::string prefix = NameStart(m_fileName) + Tag(m_fileName);
+    const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = prefix + RandomSuffix();
+        const std::string name = prefix + RandomNameSuffix();
         const std::error_code linked = m_folder.link(m_file, name);
         if (!linked) {
             m_name = name;

@@ -1,10 +1,9 @@
 #include "Replace.h"
 
 #include "Internal.h"
+#include "Shared.h"
 
 #include <chrono>
-#include <cstdio>
-#include <random>
 #include <thread>
 
 namespace platform {
@@ -19,29 +18,9 @@ constexpr std::size_t kNameStartKept = 100;
 constexpr int kReplaceTries = 20;
 constexpr auto kReplacePause = std::chrono::milliseconds(50);
 
-std::wstring Tag(const std::wstring& fileName)
-{
-    std::uint32_t digest = 2166136261u;
-    for (wchar_t c : fileName)
-        digest = (digest ^ std::uint32_t(c)) * 16777619u;
-    wchar_t hex[9];
-    std::swprintf(hex, 9, L"%08x", digest);
-    return std::wstring(L".cindral-") + hex + L"-";
-}
-
-std::wstring RandomSuffix()
-{
-    static std::mt19937 random{std::random_device{}()};
-    static const wchar_t kDigits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-    std::wstring suffix(6, L'0');
-    for (wchar_t& c : suffix)
-        c = kDigits[random() % 36];
-    return suffix;
-}
-
 std::wstring Prefix(const std::wstring& fileName)
 {
-    return L"." + fileName.substr(0, kNameStartKept) + Tag(fileName);
+    return L"." + fileName.substr(0, kNameStartKept) + TemporaryNameTag(fileName);
 }
 
 bool Busy(DWORD error)
@@ -98,7 +77,7 @@ bool NewFileBeside::openNamed()
             (void)m_folder.remove(entry);
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring name = prefix + RandomSuffix();
+        const std::wstring name = prefix + RandomNameSuffix();
         m_file = File::createIn(m_folder, Path(name));
         if (m_file.valid()) {
             m_name = Path(name);

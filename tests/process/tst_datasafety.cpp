@@ -44,15 +44,6 @@ struct stat StatOf(const QString& path)
 }
 #endif
 
-[[maybe_unused]] bool RunningAsRoot()
-{
-#if defined(Q_OS_UNIX)
-    return ::geteuid() == 0;
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
 class TestDataSafety : public QObject

@@ -39,15 +39,6 @@ constexpr int kKillRounds = 20;
 constexpr int kKillRounds = 40;
 #endif
 
-[[maybe_unused]] bool RunningAsRoot()
-{
-#if defined(Q_OS_UNIX)
-    return ::geteuid() == 0;
-#else
-    return false;
-#endif
-}
-
 bool RunTool(const QString& program, const QStringList& args)
 {
     QProcess p;

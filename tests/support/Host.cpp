@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace testsupport {
@@ -22,6 +23,15 @@ double ProcessCpuMs()
     ::getrusage(RUSAGE_SELF, &r);
     return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 +
            double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
+#endif
+}
+
+bool RunningAsRoot()
+{
+#if defined(_WIN32)
+    return false;
+#else
+    return ::geteuid() == 0;
 #endif
 }
 
