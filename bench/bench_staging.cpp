@@ -279,8 +279,10 @@ void BM_Backup(benchmark::State& state)
             platform::File::open(Process::ToNative(F().path), platform::Access::Read);
         Process::Result<Process::PendingBackup> backup =
             Process::PendingBackup::take(backups, F().path, stateFile);
-        if (!backup || !backup.value().keep())
+        if (!backup || !backup.value().name())
             state.SkipWithError("backup failed");
+        else
+            backup.value().keep();
     }
 }
 

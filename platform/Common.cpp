@@ -111,7 +111,8 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
         // knows whether anybody wrote the file since it was locked.
         m_file = std::move(other.m_file);
         m_removeOnRelease = std::exchange(other.m_removeOnRelease, Path());
-        m_lockedPath = std::exchange(other.m_lockedPath, Path());
+        m_lockedFolder = std::move(other.m_lockedFolder);
+        m_lockedName = std::exchange(other.m_lockedName, Path());
         m_lockedSize = std::exchange(other.m_lockedSize, 0);
         m_lockedTimeNs = std::exchange(other.m_lockedTimeNs, 0);
         m_lockedDigest = std::exchange(other.m_lockedDigest, std::nullopt);
@@ -130,11 +131,20 @@ std::optional<std::string> File::readWhole() const
     return bytes;
 }
 
-void FileLock::hold(File file, const Path& path)
+std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
+{
+    const Folder folder = Folder::open(path.has_parent_path() ? path.parent_path() : Path("."));
+    if (!folder.valid())
+        return folder.error();
+    return lockFileIn(folder, path.filename(), wait);
+}
+
+void FileLock::hold(File file, const Folder& folder, const Path& name)
 {
     m_file = std::move(file);
     m_removeOnRelease.clear();
-    m_lockedPath = path;
+    m_lockedFolder = folder.duplicate();
+    m_lockedName = name;
     const FileStamp stamp = m_file.stamp().value_or(FileStamp{});
     m_lockedSize = stamp.size;
     m_lockedTimeNs = stamp.modifiedNs;
@@ -154,7 +164,9 @@ bool FileLock::stillAsLocked() const
 {
     if (!unchangedSinceLocked())
         return false;
-    const FileFacts there = FactsOf(m_lockedPath);
+    if (!m_lockedFolder.valid())
+        return false;
+    const FileFacts there = m_lockedFolder.factsOf(m_lockedName);
     const std::optional<FileStamp> mine = m_file.stamp();
     return !there.error && mine && there.stamp.device == mine->device &&
            there.stamp.inode == mine->inode;

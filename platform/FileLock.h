@@ -5,6 +5,7 @@
 // file. No Qt: shared by the editor and the decompressor.
 
 #include "File.h"
+#include "Folder.h"
 
 #include <chrono>
 #include <cstdint>
@@ -38,18 +39,21 @@ public:
     // file that a dead process left is simply taken over.
     [[nodiscard]] std::error_code lockFolderFile(const Path& path, std::chrono::milliseconds wait);
 
-    // Locks the file at `path` as it is now (following links), waiting up to `wait`. A file
-    // replaced by a rename while we waited is locked afresh, so the lock always covers the file
-    // the path names.
+    // Locks the file `name` in the folder held open, waiting up to `wait`; a link there is
+    // refused (LockError::notRegular), never followed. A file replaced by a rename while we
+    // waited is locked afresh, so the lock always covers the file the name leads to.
+    [[nodiscard]] std::error_code lockFileIn(const Folder& folder, const Path& name,
+                                             std::chrono::milliseconds wait);
+    // The same for the file at `path`, its folder's path resolved once.
     [[nodiscard]] std::error_code lockExistingFile(const Path& path,
                                                    std::chrono::milliseconds wait);
 
     bool locked() const { return m_file.valid(); }
-    // After lockExistingFile: the path still names the locked file, with the size and time it
-    // had when it was locked, so nobody (no program that ignores the lock) wrote it since.
+    // After lockFileIn: the name still leads to the locked file, with the size and time it had
+    // when it was locked, so nobody (no program that ignores the lock) wrote it since.
     bool stillAsLocked() const;
-    // After lockExistingFile: the locked file itself (whatever name it has now) still has the
-    // size and time it had when it was locked.
+    // After lockFileIn: the locked file itself (whatever name it has now) still has the size
+    // and time it had when it was locked.
     bool unchangedSinceLocked() const;
     // The open locked file, for reading it or linking it while it is held.
     const File& file() const { return m_file; }
@@ -58,15 +62,23 @@ public:
 
 private:
     // Keeps the locked existing file and what tells whether anybody writes it from now on.
-    void hold(File file, const Path& path);
+    void hold(File file, const Folder& folder, const Path& name);
 
     File m_file;
     Path m_removeOnRelease;
-    Path m_lockedPath;  // for lockExistingFile
+    Folder m_lockedFolder;  // for lockFileIn: where the locked file's name is
+    Path m_lockedName;
     long long m_lockedSize = 0;
     long long m_lockedTimeNs = 0;
     std::optional<std::uint64_t> m_lockedDigest;  // where the file system keeps whole seconds
 };
+
+// Locks the open file for as long as this handle stays open, without waiting: the mark of a run
+// under way on a file of its own (a pending backup, a new file beside a state), so that no other
+// run takes it for a killed run's leftover. LockError::busy when another holds it.
+std::error_code LockOpenFile(const File& file);
+// A live process holds a lock on the file `name` in `folder` (LockOpenFile's, or a FileLock's).
+bool HeldByARun(const Folder& folder, const Path& name);
 
 // True when the folder lock at `path` is held by process `pid`, alive and locking it now.
 bool FolderLockHeldBy(const Path& path, long pid);

@@ -27,10 +27,16 @@ public:
     std::vector<Path> entryNames() const;       // "." and ".." left out
     FileFacts factsOf(const Path& name) const;  // the name itself, never a link's target
     std::error_code remove(const Path& name);
+    // Another handle on the same folder.
+    Folder duplicate() const;
     // Renames within the folder, never over an existing name.
     std::error_code rename(const Path& from, const Path& to);
-    // Renames `from` over `target` (anywhere on the same disk).
-    std::error_code renameOver(const Path& from, const Path& target);
+    // Renames within the folder over `to`: whatever has that name (a link too) is replaced, never
+    // followed.
+    std::error_code renameOver(const Path& from, const Path& to);
+    // Swaps the files two names in the folder lead to, in one step.
+    // std::errc::operation_not_supported where the file system (or the system) cannot.
+    std::error_code exchange(const Path& a, const Path& b);
     // Gives an open file one more name here: an unnamed file its first, where the system allows.
     std::error_code link(const File& file, const Path& name);
     std::error_code setPermissions(unsigned permissions);

@@ -17,6 +17,9 @@ class NewFileBeside
 public:
     // In the folder of `target`, which need not exist yet.
     explicit NewFileBeside(const Path& target);
+    // Beside `name` in a folder held open: the rename replaces that name in that folder, whatever
+    // the folder's path leads to by then.
+    NewFileBeside(const Folder& folder, const Path& name);
     ~NewFileBeside();
     NewFileBeside(const NewFileBeside&) = delete;
     NewFileBeside& operator=(const NewFileBeside&) = delete;
@@ -25,28 +28,43 @@ public:
     std::error_code error() const { return m_error; }
     File& file() { return m_file; }
 
-    // The owner, group, permissions and extended attributes of the file at `path` (as far as
+    // The owner, group, permissions and extended attributes of the open file `from` (as far as
     // this process may set them), or the permissions a new file gets.
-    void keepOwnershipOf(const Path& path);
+    void keepOwnershipOf(const File& from);
     void takeDefaultPermissions();
     // Gives the file, complete and on the disk, its temporary name beside the target.
     std::error_code name();
     // Renames it over the target; it is then the target.
     std::error_code renameOverTarget();
+    // Puts it in the target's place only where the target has no file: std::errc::file_exists
+    // when one has appeared.
+    std::error_code renameToFreeTarget();
+
+    // Swaps it with the target in one step: it is then the target, and the file the target's
+    // name led to has its temporary name, to be looked at (replaced()) before it is dropped or
+    // put back. std::errc::operation_not_supported where the system cannot swap two names.
+    std::error_code exchangeWithTarget();
+    // After exchangeWithTarget: the file that was in the target's place, opened for reading.
+    File openReplaced() const;
+    // Swaps the two again: the replaced file is the target once more.
+    std::error_code putReplacedBack();
+    // Removes the replaced file's temporary name.
+    void dropReplaced();
 
 private:
     bool openNamed();
     void prepare();
+    void removeLeftovers();
 
-    Path m_target;
-    Path m_ownershipFrom;
     Path::string_type m_fileName;  // the target's name, in the system's own characters
     Folder m_folder;
     File m_file;
-    Path m_name;  // while it has a temporary name of ours
+    const File* m_ownershipFrom = nullptr;  // the file whose ownership the new one takes
+    Path m_name;                            // while it has a temporary name of ours
     std::error_code m_error;
     bool m_keepFromTarget = false;
     bool m_defaultPermissions = false;
+    bool m_nameHoldsReplaced = false;  // after an exchange: the temporary name is theirs
 };
 
 // How many bytes a temporary name beside a file adds to its folder's path at most.

@@ -17,40 +17,26 @@ bool HasAnyWriteBit(QFileDevice::Permissions p)
 
 }  // namespace
 
-std::optional<FileStamp> StampOfPath(const QString& path)
+Outcome CheckReplaceable(const CheckedState& state, const platform::File& locked)
 {
-    const platform::FileFacts facts = platform::FactsOf(ToNative(path));
-    if (facts.error)
-        return std::nullopt;
-    return facts.stamp;
-}
-
-Outcome CheckReplaceable(const QString& path)
-{
-    const QString shown = ShownPath(path);
-    const QFileInfo state(path);
-    if (!state.exists())
-        return Outcome::failure(ErrorKind::NotFound,
-                                QStringLiteral("The state file %1 no longer exists.").arg(shown));
-    if (state.isDir())
-        return Outcome::failure(ErrorKind::NotAState,
-                                QStringLiteral("%1 is a folder, not a state file.").arg(shown));
-    if (!state.isWritable() || !HasAnyWriteBit(state.permissions()))
+    const platform::FileFacts facts = locked.facts();
+    const QFileInfo info(state.path);
+    if (facts.error || !facts.markedWritable || !info.isWritable() ||
+        !HasAnyWriteBit(info.permissions()))
         return Outcome::failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The state file %1 is read-only; it was left as "
                                                "it was.")
-                                    .arg(shown));
+                                    .arg(state.shown));
     // The new file is written beside the old one under a longer, temporary name, which the
     // system must still accept as a path.
-    const QString target = state.canonicalFilePath();
-    const QString folder = QFileInfo(target.isEmpty() ? path : target).absolutePath();
-    if (ToNative(folder).native().size() + platform::kTemporaryNameRoom >= platform::kLongestPath)
+    if (ToNative(info.absolutePath()).native().size() + platform::kTemporaryNameRoom >=
+        platform::kLongestPath)
         return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The state file %1 could not be replaced: its path "
                                                "is too long to write a new file beside it. Move "
                                                "it to a folder with a shorter path. It was left "
                                                "as it was.")
-                                    .arg(shown));
+                                    .arg(state.shown));
     return Outcome::success();
 }
 
@@ -85,15 +71,31 @@ Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastC
 {
     const QString shown = ShownPath(path);
     const QString canonical = QFileInfo(path).canonicalFilePath();
-    const bool exists = !canonical.isEmpty();
-    const platform::Path target = ToNative(exists ? canonical : QFileInfo(path).absoluteFilePath());
-    platform::NewFileBeside file(target);
+    const QFileInfo target(canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical);
+    const platform::Folder folder = platform::Folder::open(ToNative(target.absolutePath()));
+    if (!folder.valid())
+        return Outcome::failure(ErrorKind::PermissionDenied,
+                                QStringLiteral("The %1 %2 cannot be replaced: %3.")
+                                    .arg(noun, shown, SystemCause(folder.error())));
+    const platform::File old =
+        canonical.isEmpty() ? platform::File()
+                            : platform::File::open(ToNative(canonical), platform::Access::Read);
+    return ReplaceFileIn(
+        {folder, ToNative(target.fileName()), shown, old.valid() ? &old : nullptr, lastCheck, {}},
+        fill, nullptr, noun);
+}
+
+Result<FileStamp> ReplaceFileIn(const ReplaceIn& where, const Fill& fill, bool* swapped,
+                                const QString& noun)
+{
+    const QString& shown = where.shown;
+    platform::NewFileBeside file(where.folder, where.name);
     if (!file.valid())
         return Outcome::failure(ErrorKind::PermissionDenied,
                                 QStringLiteral("The %1 %2 cannot be replaced: %3.")
                                     .arg(noun, shown, SystemCause(file.error())));
-    if (exists)
-        file.keepOwnershipOf(target);
+    if (where.ownershipFrom)
+        file.keepOwnershipOf(*where.ownershipFrom);
     else
         file.takeDefaultPermissions();
     std::error_code error = fill(file.file());
@@ -101,14 +103,43 @@ Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill, const LastC
         error = file.file().syncData();
     if (!error)
         error = file.name();
-    if (!error && lastCheck) {
-        if (Outcome checked = lastCheck(); !checked)
+    if (!error && where.lastCheck) {
+        if (Outcome checked = where.lastCheck(); !checked)
             return checked;
     }
     std::optional<FileStamp> stamp;
-    if (!error) {
+    if (!error)
         stamp = file.file().stamp();
-        error = file.renameOverTarget();
+    if (!error && where.inspect) {
+        // Swapped, not renamed: what the name led to in the last moment comes out whole, so a
+        // save another program renamed into place just then is seen, not lost.
+        error = file.exchangeWithTarget();
+        if (swapped)
+            *swapped = error != std::errc::operation_not_supported;
+        if (!error) {
+            const platform::File replaced = file.openReplaced();
+            if (where.inspect(replaced) == Replaced::PutBack) {
+                if (std::error_code back = file.putReplacedBack())
+                    return Outcome::failure(ErrorKind::Io,
+                                            QStringLiteral("The %1 %2 was written by another "
+                                                           "program in the moment it was saved, "
+                                                           "and what that program wrote could not "
+                                                           "be put back in its place: %3.")
+                                                .arg(noun, shown, SystemCause(back)));
+                return Outcome::failure(ErrorKind::ChangedByAnotherProgram, {});
+            }
+            file.dropReplaced();
+        } else if (error == std::errc::operation_not_supported) {
+            error = file.renameOverTarget();
+        }
+    } else if (!error) {
+        error = where.mustBeNew ? file.renameToFreeTarget() : file.renameOverTarget();
+        if (error == std::errc::file_exists)
+            return Outcome::failure(ErrorKind::ChangedByAnotherProgram,
+                                    QStringLiteral("The %1 %2 was made by another program "
+                                                   "while it was being written; it was left "
+                                                   "as that program wrote it.")
+                                        .arg(noun, shown));
     }
     if (!error && stamp)
         return *stamp;

@@ -4,6 +4,7 @@
 
 #include "File.h"
 #include "Outcome.h"
+#include "StatePath.h"
 
 #include <QByteArray>
 #include <QString>
@@ -14,12 +15,11 @@
 namespace Process {
 
 using platform::FileStamp;
-std::optional<FileStamp> StampOfPath(const QString& path);  // following links
 
-// The file exists, is no folder, and is not marked read-only. Renaming over a file would bypass
-// its read-only mark, so the mark is honoured here; the owner's permission bits count even for
-// a user (root) whom the system would let write.
-Outcome CheckReplaceable(const QString& path);
+// The locked state file is not marked read-only, and a new file fits beside it. Renaming over a
+// file would bypass its read-only mark, so the mark is honoured here; the owner's permission
+// bits count even for a user (root) whom the system would let write.
+Outcome CheckReplaceable(const CheckedState& state, const platform::File& locked);
 
 // Writes the new contents into the new file; false when it cannot (the file's error says why).
 using Fill = std::function<std::error_code(platform::File& file)>;
@@ -36,6 +36,25 @@ using LastCheck = std::function<Outcome()>;
 Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill,
                               const LastCheck& lastCheck = {},
                               const QString& noun = QStringLiteral("state file"));
+
+// How a replace ends in the folder: the new file renamed over the name, or swapped with what
+// the name led to, which `inspect` then looks at (in the moment before the swap another
+// program may have put its own file there) and answers with what to do with it.
+enum class Replaced { Drop, PutBack };
+using Inspect = std::function<Replaced(const platform::File& replaced)>;
+struct ReplaceIn {
+    const platform::Folder& folder;
+    platform::Path name;
+    QString shown;                                  // the path, for messages
+    const platform::File* ownershipFrom = nullptr;  // none: a new file's permissions
+    LastCheck lastCheck;
+    Inspect inspect;         // none: a plain rename over the name
+    bool mustBeNew = false;  // the name must still be free (ChangedByAnotherProgram if not)
+};
+// The same for the name in a folder held open. With `inspect`, where the system cannot swap
+// two names, a plain rename is done and `swapped` says so (false).
+Result<FileStamp> ReplaceFileIn(const ReplaceIn& where, const Fill& fill, bool* swapped = nullptr,
+                                const QString& noun = QStringLiteral("state file"));
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes);
 
 // The whole file, open or at a path (following links); nothing when it cannot be read whole.

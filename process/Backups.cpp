@@ -1,5 +1,6 @@
 #include "Backups.h"
 
+#include "FileLock.h"
 #include "StatePath.h"
 
 #include <QCryptographicHash>
@@ -9,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimeZone>
 
 #include <algorithm>
 
@@ -19,9 +21,14 @@ namespace {
 // file's own name, so that a backup can be opened as a state as it is. The sequence orders the
 // backups; the clock may have been set back.
 const QString kStampFormat = QStringLiteral("yyyyMMdd-HHmmss-zzz");
-const QRegularExpression kBackupName(QStringLiteral("^(\\d+)-(\\d{8}-\\d{6}-\\d{3})-"));
+// A year past 9999 takes more digits.
+const QRegularExpression kBackupName(QStringLiteral("^(\\d+)-(\\d{8,}-\\d{6}-\\d{3})-"));
 // Backups kept before sequence numbers: ordered by their time stamps, older than any numbered.
-const QRegularExpression kUnnumberedName(QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})(\\.\\d+)?-"));
+const QRegularExpression kUnnumberedName(QStringLiteral("^(\\d{8,}-\\d{6}-\\d{3})(\\.\\d+)?-"));
+// No state gets this many backups in any lifetime: a larger number was not made by a count of
+// ours, and is taken as no number at all, so it can neither overflow the next one nor pass
+// for the newest.
+constexpr qint64 kSequenceLimit = 1000000000000;
 // A backup while it is taken; one left over by a killed program is removed.
 const QByteArray kPendingPrefix = ".pending-";
 // The state's full path with links resolved, so a link and its target share their backups.
@@ -66,8 +73,12 @@ QDateTime StampTime(const QString& stamp)
 {
     // Read as the UTC it was written in (as local time, a stamp in a daylight-saving gap would
     // not exist).
-    const QDateTime time(QDate::fromString(stamp.left(8), QStringLiteral("yyyyMMdd")),
-                         QTime::fromString(stamp.mid(9), QStringLiteral("HHmmss-zzz")), Qt::UTC);
+    const qsizetype dateLength = stamp.indexOf(QLatin1Char('-'));
+    const QDate date(stamp.left(dateLength - 4).toInt(), stamp.mid(dateLength - 4, 2).toInt(),
+                     stamp.mid(dateLength - 2, 2).toInt());
+    const QDateTime time(date,
+                         QTime::fromString(stamp.mid(dateLength + 1), QStringLiteral("HHmmss-zzz")),
+                         QTimeZone::utc());
     return time.toLocalTime();
 }
 
@@ -88,7 +99,10 @@ QList<Entry> Entries(const platform::Folder& group, bool withTimes)
         Entry entry;
         entry.name = FromNative(found);
         if (const auto numbered = kBackupName.match(entry.name); numbered.hasMatch()) {
-            entry.sequence = numbered.captured(1).toLongLong();
+            bool number = false;
+            entry.sequence = numbered.captured(1).toLongLong(&number);
+            if (!number || entry.sequence >= kSequenceLimit)
+                entry.sequence = 0;
             if (withTimes)
                 entry.time = StampTime(numbered.captured(2));
         } else if (const auto old = kUnnumberedName.match(entry.name); old.hasMatch()) {
@@ -110,11 +124,21 @@ QList<Entry> Entries(const platform::Folder& group, bool withTimes)
     return entries;
 }
 
-void RemovePending(platform::Folder& group)
+// Left by runs killed while they took one; a pending backup of a run still under way is locked
+// by it (a copy by its own handle, a linked one by the state's lock) and stays. A link to the
+// state we hold locked ourselves can be no other live run's.
+void RemovePending(platform::Folder& group, const platform::File& state)
 {
-    for (const platform::Path& name : group.entryNames())
-        if (FromNative(name).startsWith(QLatin1String(kPendingPrefix)))
+    const std::optional<FileStamp> locked = state.stamp();
+    for (const platform::Path& name : group.entryNames()) {
+        if (!FromNative(name).startsWith(QLatin1String(kPendingPrefix)))
+            continue;
+        const platform::FileFacts facts = group.factsOf(name);
+        const bool ourState = locked && !facts.error && facts.stamp.device == locked->device &&
+                              facts.stamp.inode == locked->inode;
+        if (ourState || !platform::HeldByARun(group, name))
             (void)group.remove(name);
+    }
 }
 
 QByteArray PendingName()
@@ -123,14 +147,17 @@ QByteArray PendingName()
            QByteArray::number(QRandomGenerator::global()->generate() & 0x7FFFFFFF, 36);
 }
 
-// A copy of the open file, made while nobody writes it, under `name` in the group folder. The
-// copy keeps the state's permission bits (the folder is the user's alone anyway).
-Outcome CopyInto(platform::Folder& group, const QByteArray& name, const platform::File& state,
-                 const QString& failedHow)
+// A copy of the open file, made while nobody writes it, under `name` in the group folder, and
+// locked by the returned handle while the run lives. The copy keeps the state's permission bits
+// (the folder is the user's alone anyway).
+Result<platform::File> CopyInto(platform::Folder& group, const QByteArray& name,
+                                const platform::File& state, const QString& failedHow)
 {
     platform::File out = platform::File::createIn(group, name.toStdString());
     Outcome copied = out.valid() ? Outcome::success()
                                  : Outcome::failure(ErrorKind::Io, SystemCause(out.error()));
+    if (copied)
+        (void)platform::LockOpenFile(out);
     if (copied) {
         if (std::error_code e = out.setPermissions(state.facts().permissions & 0666))
             copied = Outcome::failure(ErrorKind::Io, SystemCause(e));
@@ -142,7 +169,7 @@ Outcome CopyInto(platform::Folder& group, const QByteArray& name, const platform
             copied = Outcome::failure(ErrorKind::Io, SystemCause(e));
     }
     if (copied)
-        return copied;
+        return out;
     if (out.valid())
         (void)group.remove(name.toStdString());
     return Outcome::failure(copied.kind() == ErrorKind::ChangedByAnotherProgram
@@ -195,9 +222,7 @@ Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QSt
                                 QStringLiteral("No backup of the state file %1 could be kept, so "
                                                "the file was left as it was: %2")
                                     .arg(ShownPath(statePath), group.failure().message()));
-    // Left by a program killed while it took one; the state lock we hold says no other is
-    // taking one now.
-    RemovePending(group.value());
+    RemovePending(group.value(), state);
 
     PendingBackup backup;
     backup.m_group = std::move(group.value());
@@ -205,6 +230,7 @@ Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QSt
     backup.m_stateName = QFileInfo(resolved).fileName();
     backup.m_state = &state;
     backup.m_pending = PendingName();
+    backup.m_failedHow = failedHow;
     // A backup linked to a file of another user's would be that user's file: copied instead.
     const platform::FileFacts facts = state.facts();
     if (!facts.error && facts.links == 1 && facts.ownedByMe) {
@@ -213,42 +239,54 @@ Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QSt
         backup.m_linked = !backup.m_group.link(state, backup.m_pending.toStdString());
     }
     if (!backup.m_linked) {
-        if (Outcome copied = CopyInto(backup.m_group, backup.m_pending, state, failedHow);
-            !copied) {
+        Result<platform::File> copy = CopyInto(backup.m_group, backup.m_pending, state, failedHow);
+        if (!copy) {
             backup.m_pending.clear();
-            return copied;
+            return copy.failure();
         }
+        backup.m_copy = std::move(copy.value());
     }
     return backup;
 }
 
 void PendingBackup::drop()
 {
-    if (!m_pending.isEmpty() && m_group.valid())
-        (void)m_group.remove(m_pending.toStdString());
+    if (m_group.valid()) {
+        if (!m_pending.isEmpty())
+            (void)m_group.remove(m_pending.toStdString());
+        if (!m_named.isEmpty())
+            (void)m_group.remove(ToNative(m_named));
+    }
     m_pending.clear();
+    m_named.clear();
+    m_older.clear();
+    (void)m_copy.close();
 }
 
-Result<QString> PendingBackup::keep()
+Result<QString> PendingBackup::name()
 {
-    if (m_linked && m_state->facts().links != 1) {
-        // The old file has another name too, which a program could still write through: keep a
-        // copy of its own instead.
+    // Linked, the old file has the state's name and the backup's, and no third one through
+    // which a program could write it after the replace: else a copy of its own is kept.
+    if (m_linked && m_state->facts().links != 2) {
         const QByteArray copy = PendingName();
-        if (Outcome copied =
-                CopyInto(m_group, copy, *m_state, QStringLiteral("No backup could be kept (%1)."));
-            !copied) {
+        Result<platform::File> copied = CopyInto(m_group, copy, *m_state, m_failedHow);
+        if (!copied) {
             drop();
-            return copied;
+            return copied.failure();
         }
         drop();
         m_pending = copy;
+        m_copy = std::move(copied.value());
         m_linked = false;
     }
     const QList<Entry> entries = Entries(m_group, false);
     qint64 sequence = 1;
-    for (const Entry& entry : entries)
+    m_older.clear();
+    for (const Entry& entry : entries) {
         sequence = std::max(sequence, entry.sequence + 1);
+        if (entry.trusted)
+            m_older.append(entry.name);
+    }
     const QString stamp = QDateTime::currentDateTimeUtc().toString(kStampFormat);
     QString name;
     for (;; ++sequence) {
@@ -261,18 +299,22 @@ Result<QString> PendingBackup::keep()
         if (renamed != std::errc::file_exists) {
             const QString cause = SystemCause(renamed);
             drop();
-            return Outcome::failure(ErrorKind::BackupFailed,
-                                    QStringLiteral("No backup could be kept in %1 (%2).")
-                                        .arg(ShownPath(m_groupPath), cause));
+            return Outcome::failure(ErrorKind::BackupFailed, m_failedHow.arg(cause));
         }
     }
     m_pending.clear();
-    // The one just made is the newest; the newest before it stay beside it.
-    qsizetype kept = 1;
-    for (const Entry& entry : entries)
-        if (entry.trusted && ++kept > kKeptBackups)
-            (void)m_group.remove(ToNative(entry.name));
+    m_named = name;
     return QDir(m_groupPath).filePath(name);
+}
+
+void PendingBackup::keep()
+{
+    // The one just named is the newest; the newest before it stay beside it.
+    for (qsizetype i = kKeptBackups - 1; i < m_older.size(); ++i)
+        (void)m_group.remove(ToNative(m_older[i]));
+    m_named.clear();
+    m_older.clear();
+    (void)m_copy.close();
 }
 
 Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath)

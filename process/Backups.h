@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace Process {
 
@@ -33,9 +34,11 @@ QString DefaultBackupFolder();
 // so two states of the same name in different folders keep apart.
 QString BackupGroupFolder(const QString& backupFolder, const QString& statePath);
 
-// A backup of what a state file holds, taken before the file is replaced and kept (numbered as
-// the newest) only once the replace has gone through; dropped otherwise. Until it is kept it has
-// a hidden name that no listing shows.
+// A backup of what a state file holds, taken before the file is replaced: named as the newest
+// backup before the replace (so no failure leaves the replaced bytes only in a hidden file),
+// removed again when the replace fails, and the oldest beyond kKeptBackups pruned once it has
+// gone through. Until it is named it has a hidden name that no listing shows, and is locked
+// while its run lives, so another run removes it only once this one has ended.
 class PendingBackup
 {
 public:
@@ -51,18 +54,25 @@ public:
     PendingBackup& operator=(PendingBackup&&) = default;
     ~PendingBackup() { drop(); }
 
-    // Names it as the newest backup and drops all but the newest kKeptBackups. A linked backup
-    // that has gained another name meanwhile is made a copy first. Returns its path.
-    Result<QString> keep();
+    // Names it as the newest backup, just before the replace. A linked backup whose file has
+    // gained another name meanwhile is made a copy first. Returns its path.
+    Result<QString> name();
+    // The replace went through: the backup stays, and all but the newest kKeptBackups go.
+    void keep();
+    // The replace did not go through: the backup, pending or named, is removed.
     void drop();
     // A pending backup that is the state's old file itself, not a copy.
-    bool linked() const { return m_linked && !m_pending.isEmpty(); }
+    bool linked() const { return m_linked && !(m_pending.isEmpty() && m_named.isEmpty()); }
 
 private:
     platform::Folder m_group;
     QString m_groupPath;
     QString m_stateName;
-    QByteArray m_pending;  // its hidden name in the group folder while it is pending
+    QString m_failedHow;
+    QByteArray m_pending;   // its hidden name in the group folder while it is pending
+    QString m_named;        // its name once named, until it is kept or dropped
+    QStringList m_older;    // the group's backups before it, newest first
+    platform::File m_copy;  // a copy's own handle, which holds its lock
     const platform::File* m_state = nullptr;  // not owned
     bool m_linked = false;
 };

@@ -42,10 +42,8 @@ Outcome StagingFrame::removeWorkingFiles()
     return Outcome::success();
 }
 
-Outcome StagingFrame::StageStateFile(const QString& statePath)
+Outcome StagingFrame::LockState(const CheckedState& state)
 {
-    if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
-        return usable;
     if (!QFileInfo(m_context.programFolder).isDir())
         return Outcome::failure(ErrorKind::FolderNotWritable,
                                 QStringLiteral("The program folder %1 does not exist.")
@@ -57,9 +55,20 @@ Outcome StagingFrame::StageStateFile(const QString& statePath)
         return folder.failure();
     if (folder.value() != m_context.programFolder) {
         m_context.programFolder = folder.value();
-        if (Outcome usable = CheckStatePath(statePath, m_context.programFolder); !usable)
+        if (Outcome usable = CheckNotWorkingFile(state, m_context.programFolder); !usable)
             return usable;
     }
+    // The state first, then the folder: every program takes them in this order, so two can
+    // never each hold the lock the other waits for.
+    if (Outcome locked = LockStateFile(m_stateLock, state, m_context.lockWait); !locked)
+        return locked;
+    return LockProgramFolder(m_folderLock, m_context.programFolder, m_context.lockWait);
+}
+
+Outcome StagingFrame::StageStateFile(const CheckedState& state)
+{
+    if (Outcome locked = LockState(state); !locked)
+        return locked;
     const QFileInfo decompressor(DecompressorPath(m_context.programFolder));
     if (!decompressor.isFile())
         return Outcome::failure(ErrorKind::DecompressorMissing,
@@ -71,34 +80,46 @@ Outcome StagingFrame::StageStateFile(const QString& statePath)
                                 QStringLiteral("The decompressor %1 cannot be run: it is not "
                                                "executable.")
                                     .arg(ShownPath(decompressor.filePath())));
-
-    // The state first, then the folder: every program takes them in this order, so two can
-    // never each hold the lock the other waits for.
-    if (Outcome locked = LockStateFile(m_stateLock, statePath, m_context.lockWait); !locked)
-        return locked;
-    if (Outcome locked =
-            LockProgramFolder(m_folderLock, m_context.programFolder, m_context.lockWait);
-        !locked)
-        return locked;
     // A flag left over from an interrupted run would end the wait before the image is written.
     if (Outcome cleaned = removeWorkingFiles(); !cleaned)
         return cleaned;
-    if (Outcome ran = RunDecompressor(m_context.programFolder, statePath, m_context.waitBound);
+    if (Outcome ran = RunDecompressor(m_context.programFolder, state.path, m_context.waitBound);
         !ran)
         return ran;
-    return m_workingCopy.open(inFolder(kWorkingCopyName), statePath);
+    // The decompressor reads the state by its path: what it read is the locked file only while
+    // the name still leads there, unchanged.
+    if (!m_stateLock.stillAsLocked())
+        return Outcome::failure(ErrorKind::ChangedByAnotherProgram,
+                                QStringLiteral("The state file %1 was changed by another program "
+                                               "while it was being read; load it again.")
+                                    .arg(state.shown));
+    return m_workingCopy.open(inFolder(kWorkingCopyName), state.path);
 }
 
-Outcome StagingFrame::ReplaceStateFile(const QString& statePath)
+Outcome StagingFrame::ReplaceStateWith(const CheckedState& state, const QByteArray& contents)
+{
+    if (ReadWholeFile(m_stateLock.file()) == contents && m_stateLock.stillAsLocked())
+        return Outcome::success();
+    if (Outcome writable = CheckReplaceable(state, m_stateLock.file()); !writable)
+        return writable;
+    return ReplaceLockedState(
+        state, m_stateLock, m_context.backupFolder,
+        [&](platform::File& file) {
+            return file.writeAll(contents.constData(), std::size_t(contents.size()));
+        },
+        m_context.beforeRename);
+}
+
+Outcome StagingFrame::ReplaceStateFile(const CheckedState& state)
 {
     if (Outcome written = m_workingCopy.writeBack(); !written)
         return written;
-    if (m_workingCopy.sameAs(statePath))
+    if (m_workingCopy.sameAs(m_stateLock.file()) && m_stateLock.stillAsLocked())
         return Outcome::success();  // already the plain image: nothing to write
-    if (Outcome writable = CheckReplaceable(statePath); !writable)
+    if (Outcome writable = CheckReplaceable(state, m_stateLock.file()); !writable)
         return writable;
     return ReplaceLockedState(
-        statePath, m_stateLock, m_context.backupFolder,
+        state, m_stateLock, m_context.backupFolder,
         [&](platform::File& file) { return m_workingCopy.copyTo(file); }, m_context.beforeRename);
 }
 

@@ -7,6 +7,7 @@
 #include "FileLock.h"
 #include "Outcome.h"
 #include "StagingNames.h"
+#include "StatePath.h"
 #include "WorkingCopy.h"
 
 #include <QByteArray>
@@ -73,7 +74,9 @@ public:
 
     // Has the decompressor write the state's plain image and reads the party data of it into
     // image() (see WorkingCopy: the bytes the editor does not use stay in the file).
-    Outcome StageStateFile(const QString& statePath);
+    Outcome StageStateFile(const CheckedState& state);
+    // Only the two locks, for a frame that needs no image (a restore).
+    Outcome LockState(const CheckedState& state);
     QByteArray& image() { return m_workingCopy.image(); }
 
     // Puts image() in the state file's place atomically: written beside it and renamed over
@@ -81,7 +84,9 @@ public:
     // context names a backup folder). Nothing is written when the file holds image() already.
     // On failure the state file is left exactly as it was, or as another program that wrote it
     // meanwhile left it (ErrorKind::ChangedByAnotherProgram: stage it again and redo the edit).
-    Outcome ReplaceStateFile(const QString& statePath);
+    Outcome ReplaceStateFile(const CheckedState& state);
+    // After LockState: puts `contents` in the state file's place the same way.
+    Outcome ReplaceStateWith(const CheckedState& state, const QByteArray& contents);
 
 private:
     Outcome removeWorkingFiles();

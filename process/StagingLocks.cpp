@@ -20,24 +20,25 @@ QString KindOf(const QString& path, bool followLinks)
 
 }  // namespace
 
-Outcome LockStateFile(platform::FileLock& lock, const QString& statePath,
+Outcome LockStateFile(platform::FileLock& lock, const CheckedState& state,
                       std::chrono::milliseconds wait)
 {
-    const std::error_code locked = lock.lockExistingFile(ToNative(statePath), wait);
+    const QString& statePath = state.path;
+    const std::error_code locked = lock.lockFileIn(*state.folder, state.name, wait);
     if (!locked)
         return Outcome::success();
     if (locked == platform::LockError::busy)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("Another program is loading or saving the state "
                                                "file %1. Try again when it has finished.")
-                                    .arg(ShownPath(statePath)));
+                                    .arg(state.shown));
     if (locked == platform::LockError::notRegular)
         return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is %2, not a state file.")
-                                    .arg(ShownPath(statePath), KindOf(statePath, true)));
+                                    .arg(state.shown, KindOf(statePath, false)));
     return Outcome::failure(ErrorKind::PermissionDenied,
                             QStringLiteral("The state file %1 cannot be opened: %2.")
-                                .arg(ShownPath(statePath), SystemCause(locked)));
+                                .arg(state.shown, SystemCause(locked)));
 }
 
 Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder,

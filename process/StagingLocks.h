@@ -6,6 +6,7 @@
 
 #include "FileLock.h"
 #include "Outcome.h"
+#include "StatePath.h"
 
 #include <QString>
 
@@ -13,7 +14,7 @@
 
 namespace Process {
 
-Outcome LockStateFile(platform::FileLock& lock, const QString& statePath,
+Outcome LockStateFile(platform::FileLock& lock, const CheckedState& state,
                       std::chrono::milliseconds wait);
 Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder,
                           std::chrono::milliseconds wait);

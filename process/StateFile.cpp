@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace Process {
@@ -22,26 +23,43 @@ namespace {
 constexpr int kAttempts = 4;
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
 
-// The frame every load, save and inspection runs: nothing at all for an empty path, the busy
-// indicator for the whole run, the state staged; `work` then reads or patches the image. Work
-// that another program's write overtook is done again on the newest bytes.
+// The frame every load, save, inspection and restore runs: nothing at all for an empty path,
+// the busy indicator for the whole run, the state checked once (every attempt works through
+// that one folder and name), then `work` in a frame of its own. Work that another program's
+// write overtook is done again on the newest bytes.
 template <class Work>
 Outcome InFrame(const QString& statePath, const StagingContext& context, Work&& work)
 {
     if (statePath.isEmpty())
         return Outcome::success();
     BusyScope busy(context.busy);
+    std::optional<CheckedState> state;
     for (int attempt = 1;; ++attempt) {
         Outcome outcome = [&] {
+            if (!state) {
+                Result<CheckedState> checked = CheckStatePath(statePath, context.programFolder);
+                if (!checked)
+                    return checked.failure();
+                state = std::move(checked.value());
+            }
             StagingFrame frame(context);
-            if (Outcome staged = frame.StageStateFile(statePath); !staged)
-                return staged;
-            return work(frame);
+            return work(frame, *state);
         }();
         if (outcome.kind() != ErrorKind::ChangedByAnotherProgram || attempt == kAttempts)
             return outcome;
         std::this_thread::sleep_for(kRetryPause);
     }
+}
+
+// The frames of a load, save or inspection: the state staged first.
+template <class Work>
+Outcome InStagedFrame(const QString& statePath, const StagingContext& context, Work&& work)
+{
+    return InFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
+        if (Outcome staged = frame.StageStateFile(state); !staged)
+            return staged;
+        return work(frame, state);
+    });
 }
 
 StateContents ReadContents(const QByteArray& image)
@@ -57,10 +75,10 @@ StateContents ReadContents(const QByteArray& image)
 
 Outcome LoadState(const QString& statePath, const StagingContext& context, PartyState& party)
 {
-    return InFrame(statePath, context, [&](StagingFrame& frame) {
+    return InStagedFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
         const PartyBlock block = ReadPartyBlock(frame.image());
         const PartyExperience experience = ComposePartyExperience(block);
-        if (Outcome replaced = frame.ReplaceStateFile(statePath); !replaced)
+        if (Outcome replaced = frame.ReplaceStateFile(state); !replaced)
             return replaced;
         // Only a load that got through every step changes the party.
         party.block = block;
@@ -72,9 +90,9 @@ Outcome LoadState(const QString& statePath, const StagingContext& context, Party
 Outcome SaveState(const QString& statePath, const StagingContext& context, const PartyState& party,
                   bool goldMaxOut)
 {
-    return InFrame(statePath, context, [&](StagingFrame& frame) {
+    return InStagedFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
         ApplyParty(frame.image(), party.block, party.experience, goldMaxOut);
-        return frame.ReplaceStateFile(statePath);
+        return frame.ReplaceStateFile(state);
     });
 }
 
@@ -101,10 +119,11 @@ Result<StateContents> InspectState(const QString& statePath, const StagingContex
     if (statePath.isEmpty())
         return Outcome::failure(ErrorKind::NotFound, QStringLiteral("No state file was given."));
     StateContents contents;
-    const Outcome inspected = InFrame(statePath, context, [&](StagingFrame& frame) {
-        contents = ReadContents(frame.image());
-        return Outcome::success();
-    });
+    const Outcome inspected =
+        InStagedFrame(statePath, context, [&](StagingFrame& frame, const CheckedState&) {
+            contents = ReadContents(frame.image());
+            return Outcome::success();
+        });
     if (!inspected)
         return inspected;
     return contents;
@@ -116,13 +135,14 @@ Result<StateContents> EditState(const QString& statePath, const StagingContext& 
     if (statePath.isEmpty())
         return Outcome::failure(ErrorKind::NotFound, QStringLiteral("No state file was given."));
     StateContents before;
-    const Outcome edited = InFrame(statePath, context, [&](StagingFrame& frame) {
-        before = ReadContents(frame.image());
-        PartyState party = before.party;
-        edit(before, party);
-        ApplyParty(frame.image(), party.block, party.experience, goldMaxOut);
-        return frame.ReplaceStateFile(statePath);
-    });
+    const Outcome edited =
+        InStagedFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
+            before = ReadContents(frame.image());
+            PartyState party = before.party;
+            edit(before, party);
+            ApplyParty(frame.image(), party.block, party.experience, goldMaxOut);
+            return frame.ReplaceStateFile(state);
+        });
     if (!edited)
         return edited;
     return before;
@@ -159,24 +179,30 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
     if (!bytes)
         return bytes.failure();
     const QByteArray& contents = bytes.value();
-    const Fill fill = [&](platform::File& file) {
-        return file.writeAll(contents.constData(), std::size_t(contents.size()));
-    };
-    if (!QFileInfo::exists(statePath))
-        return ReplaceFileContents(statePath, contents);
-    for (int attempt = 1;; ++attempt) {
-        platform::FileLock lock;  // a restore must not land in the middle of a save
-        if (Outcome locked = LockStateFile(lock, statePath, context.lockWait); !locked)
-            return locked;
-        if (Outcome writable = CheckReplaceable(statePath); !writable)
-            return writable;
-        if (ReadWholeFile(lock.file()) == contents)
-            return Outcome::success();
-        const Outcome restored =
-            ReplaceLockedState(statePath, lock, context.backupFolder, fill, context.beforeRename);
-        if (restored.kind() != ErrorKind::ChangedByAnotherProgram || attempt == kAttempts)
-            return restored;
+    if (!QFileInfo::exists(statePath)) {
+        // Nothing to lock: the backup takes a free name, and a state another program makes
+        // there meanwhile is never overwritten.
+        const QFileInfo target(statePath);
+        const platform::Folder folder = platform::Folder::open(ToNative(target.absolutePath()));
+        if (!folder.valid())
+            return Outcome::failure(ErrorKind::NotFound,
+                                    QStringLiteral("The folder of the state file %1 cannot be "
+                                                   "opened: %2.")
+                                        .arg(shown, SystemCause(folder.error())));
+        const Result<FileStamp> made = ReplaceFileIn(
+            {folder, ToNative(target.fileName()), shown, nullptr, {}, {}, true},
+            [&](platform::File& file) {
+                return file.writeAll(contents.constData(), std::size_t(contents.size()));
+            });
+        if (made || made.failure().kind() != ErrorKind::ChangedByAnotherProgram)
+            return made ? Outcome::success() : made.failure();
     }
+    return InFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
+        // A restore must not land in the middle of a save: the same locks as a save.
+        if (Outcome locked = frame.LockState(state); !locked)
+            return locked;
+        return frame.ReplaceStateWith(state, contents);
+    });
 }
 
 }  // namespace Process

@@ -68,7 +68,7 @@ QString FromNative(const platform::Path& path)
 #endif
 }
 
-Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
+Result<CheckedState> CheckStatePath(const QString& statePath, const QString& programFolder)
 {
     const QString shown = ShownPath(statePath);
     // A name that is not valid UTF-8 was read with replacement characters: opening it would
@@ -124,19 +124,44 @@ Outcome CheckStatePath(const QString& statePath, const QString& programFolder)
                                                "denied.")
                                     .arg(shown));
 
+    // The link, if the state is one, is followed here and only here.
+    CheckedState checked;
+    checked.shown = shown;
+    checked.path = QFileInfo(statePath).canonicalFilePath();
+    const QFileInfo resolved(checked.path);
+    auto folder = std::make_shared<platform::Folder>(
+        platform::Folder::open(ToNative(resolved.absolutePath()), false));
+    checked.name = ToNative(resolved.fileName());
+    const platform::FileFacts found =
+        folder->valid() ? folder->factsOf(checked.name) : platform::FileFacts{};
+    if (checked.path.isEmpty() || found.error || found.kind != platform::FileKind::Regular ||
+        found.stamp.device != state.stamp.device || found.stamp.inode != state.stamp.inode)
+        return Outcome::failure(ErrorKind::ChangedByAnotherProgram,
+                                QStringLiteral("The state file %1 was moved or replaced while it "
+                                               "was being opened; try again.")
+                                    .arg(shown));
+    checked.folder = std::move(folder);
+    checked.identity = found.stamp;
+    if (Outcome own = CheckNotWorkingFile(checked, programFolder); !own)
+        return own;
+    return checked;
+}
+
+Outcome CheckNotWorkingFile(const CheckedState& state, const QString& programFolder)
+{
     const QDir folder(programFolder);
     const QStringList names{kWorkingCopyName, kPartialWorkingCopyName, kCompletionFlagName,
                             kFolderLockName, QFileInfo(DecompressorPath(programFolder)).fileName()};
     for (const QString& name : names) {
         // The same file by any name: a link, a hard link or the path itself.
         const platform::FileFacts other = platform::FactsOf(ToNative(folder.filePath(name)));
-        if (!other.error && other.stamp.device == state.stamp.device &&
-            other.stamp.inode == state.stamp.inode)
+        if (!other.error && other.stamp.device == state.identity.device &&
+            other.stamp.inode == state.identity.inode)
             return Outcome::failure(ErrorKind::NotAState,
                                     QStringLiteral("%1 is the editor's own file %2 in %3, which a "
                                                    "load or save replaces; copy it elsewhere "
                                                    "under another name to open it.")
-                                        .arg(shown, name, ShownPath(programFolder)));
+                                        .arg(state.shown, name, ShownPath(programFolder)));
     }
     return Outcome::success();
 }

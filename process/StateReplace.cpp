@@ -15,13 +15,13 @@ constexpr auto kPollPause = std::chrono::milliseconds(50);
 constexpr auto kQuiet = std::chrono::milliseconds(200);
 constexpr auto kQuietBound = std::chrono::milliseconds(5000);
 
-Outcome ChangedMeanwhile(const QString& statePath)
+Outcome ChangedMeanwhile(const QString& shown)
 {
     return Outcome::failure(ErrorKind::ChangedByAnotherProgram,
                             QStringLiteral("The state file %1 was changed by another program "
                                            "while it was being edited; it was left as that "
                                            "program wrote it. Load it again.")
-                                .arg(ShownPath(statePath)));
+                                .arg(shown));
 }
 
 // Waits until nobody has written the open file for a while: a program that saves in parts may
@@ -41,38 +41,46 @@ bool WaitUntilQuiet(const platform::File& file)
     return false;
 }
 
-// The state now holds our new file (`ours`), but another program wrote the old one, which only
-// `lock` still reaches, in the moment before the rename. Its bytes are the newest: once that
-// program is done with them they go back in the state's place, unless it has written our file
-// too (then that is newer still); and they are kept as a backup where they cannot go back.
-// `kept` is the backup that already holds them, if any.
-Outcome PutBack(const QString& statePath, const platform::FileLock& lock, const FileStamp& ours,
-                const QString& backupFolder, Result<QString> kept)
+// Without a swap (Windows, and file systems that cannot swap two names): the state now holds our
+// new file (`ours`), but another program wrote the old one, which only `lock` still reaches, in
+// the moment before the rename. Its bytes are the newest: once that program is done with them
+// they go back in the state's place, unless it has written our file too (then that is newer
+// still); and they are kept as a backup where they cannot go back. `kept` is the backup that
+// already holds them, if any.
+Outcome PutBackCopy(const CheckedState& state, const platform::FileLock& lock,
+                    const FileStamp& ours, const QString& backupFolder, Result<QString> kept)
 {
-    const QString shown = ShownPath(statePath);
+    const QString& shown = state.shown;
     QString cause = QStringLiteral("that program kept writing it");
     bool newerInPlace = false;
     if (WaitUntilQuiet(lock.file())) {
-        const Result<FileStamp> back = ReplaceFile(
-            statePath,
-            [&](platform::File& file) { return platform::CopyStable(lock.file(), file); },
-            [&] {
-                return StampOfPath(statePath) == ours ? Outcome::success()
-                                                      : ChangedMeanwhile(statePath);
-            });
+        const Result<FileStamp> back = ReplaceFileIn(
+            {*state.folder,
+             state.name,
+             shown,
+             &lock.file(),
+             [&] {
+                 const platform::FileFacts there = state.folder->factsOf(state.name);
+                 return !there.error && there.stamp == ours ? Outcome::success()
+                                                            : ChangedMeanwhile(shown);
+             },
+             {}},
+            [&](platform::File& file) { return platform::CopyStable(lock.file(), file); });
         if (back)
-            return ChangedMeanwhile(statePath);  // the newest bytes are in place: edit them
+            return ChangedMeanwhile(shown);  // the newest bytes are in place: edit them
         newerInPlace = back.failure().kind() == ErrorKind::ChangedByAnotherProgram;
         cause = back.failure().kind() == ErrorKind::DiskFull
                     ? QStringLiteral("the disk is full")
                     : QStringLiteral("it cannot be written");
     }
     if (!kept && !backupFolder.isEmpty()) {
-        Result<PendingBackup> backup = PendingBackup::take(backupFolder, statePath, lock.file());
-        kept = backup ? backup.value().keep() : Result<QString>(backup.failure());
+        Result<PendingBackup> backup = PendingBackup::take(backupFolder, state.path, lock.file());
+        kept = backup ? backup.value().name() : Result<QString>(backup.failure());
+        if (backup)
+            backup.value().keep();
     }
     if (newerInPlace && (kept || backupFolder.isEmpty()))
-        return ChangedMeanwhile(statePath);  // the state holds newer bytes still: edit them
+        return ChangedMeanwhile(shown);  // the state holds newer bytes still: edit them
     if (kept)
         return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The state file %1 was written by another program "
@@ -88,48 +96,89 @@ Outcome PutBack(const QString& statePath, const platform::FileLock& lock, const 
                                 .arg(shown, cause));
 }
 
+bool SameFile(const platform::File& a, const platform::File& b)
+{
+    const std::optional<FileStamp> x = a.stamp(), y = b.stamp();
+    return x && y && x->device == y->device && x->inode == y->inode;
+}
+
 }  // namespace
 
-Outcome ReplaceLockedState(const QString& statePath, const platform::FileLock& lock,
+Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& lock,
                            const QString& backupFolder, const Fill& fill,
                            const std::function<void()>& beforeRename)
 {
     // Another program (the emulator saving in place, say) wrote the state after it was staged:
     // putting the new contents in its place would silently undo that write.
     if (!lock.stillAsLocked())
-        return ChangedMeanwhile(statePath);
+        return ChangedMeanwhile(state.shown);
+    // Named before the replace, so that no failure after it leaves the old bytes in no backup.
     PendingBackup backup;
+    QString backupPath;
     if (!backupFolder.isEmpty()) {
-        Result<PendingBackup> taken = PendingBackup::take(backupFolder, statePath, lock.file());
+        Result<PendingBackup> taken = PendingBackup::take(backupFolder, state.path, lock.file());
         if (!taken)
             return taken.failure();
         backup = std::move(taken.value());
+        const Result<QString> named = backup.name();
+        if (!named)
+            return named.failure();
+        backupPath = named.value();
     }
-    const Result<FileStamp> written = ReplaceFile(statePath, fill, [&] {
-        const bool unchanged = lock.stillAsLocked();
-        if (beforeRename)
-            beforeRename();
-        return unchanged ? Outcome::success() : ChangedMeanwhile(statePath);
-    });
-    // A backup of a file that stays as it was is no backup: the pending one is dropped.
-    if (!written)
-        return written.failure();
-    if (!lock.unchangedSinceLocked()) {
+    bool theirs = false;
+    bool swapped = false;
+    const Result<FileStamp> written = ReplaceFileIn(
+        {*state.folder, state.name, state.shown, &lock.file(),
+         [&] {
+             const bool unchanged = lock.stillAsLocked();
+             if (beforeRename)
+                 beforeRename();
+             return unchanged ? Outcome::success() : ChangedMeanwhile(state.shown);
+         },
+         [&](const platform::File& replaced) {
+             // What the swap took out of the state's place must be the file we locked, as we
+             // locked it; anything else is another program's save of the last moment, in place
+             // or renamed there, and goes straight back, whole and still its own.
+             if (replaced.valid() && SameFile(replaced, lock.file()) && lock.unchangedSinceLocked())
+                 return Replaced::Drop;
+             theirs = true;
+             return Replaced::PutBack;
+         }},
+        fill, &swapped);
+    if (theirs) {
+        // Their file is the state again; a backup of the bytes they replaced is no backup of
+        // ours (and a linked one would now be their file itself).
+        backup.drop();
+        if (!written && written.failure().kind() != ErrorKind::ChangedByAnotherProgram)
+            return written.failure();
+        const platform::File now =
+            platform::File::openIn(*state.folder, state.name, platform::Access::Read);
+        if (!WaitUntilQuiet(now.valid() ? now : lock.file()))
+            return Outcome::failure(ErrorKind::Io,
+                                    QStringLiteral("The state file %1 was being written by "
+                                                   "another program while it was saved; it was "
+                                                   "left as that program is writing it. Load it "
+                                                   "again when the game has finished saving.")
+                                        .arg(state.shown));
+        return ChangedMeanwhile(state.shown);
+    }
+    if (!written) {
+        backup.drop();  // the state stays as it was: what it holds is no backup's
+        return written.failure().message().isEmpty() ? ChangedMeanwhile(state.shown)
+                                                     : written.failure();
+    }
+    if (!swapped && !lock.unchangedSinceLocked()) {
         // A linked backup is that old file itself: it holds the other program's save, and
         // receives whatever of it is still to come.
         Result<QString> kept = Outcome::failure(ErrorKind::BackupFailed, {});
-        if (backup.linked())
-            kept = backup.keep();
+        if (backup.linked()) {
+            kept = backupPath;
+            backup.keep();
+        }
         backup.drop();
-        return PutBack(statePath, lock, written.value(), backupFolder, kept);
+        return PutBackCopy(state, lock, written.value(), backupFolder, kept);
     }
-    if (!backupFolder.isEmpty()) {
-        if (Result<QString> kept = backup.keep(); !kept)
-            return Outcome::failure(ErrorKind::BackupFailed,
-                                    QStringLiteral("The state file %1 was saved, but no backup of "
-                                                   "what it held could be kept: %2")
-                                        .arg(ShownPath(statePath), kept.failure().message()));
-    }
+    backup.keep();
     return Outcome::success();
 }
 

@@ -14,14 +14,15 @@
 
 namespace Process {
 
-// Checks that nobody wrote the state since `lock` was taken, takes a backup into
+// Checks that nobody wrote the state since `lock` was taken, names a backup into
 // `backupFolder` (none when it is empty), writes the new contents beside the state and, after
-// one more look, renames them over it. If another program wrote the old file in the moment
-// before the rename, its bytes are put back in the state's place (or, where that cannot be
-// done, kept as a backup) and the result is ErrorKind::ChangedByAnotherProgram: the caller
-// redoes its edit on the newest bytes. `beforeRename` runs between the last look and the
-// rename, the moment no look can cover.
-Outcome ReplaceLockedState(const QString& statePath, const platform::FileLock& lock,
+// one more look, swaps them with it. If what comes out of the swap is not the file as it was
+// locked (another program saved in place, or renamed its save there, in the moment before),
+// that file goes straight back and the result is ErrorKind::ChangedByAnotherProgram once that
+// program has finished: the caller redoes its edit on the newest bytes. Where no swap can be
+// had, a plain rename and a look at the locked file after it do as well as they can.
+// `beforeRename` runs between the last look and the swap, the moment no look can cover.
+Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& lock,
                            const QString& backupFolder, const Fill& fill,
                            const std::function<void()>& beforeRename = {});
 

@@ -94,11 +94,8 @@ std::error_code WorkingCopy::copyTo(platform::File& target) const
     return platform::CopyRange(m_file, target, m_size);
 }
 
-bool WorkingCopy::sameAs(const QString& path) const
+bool WorkingCopy::sameAs(const platform::File& other) const
 {
-    const platform::File other = platform::File::open(ToNative(path), platform::Access::Read);
-    if (!other.valid())
-        return false;
     const std::optional<platform::FileStamp> stamp = other.stamp();
     bool same = stamp && stamp->size == m_size;
     // A save changes the party block or the gold: one small read there tells most files apart

@@ -31,8 +31,8 @@ public:
     // Puts what a procedure changed in image() into the file.
     Outcome writeBack();
 
-    // The file at `path` holds exactly this image.
-    bool sameAs(const QString& path) const;
+    // The open file holds exactly this image.
+    bool sameAs(const platform::File& other) const;
 
     // Writes the whole image into `target`, through the kernel's copy where it can.
     std::error_code copyTo(platform::File& target) const;

@@ -52,10 +52,12 @@ Status CheckSnapshot(std::size_t size, const ReadAt& read)
     // Every block must be whole and the image must end with the last one: a state cut short,
     // or rewritten while it was read, ends inside a block or lacks the blocks after RAM.
     bool ram = false;
-    // Written after RAM in every layout of the emulator; the oldest ("#!snes9x:") keeps its
-    // sound in blocks of other names.
+    // The blocks after RAM that the emulator writes into every state of its layout and refuses
+    // to load a state without; those of a cartridge's extra chips, the screenshot and a movie
+    // may be missing. The oldest layout ("#!snes9x:") keeps its sound and timing in blocks of
+    // other names. Without this, a state cut right after a block passes for whole.
     std::string missing =
-        std::memcmp(image.data(), "#!snes9x:", 9) == 0 ? " SRA FIL" : " SRA FIL SND";
+        std::memcmp(image.data(), "#!snes9x:", 9) == 0 ? " SRA FIL" : " SRA FIL SND CTL TIM";
     std::size_t at = kSignatureLength + 1;
     std::uint8_t headerBytes[kBlockHeaderLength];
     const std::span<const std::uint8_t> header(headerBytes);

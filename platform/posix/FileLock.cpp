@@ -42,9 +42,10 @@ bool PauseBefore(Clock::time_point deadline)
 
 enum class Step { Locked, Busy, Replaced, Failed };
 
-// One try at an open file: a plain file, locked, and still the one at `path` (a holder before
-// us may have removed or replaced it while we waited). Closes `fd` unless it is Locked.
-Step TryLock(int fd, const Path& path, bool followLinks, std::error_code& failure)
+// One try at an open file: a plain file, locked, and still the one `name` leads to in the folder
+// `at` (a holder before us may have removed or replaced it while we waited), never following a
+// link. Closes `fd` unless it is Locked.
+Step TryLock(int fd, int at, const Path& name, std::error_code& failure)
 {
     struct stat st {
     };
@@ -63,8 +64,7 @@ Step TryLock(int fd, const Path& path, bool followLinks, std::error_code& failur
     }
     struct stat now {
     };
-    const int found = followLinks ? ::stat(path.c_str(), &now) : ::lstat(path.c_str(), &now);
-    if (found != 0 || !SameFile(st, now)) {
+    if (::fstatat(at, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(st, now)) {
         ::close(fd);
         return Step::Replaced;
     }
@@ -119,7 +119,7 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
             continue;
         }
         std::error_code failure;
-        const Step step = TryLock(fd, path, false, failure);
+        const Step step = TryLock(fd, AT_FDCWD, path, failure);
         if (step == Step::Failed)
             return failure;
         if (step != Step::Locked) {
@@ -139,20 +139,22 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
     }
 }
 
-std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
+std::error_code FileLock::lockFileIn(const Folder& folder, const Path& name,
+                                     std::chrono::milliseconds wait)
 {
     release();
     const auto deadline = Clock::now() + wait;
     for (;;) {
         // Read and write where allowed (NFS grants an exclusive lock only so), else read only;
         // nothing is written through it.
-        int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        int fd = ::openat(folder.native(), name.c_str(), O_RDWR | kFlags);
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY))
-            fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            fd = ::openat(folder.native(), name.c_str(), O_RDONLY | kFlags);
         if (fd < 0)
-            return Failed(errno);
+            return errno == ELOOP ? make_error_code(LockError::notRegular) : Failed(errno);
         std::error_code failure;
-        const Step step = TryLock(fd, path, true, failure);
+        const Step step = TryLock(fd, folder.native(), name, failure);
         if (step == Step::Failed)
             return failure;
         if (step != Step::Locked) {
@@ -162,7 +164,7 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
                 return LockError::busy;
             continue;
         }
-        hold(File::fromNative(fd), path);
+        hold(File::fromNative(fd), folder, name);
         return {};
     }
 }
@@ -181,7 +183,26 @@ void FileLock::release()
         ::lstat(m_removeOnRelease.c_str(), &there) == 0 && SameFile(mine, there))
         ::unlink(m_removeOnRelease.c_str());
     (void)m_file.close();
+    (void)m_lockedFolder.close();
     m_removeOnRelease.clear();
+}
+
+std::error_code LockOpenFile(const File& file)
+{
+    if (::flock(file.native(), LOCK_EX | LOCK_NB) == 0)
+        return {};
+    return errno == EWOULDBLOCK ? make_error_code(LockError::busy) : Failed(errno);
+}
+
+bool HeldByARun(const Folder& folder, const Path& name)
+{
+    const int fd =
+        ::openat(folder.native(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
 }
 
 bool FolderLockHeldBy(const Path& path, long pid)

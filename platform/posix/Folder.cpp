@@ -89,10 +89,25 @@ std::error_code Folder::rename(const Path& from, const Path& to)
                                                                          : LastError();
 }
 
-std::error_code Folder::renameOver(const Path& from, const Path& target)
+Folder Folder::duplicate() const
 {
-    return ::renameat(m_handle, from.c_str(), AT_FDCWD, target.c_str()) == 0 ? std::error_code()
-                                                                             : LastError();
+    const int fd = ::fcntl(m_handle, F_DUPFD_CLOEXEC, 0);
+    return fd >= 0 ? Folder(fd) : Folder(-1, LastError());
+}
+
+std::error_code Folder::renameOver(const Path& from, const Path& to)
+{
+    return ::renameat(m_handle, from.c_str(), m_handle, to.c_str()) == 0 ? std::error_code()
+                                                                         : LastError();
+}
+
+std::error_code Folder::exchange(const Path& a, const Path& b)
+{
+    if (::renameat2(m_handle, a.c_str(), m_handle, b.c_str(), RENAME_EXCHANGE) == 0)
+        return {};
+    if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+        return std::make_error_code(std::errc::operation_not_supported);
+    return LastError();
 }
 
 std::error_code Folder::link(const File& file, const Path& name)

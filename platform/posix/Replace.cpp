@@ -1,5 +1,6 @@
 #include "Replace.h"
 
+#include "FileLock.h"
 #include "Shared.h"
 
 #include <cerrno>
@@ -30,31 +31,32 @@ std::string NameStart(const std::string& fileName)
 
 // Copies every extended attribute (ACLs among them) the new file may take; one it may not is
 // skipped, as a copy by hand would.
-void CopyExtendedAttributes(const char* from, int to)
+void CopyExtendedAttributes(int from, int to)
 {
-    const ssize_t listSize = ::listxattr(from, nullptr, 0);
+    const ssize_t listSize = ::flistxattr(from, nullptr, 0);
     if (listSize <= 0)
         return;
     std::vector<char> names(std::size_t(listSize), '\0');
-    const ssize_t got = ::listxattr(from, names.data(), names.size());
+    const ssize_t got = ::flistxattr(from, names.data(), names.size());
     for (ssize_t at = 0; at < got;) {
         const char* name = names.data() + at;
         at += ssize_t(std::strlen(name)) + 1;
-        const ssize_t size = ::getxattr(from, name, nullptr, 0);
+        const ssize_t size = ::fgetxattr(from, name, nullptr, 0);
         if (size < 0)
             continue;
         std::vector<char> value(static_cast<std::size_t>(size));
-        if (::getxattr(from, name, value.data(), value.size()) == size)
+        if (::fgetxattr(from, name, value.data(), value.size()) == size)
             (void)::fsetxattr(to, name, value.data(), value.size(), 0);
     }
 }
 
-// The owner and group first (a change of owner clears some mode bits), then the mode again.
-void KeepOwnership(const char* from, int to)
+// The owner and group first (a change of owner clears some mode bits), then the mode again. From
+// the open file, never from a name that may lead elsewhere by now.
+void KeepOwnership(int from, int to)
 {
     struct stat old {
     };
-    if (::stat(from, &old) != 0)
+    if (::fstat(from, &old) != 0)
         return;
     // Each step does what this process may; a user may still keep a group of theirs.
     if (::fchown(to, old.st_uid, old.st_gid) != 0 && ::fchown(to, uid_t(-1), old.st_gid) != 0) {
@@ -66,30 +68,39 @@ void KeepOwnership(const char* from, int to)
 }  // namespace
 
 NewFileBeside::NewFileBeside(const Path& target)
-    : m_target(target), m_fileName(target.filename().native())
+    : NewFileBeside(Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path()),
+                    target.filename())
 {
-    m_folder = Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path());
+}
+
+NewFileBeside::NewFileBeside(const Folder& folder, const Path& name)
+    : m_fileName(name.native()), m_folder(folder.duplicate())
+{
     if (!m_folder.valid()) {
         m_error = m_folder.error();
         return;
     }
+    removeLeftovers();
     const int fd = ::openat(m_folder.native(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd >= 0)
         m_file = File::fromNative(fd);
     else if (!openNamed())
         m_error = m_error ? m_error : LastError();
+    // Marks this run's file as in use once it has a name, so that no other run removes it.
+    if (m_file.valid())
+        (void)LockOpenFile(m_file);
 }
 
 NewFileBeside::~NewFileBeside()
 {
-    if (!m_name.empty())
+    if (!m_name.empty() && !m_nameHoldsReplaced)
         (void)m_folder.remove(m_name);
 }
 
-void NewFileBeside::keepOwnershipOf(const Path& path)
+void NewFileBeside::keepOwnershipOf(const File& from)
 {
     m_keepFromTarget = true;
-    m_ownershipFrom = path;
+    m_ownershipFrom = &from;
     prepare();
 }
 
@@ -103,10 +114,24 @@ void NewFileBeside::prepare()
 {
     if (!m_file.valid())
         return;
-    if (m_keepFromTarget)
-        KeepOwnership(m_ownershipFrom.c_str(), m_file.native());
+    if (m_keepFromTarget && m_ownershipFrom)
+        KeepOwnership(m_ownershipFrom->native(), m_file.native());
     else if (m_defaultPermissions)
         (void)m_file.setPermissions(DefaultFilePermissions());
+}
+
+void NewFileBeside::removeLeftovers()
+{
+    // Left by runs killed before their rename: ours (this user's), and no live run holds them.
+    const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
+    for (const Path& entry : m_folder.entryNames()) {
+        const std::string& name = entry.native();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const FileFacts facts = m_folder.factsOf(entry);
+        if (facts.kind == FileKind::Regular && facts.ownedByMe && !HeldByARun(m_folder, entry))
+            (void)m_folder.remove(name);
+    }
 }
 
 bool NewFileBeside::openNamed()
@@ -114,13 +139,6 @@ bool NewFileBeside::openNamed()
     // Where no unnamed file can be named, a named one is written; one that a killed run left
     // behind is removed first.
     const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
-    for (const Path& entry : m_folder.entryNames()) {
-        const std::string& name = entry.native();
-        const FileFacts facts = m_folder.factsOf(entry);
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
-            facts.kind == FileKind::Regular && facts.ownedByMe)
-            (void)m_folder.remove(name);
-    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = prefix + RandomNameSuffix();
         m_file = File::createIn(m_folder, name);
@@ -157,6 +175,7 @@ std::error_code NewFileBeside::name()
     if (!openNamed())
         return m_error;
     prepare();
+    (void)LockOpenFile(m_file);
     const std::optional<FileStamp> stamp = unnamed.stamp();
     if (!stamp)
         return LastError();
@@ -167,10 +186,47 @@ std::error_code NewFileBeside::name()
 
 std::error_code NewFileBeside::renameOverTarget()
 {
-    if (std::error_code e = m_folder.renameOver(m_name, m_target))
+    if (std::error_code e = m_folder.renameOver(m_name, m_fileName))
         return e;
     m_name.clear();
     return {};
+}
+
+std::error_code NewFileBeside::renameToFreeTarget()
+{
+    if (std::error_code e = m_folder.rename(m_name, m_fileName))
+        return e;
+    m_name.clear();
+    return {};
+}
+
+std::error_code NewFileBeside::exchangeWithTarget()
+{
+    if (std::error_code e = m_folder.exchange(m_name, m_fileName))
+        return e;
+    m_nameHoldsReplaced = true;
+    return {};
+}
+
+File NewFileBeside::openReplaced() const
+{
+    return File::openIn(m_folder, m_name, Access::Read);
+}
+
+std::error_code NewFileBeside::putReplacedBack()
+{
+    if (std::error_code e = m_folder.exchange(m_name, m_fileName))
+        return e;
+    m_nameHoldsReplaced = false;  // ours again, removed with this object
+    return {};
+}
+
+void NewFileBeside::dropReplaced()
+{
+    if (m_nameHoldsReplaced)
+        (void)m_folder.remove(m_name);
+    m_name.clear();
+    m_nameHoldsReplaced = false;
 }
 
 }  // namespace platform

@@ -119,14 +119,18 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
     }
 }
 
-std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
+std::error_code FileLock::lockFileIn(const Folder& folder, const Path& name,
+                                     std::chrono::milliseconds wait)
 {
     release();
+    const Path path = PathOfHandle(folder.native()) / name;
     const auto deadline = Clock::now() + wait;
     const auto missingDeadline = std::max(deadline, Clock::now() + kMissingGrace);
     for (;;) {
-        const HANDLE handle = ::CreateFileW(Win32Path(path).c_str(), GENERIC_READ, kShareAll,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // A link in the state's place is opened as itself and refused: never followed.
+        const HANDLE handle =
+            ::CreateFileW(Win32Path(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_FILE_NOT_FOUND && PauseBefore(missingDeadline))
@@ -134,7 +138,7 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
             return ErrorOf(error);
         }
         std::error_code failure;
-        const Step step = TryLock(handle, path, true, failure);
+        const Step step = TryLock(handle, path, false, failure);
         if (step == Step::Failed)
             return failure;
         if (step != Step::Locked) {
@@ -142,7 +146,7 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
                 return LockError::busy;
             continue;
         }
-        hold(File::fromNative(handle), path);
+        hold(File::fromNative(handle), folder, name);
         return {};
     }
 }
@@ -163,7 +167,32 @@ void FileLock::release()
     }
     UnlockFar(m_file.native());
     (void)m_file.close();
+    (void)m_lockedFolder.close();
     m_removeOnRelease.clear();
+}
+
+std::error_code LockOpenFile(const File& file)
+{
+    if (LockFar(file.native(), true))
+        return {};
+    const DWORD error = ::GetLastError();
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
+               ? make_error_code(LockError::busy)
+               : ErrorOf(error);
+}
+
+bool HeldByARun(const Folder& folder, const Path& name)
+{
+    const HANDLE handle =
+        ::CreateFileW(Win32Path(PathOfHandle(folder.native()) / name).c_str(), GENERIC_READ,
+                      kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool held = !LockFar(handle, false);
+    if (!held)
+        UnlockFar(handle);
+    ::CloseHandle(handle);
+    return held;
 }
 
 bool FolderLockHeldBy(const Path& path, long pid)

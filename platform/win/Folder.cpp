@@ -85,13 +85,28 @@ std::error_code Folder::rename(const Path& from, const Path& to)
                : ErrorOf(error);
 }
 
-std::error_code Folder::renameOver(const Path& from, const Path& target)
+Folder Folder::duplicate() const
 {
-    return ::MoveFileExW(Win32Path(PathOfHandle(m_handle) / from).c_str(),
-                         Win32Path(target).c_str(),
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), m_handle, ::GetCurrentProcess(), &copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS))
+        return Folder(kNoHandle, LastError());
+    return Folder(copy);
+}
+
+std::error_code Folder::renameOver(const Path& from, const Path& to)
+{
+    const Path folder = PathOfHandle(m_handle);
+    return ::MoveFileExW(Win32Path(folder / from).c_str(), Win32Path(folder / to).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? std::error_code()
                : LastError();
+}
+
+std::error_code Folder::exchange(const Path&, const Path&)
+{
+    // Windows has no rename that swaps two names.
+    return std::make_error_code(std::errc::operation_not_supported);
 }
 
 std::error_code Folder::link(const File& file, const Path& name)

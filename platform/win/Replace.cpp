@@ -1,5 +1,6 @@
 #include "Replace.h"
 
+#include "FileLock.h"
 #include "Internal.h"
 #include "Shared.h"
 
@@ -32,32 +33,40 @@ bool Busy(DWORD error)
 }  // namespace
 
 NewFileBeside::NewFileBeside(const Path& target)
-    : m_target(target), m_fileName(target.filename().native())
+    : NewFileBeside(Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path()),
+                    target.filename())
 {
-    m_folder = Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path());
+}
+
+NewFileBeside::NewFileBeside(const Folder& folder, const Path& name)
+    : m_fileName(name.native()), m_folder(folder.duplicate())
+{
     if (!m_folder.valid()) {
         m_error = m_folder.error();
         return;
     }
     // Windows has no unnamed files: the new file has its temporary name from the start, and
-    // one that a killed run left behind is removed first.
+    // those that killed runs left behind are removed first.
+    removeLeftovers();
     if (!openNamed() && !m_error)
         m_error = LastError();
+    if (m_file.valid())
+        (void)LockOpenFile(m_file);
 }
 
 NewFileBeside::~NewFileBeside()
 {
-    if (!m_name.empty()) {
+    if (!m_name.empty() && !m_nameHoldsReplaced) {
         (void)m_file.close();
         (void)m_folder.remove(m_name);
     }
 }
 
-void NewFileBeside::keepOwnershipOf(const Path& path)
+void NewFileBeside::keepOwnershipOf(const File& from)
 {
     // The replace keeps the old file's attributes and security itself.
     m_keepFromTarget = true;
-    m_ownershipFrom = path;
+    m_ownershipFrom = &from;
 }
 
 void NewFileBeside::takeDefaultPermissions()
@@ -67,21 +76,27 @@ void NewFileBeside::takeDefaultPermissions()
 
 void NewFileBeside::prepare() {}
 
-bool NewFileBeside::openNamed()
+void NewFileBeside::removeLeftovers()
 {
     const std::wstring prefix = Prefix(m_fileName);
     for (const Path& entry : m_folder.entryNames()) {
         const std::wstring name = entry.wstring();
         if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
-            m_folder.factsOf(entry).kind == FileKind::Regular)
+            m_folder.factsOf(entry).kind == FileKind::Regular && !HeldByARun(m_folder, entry))
             (void)m_folder.remove(entry);
     }
+}
+
+bool NewFileBeside::openNamed()
+{
+    const std::wstring prefix = Prefix(m_fileName);
+    const Path folder = PathOfHandle(m_folder.native());
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring name = prefix + RandomNameSuffix();
         m_file = File::createIn(m_folder, Path(name));
         if (m_file.valid()) {
             m_name = Path(name);
-            ::SetFileAttributesW(Win32Path(m_target.parent_path() / name).c_str(),
+            ::SetFileAttributesW(Win32Path(folder / name).c_str(),
                                  FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
             return true;
         }
@@ -102,8 +117,8 @@ std::error_code NewFileBeside::name()
 std::error_code NewFileBeside::renameOverTarget()
 {
     (void)m_file.close();  // a file is replaced only once nobody of ours holds it
-    const Path temporary = m_target.parent_path() / m_name;
-    const std::wstring from = Win32Path(temporary), to = Win32Path(m_target);
+    const Path folder = PathOfHandle(m_folder.native());
+    const std::wstring from = Win32Path(folder / m_name), to = Win32Path(folder / m_fileName);
     // ReplaceFileW keeps the old file's attributes and security, and replaces a file that is
     // open with every kind of sharing (our own lock on the state holds it open), where a rename
     // over it is refused. It moves the old file aside first, though: in that moment the name
@@ -127,5 +142,31 @@ std::error_code NewFileBeside::renameOverTarget()
     }
     return ErrorOf(error);
 }
+
+std::error_code NewFileBeside::renameToFreeTarget()
+{
+    (void)m_file.close();
+    if (std::error_code e = m_folder.rename(m_name, m_fileName))
+        return e;
+    m_name.clear();
+    return {};
+}
+
+std::error_code NewFileBeside::exchangeWithTarget()
+{
+    return m_folder.exchange(m_name, m_fileName);  // not supported here
+}
+
+File NewFileBeside::openReplaced() const
+{
+    return File();
+}
+
+std::error_code NewFileBeside::putReplacedBack()
+{
+    return std::make_error_code(std::errc::operation_not_supported);
+}
+
+void NewFileBeside::dropReplaced() {}
 
 }  // namespace platform

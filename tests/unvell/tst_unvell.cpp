@@ -119,11 +119,12 @@ private slots:
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<QString>("cause");
         const QPair<QByteArray, int> vra{"VRA", 65536}, ram{"RAM", 131072}, sra{"SRA", 4096},
-            fil{"FIL", 64}, snd{"SND", 512}, tim{"TIM", 52};
-        const QByteArray good = Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd});
+            fil{"FIL", 64}, snd{"SND", 512}, ctl{"CTL", 44}, tim{"TIM", 52};
+        const QByteArray good = Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd, ctl, tim});
         QTest::newRow("good") << good << "";
-        QTest::newRow("more blocks after SND")
-            << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd, tim, {"SHO", 0}}) << "";
+        QTest::newRow("a screenshot and a chip's block after TIM")
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd, ctl, tim, {"SA1", 64}, {"SHO", 0}})
+            << "";
         QTest::newRow("old header")
             << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}, "#!snes9x:0001\n") << "";
         QTest::newRow("old header, sound by other names")
@@ -145,13 +146,17 @@ private slots:
             << Snapshot({{"NAM", 8000}, vra, ram}) << "does not lie where";
         // A state cut exactly between two blocks (as at a gzip member's end) lacks the later ones.
         QTest::newRow("ends after RAM")
-            << Snapshot({{"NAM", 8}, vra, ram}) << "ends without blocks SRA FIL SND";
+            << Snapshot({{"NAM", 8}, vra, ram}) << "ends without blocks SRA FIL SND CTL TIM";
         QTest::newRow("ends before SND")
-            << Snapshot({{"NAM", 8}, vra, ram, sra, fil}) << "ends without block SND";
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil}) << "ends without blocks SND CTL TIM";
+        QTest::newRow("ends after SND")
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd}) << "ends without blocks CTL TIM";
+        QTest::newRow("ends after CTL")
+            << Snapshot({{"NAM", 8}, vra, ram, sra, fil, snd, ctl}) << "ends without block TIM";
         QTest::newRow("SND before RAM only")
-            << Snapshot({{"NAM", 8}, snd, vra, ram, sra, fil}) << "without block SND";
+            << Snapshot({{"NAM", 8}, snd, vra, ram, sra, fil, ctl, tim}) << "without block SND";
         QTest::newRow("cut inside the last block")
-            << good.left(good.size() - 1) << "cut short inside block SND";
+            << good.left(good.size() - 1) << "cut short inside block TIM";
         QTest::newRow("cut inside RAM")
             << good.left(14 + 19 + 65547 + 11 + 1000) << "cut short inside block RAM";
         QTest::newRow("a stray byte at the end") << good + "x"
