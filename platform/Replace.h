@@ -48,13 +48,14 @@ public:
     File openReplaced() const;
     // Swaps the two again: the replaced file is the target once more.
     std::error_code putReplacedBack();
-    // Removes the replaced file's temporary name.
-    void dropReplaced();
+    // Removes the replaced file's temporary name, while it still leads to `replaced`.
+    void dropReplaced(const File& replaced);
 
 private:
     bool openNamed();
     void prepare();
     void removeLeftovers();
+    bool holdsOurs() const;
 
     Path::string_type m_fileName;  // the target's name, in the system's own characters
     Folder m_folder;

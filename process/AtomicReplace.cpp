@@ -128,7 +128,7 @@ Result<FileStamp> ReplaceFileIn(const ReplaceIn& where, const Fill& fill, bool* 
                                                 .arg(noun, shown, SystemCause(back)));
                 return Outcome::failure(ErrorKind::ChangedByAnotherProgram, {});
             }
-            file.dropReplaced();
+            file.dropReplaced(replaced);
         } else if (error == std::errc::operation_not_supported) {
             error = file.renameOverTarget();
         }

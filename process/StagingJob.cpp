@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include <utility>
+
 namespace Process {
 
 StagingJob::StagingJob(QObject* parent) : QObject(parent) {}
@@ -46,9 +48,12 @@ void StagingJob::finish()
         return;  // already finished by wait()
     delete m_thread;
     m_thread = nullptr;
+    // Handed over as a value of its own: `done` may start the next job, which writes
+    // m_outcome again.
     auto done = std::exchange(m_done, {});
+    const Outcome outcome = std::exchange(m_outcome, Outcome::success());
     if (done)
-        done(m_outcome);
+        done(outcome);
     emit finished();
 }
 

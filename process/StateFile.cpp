@@ -190,7 +190,17 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
                                                    "opened: %2.")
                                         .arg(shown, SystemCause(folder.error())));
         const Result<FileStamp> made = ReplaceFileIn(
-            {folder, ToNative(target.fileName()), shown, nullptr, {}, {}, true},
+            {folder,
+             ToNative(target.fileName()),
+             shown,
+             nullptr,
+             [&] {
+                 if (context.beforeRename)
+                     context.beforeRename();
+                 return Outcome::success();
+             },
+             {},
+             true},
             [&](platform::File& file) {
                 return file.writeAll(contents.constData(), std::size_t(contents.size()));
             });

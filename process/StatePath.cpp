@@ -124,22 +124,43 @@ Result<CheckedState> CheckStatePath(const QString& statePath, const QString& pro
                                                "denied.")
                                     .arg(shown));
 
-    // The link, if the state is one, is followed here and only here.
+    const Outcome moved = Outcome::failure(ErrorKind::ChangedByAnotherProgram,
+                                           QStringLiteral("The state file %1 was moved or "
+                                                          "replaced while it was being opened; "
+                                                          "try again.")
+                                               .arg(shown));
+    // The name is looked at in its folder, held open from here on, without following a link.
+    const QFileInfo given(statePath);
+    auto folder =
+        std::make_shared<platform::Folder>(platform::Folder::open(ToNative(given.absolutePath())));
+    if (!folder->valid())
+        return moved;
     CheckedState checked;
     checked.shown = shown;
-    checked.path = QFileInfo(statePath).canonicalFilePath();
-    const QFileInfo resolved(checked.path);
-    auto folder = std::make_shared<platform::Folder>(
-        platform::Folder::open(ToNative(resolved.absolutePath()), false));
-    checked.name = ToNative(resolved.fileName());
-    const platform::FileFacts found =
-        folder->valid() ? folder->factsOf(checked.name) : platform::FileFacts{};
-    if (checked.path.isEmpty() || found.error || found.kind != platform::FileKind::Regular ||
+    checked.name = ToNative(given.fileName());
+    // As text, for the decompressor (which checks what it reads) and the backups' names.
+    checked.path = QDir(QDir(given.absolutePath()).canonicalPath()).filePath(given.fileName());
+    platform::FileFacts found = folder->factsOf(checked.name);
+    if (found.kind == platform::FileKind::Link) {
+        // A link given as the state is followed here, once, on purpose; but not in a folder
+        // other users may write, where any of them could have put it there (or swap it with
+        // the state at will) to have this program replace a file of their choosing.
+        if (folder->facts().othersMayWrite)
+            return Outcome::failure(ErrorKind::NotAState,
+                                    QStringLiteral("%1 is a symbolic link in a folder that other "
+                                                   "users may write, so it is not followed; open "
+                                                   "the file it leads to instead.")
+                                        .arg(shown));
+        const QFileInfo target(given.canonicalFilePath());
+        checked.path = target.absoluteFilePath();
+        folder = std::make_shared<platform::Folder>(
+            platform::Folder::open(ToNative(target.absolutePath())));
+        checked.name = ToNative(target.fileName());
+        found = folder->valid() ? folder->factsOf(checked.name) : platform::FileFacts{};
+    }
+    if (found.error || found.kind != platform::FileKind::Regular ||
         found.stamp.device != state.stamp.device || found.stamp.inode != state.stamp.inode)
-        return Outcome::failure(ErrorKind::ChangedByAnotherProgram,
-                                QStringLiteral("The state file %1 was moved or replaced while it "
-                                               "was being opened; try again.")
-                                    .arg(shown));
+        return moved;
     checked.folder = std::move(folder);
     checked.identity = found.stamp;
     if (Outcome own = CheckNotWorkingFile(checked, programFolder); !own)

@@ -93,8 +93,17 @@ NewFileBeside::NewFileBeside(const Folder& folder, const Path& name)
 
 NewFileBeside::~NewFileBeside()
 {
-    if (!m_name.empty() && !m_nameHoldsReplaced)
+    if (!m_name.empty() && !m_nameHoldsReplaced && holdsOurs())
         (void)m_folder.remove(m_name);
+}
+
+bool NewFileBeside::holdsOurs() const
+{
+    // Another program may have moved names about since ours was given: never remove theirs.
+    const FileFacts there = m_folder.factsOf(m_name);
+    const std::optional<FileStamp> mine = m_file.stamp();
+    return !there.error && mine && there.stamp.device == mine->device &&
+           there.stamp.inode == mine->inode;
 }
 
 void NewFileBeside::keepOwnershipOf(const File& from)
@@ -221,9 +230,12 @@ std::error_code NewFileBeside::putReplacedBack()
     return {};
 }
 
-void NewFileBeside::dropReplaced()
+void NewFileBeside::dropReplaced(const File& replaced)
 {
-    if (m_nameHoldsReplaced)
+    const FileFacts there = m_folder.factsOf(m_name);
+    const std::optional<FileStamp> seen = replaced.stamp();
+    if (m_nameHoldsReplaced && !there.error && seen && there.stamp.device == seen->device &&
+        there.stamp.inode == seen->inode)
         (void)m_folder.remove(m_name);
     m_name.clear();
     m_nameHoldsReplaced = false;

@@ -167,6 +167,11 @@ std::error_code NewFileBeside::putReplacedBack()
     return std::make_error_code(std::errc::operation_not_supported);
 }
 
-void NewFileBeside::dropReplaced() {}
+void NewFileBeside::dropReplaced(const File&) {}
+
+bool NewFileBeside::holdsOurs() const
+{
+    return true;  // the new file's own handle keeps anyone from renaming it
+}
 
 }  // namespace platform
