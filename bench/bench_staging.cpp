@@ -278,7 +278,7 @@ void BM_Backup(benchmark::State& state)
         const platform::File stateFile =
             platform::File::open(Process::ToNative(F().path), platform::Access::Read);
         Process::Result<Process::PendingBackup> backup =
-            Process::PendingBackup::take(backups, F().path, stateFile);
+            Process::PendingBackup::take(backups, F().path, stateFile, true);
         if (!backup || !backup.value().name())
             state.SkipWithError("backup failed");
         else

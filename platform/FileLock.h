@@ -6,6 +6,7 @@
 
 #include "File.h"
 #include "Folder.h"
+#include "Lease.h"
 
 #include <chrono>
 #include <cstdint>
@@ -53,8 +54,22 @@ public:
     // when it was locked, so nobody (no program that ignores the lock) wrote it since.
     bool stillAsLocked() const;
     // After lockFileIn: the locked file itself (whatever name it has now) still has the size
-    // and time it had when it was locked.
+    // and time it had when it was locked; where those cannot tell (a clock that moves in
+    // steps, a file written within the last moments), its bytes too. Nothing needs looking at
+    // while the lease below is held.
     bool unchangedSinceLocked() const;
+    // Waits up to `wait` until no other program has the locked file open (a writer that has
+    // not finished), then takes what it holds as the file as locked. Nothing has been read of
+    // it yet when this runs.
+    Openers settle(std::chrono::milliseconds wait);
+    // Takes a write lease on the locked file, waiting up to `wait` for other programs that
+    // have it open to close it.
+    Openers leaseFile(std::chrono::milliseconds wait);
+    // The lease is held: nobody opened the file since it was taken.
+    bool leaseHeld() const;
+    // A lease was taken and has been broken: another program opened the file since, and may
+    // be writing it (or about to).
+    bool leaseBroken() const { return m_leased && !leaseHeld(); }
     // The open locked file, for reading it or linking it while it is held.
     const File& file() const { return m_file; }
     // Removes a lock file made by lockFolderFile, then unlocks.
@@ -63,6 +78,7 @@ public:
 private:
     // Keeps the locked existing file and what tells whether anybody writes it from now on.
     void hold(File file, const Folder& folder, const Path& name);
+    void takeStamp();
 
     File m_file;
     Path m_removeOnRelease;
@@ -70,7 +86,8 @@ private:
     Path m_lockedName;
     long long m_lockedSize = 0;
     long long m_lockedTimeNs = 0;
-    std::optional<std::uint64_t> m_lockedDigest;  // where the file system keeps whole seconds
+    std::optional<std::uint64_t> m_lockedDigest;  // where the stamp cannot tell
+    bool m_leased = false;
 };
 
 // Locks the open file for as long as this handle stays open, without waiting: the mark of a run

@@ -44,12 +44,12 @@ public:
     // name led to has its temporary name, to be looked at (replaced()) before it is dropped or
     // put back. std::errc::operation_not_supported where the system cannot swap two names.
     std::error_code exchangeWithTarget();
-    // After exchangeWithTarget: the file that was in the target's place, opened for reading.
-    File openReplaced() const;
+    // After exchangeWithTarget: what was in the target's place, never following a link.
+    FileFacts replacedFacts() const;
     // Swaps the two again: the replaced file is the target once more.
     std::error_code putReplacedBack();
     // Removes the replaced file's temporary name, while it still leads to `replaced`.
-    void dropReplaced(const File& replaced);
+    void dropReplaced(const FileFacts& replaced);
 
 private:
     bool openNamed();

@@ -117,7 +117,7 @@ Result<FileStamp> ReplaceFileIn(const ReplaceIn& where, const Fill& fill, bool* 
         if (swapped)
             *swapped = error != std::errc::operation_not_supported;
         if (!error) {
-            const platform::File replaced = file.openReplaced();
+            const platform::FileFacts replaced = file.replacedFacts();
             if (where.inspect(replaced) == Replaced::PutBack) {
                 if (std::error_code back = file.putReplacedBack())
                     return Outcome::failure(ErrorKind::Io,

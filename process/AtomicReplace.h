@@ -41,7 +41,7 @@ Result<FileStamp> ReplaceFile(const QString& path, const Fill& fill,
 // the name led to, which `inspect` then looks at (in the moment before the swap another
 // program may have put its own file there) and answers with what to do with it.
 enum class Replaced { Drop, PutBack };
-using Inspect = std::function<Replaced(const platform::File& replaced)>;
+using Inspect = std::function<Replaced(const platform::FileFacts& replaced)>;
 struct ReplaceIn {
     const platform::Folder& folder;
     platform::Path name;

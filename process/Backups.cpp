@@ -201,7 +201,7 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
 }
 
 Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QString& statePath,
-                                          const platform::File& state)
+                                          const platform::File& state, bool mayLink)
 {
     const QString resolved = ResolvedStatePath(statePath);
     const QString groupPath = QDir(backupFolder).filePath(GroupName(resolved));
@@ -233,7 +233,7 @@ Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QSt
     backup.m_failedHow = failedHow;
     // A backup linked to a file of another user's would be that user's file: copied instead.
     const platform::FileFacts facts = state.facts();
-    if (!facts.error && facts.links == 1 && facts.ownedByMe) {
+    if (mayLink && !facts.error && facts.links == 1 && facts.ownedByMe) {
         // The only name of the file: once the replace renames the new file over it, the backup
         // is the old file's only name and nothing writes it.
         backup.m_linked = !backup.m_group.link(state, backup.m_pending.toStdString());

@@ -42,12 +42,13 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
 class PendingBackup
 {
 public:
-    // From `state`, the open state file as it is now: a hard link where no other name of the
-    // file exists and the disk allows one (it costs nothing: the replace leaves the old file to
-    // the backup alone), else a copy taken while nobody writes the file
+    // From `state`, the open state file as it is now: a hard link where `mayLink` (nobody else
+    // has the file open: the caller knows it from a lease), no other name of the file exists and
+    // the disk allows one (it costs nothing: the replace leaves the old file to the backup
+    // alone), else a copy taken while nobody writes the file
     // (ErrorKind::ChangedByAnotherProgram when someone does).
     static Result<PendingBackup> take(const QString& backupFolder, const QString& statePath,
-                                      const platform::File& state);
+                                      const platform::File& state, bool mayLink = false);
 
     PendingBackup() = default;
     PendingBackup(PendingBackup&&) = default;

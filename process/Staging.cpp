@@ -13,6 +13,19 @@
 
 namespace Process {
 
+namespace {
+
+Outcome StillBeingWritten(const CheckedState& state)
+{
+    return Outcome::failure(ErrorKind::Busy,
+                            QStringLiteral("Another program keeps the state file %1 open, "
+                                           "writing it (the emulator saving, say). Try again "
+                                           "when it has finished.")
+                                .arg(state.shown));
+}
+
+}  // namespace
+
 StagingFrame::StagingFrame(const StagingContext& context) : m_context(context) {}
 
 StagingFrame::~StagingFrame()
@@ -62,7 +75,15 @@ Outcome StagingFrame::LockState(const CheckedState& state)
     // never each hold the lock the other waits for.
     if (Outcome locked = LockStateFile(m_stateLock, state, m_context.lockWait); !locked)
         return locked;
-    return LockProgramFolder(m_folderLock, m_context.programFolder, m_context.lockWait);
+    if (Outcome locked =
+            LockProgramFolder(m_folderLock, m_context.programFolder, m_context.lockWait);
+        !locked)
+        return locked;
+    // A program that has the state open is still writing it (the emulator saving in parts):
+    // read or replace it only once that program has finished, never half of its save.
+    if (m_stateLock.settle(m_context.lockWait) == platform::Openers::Others)
+        return StillBeingWritten(state);
+    return Outcome::success();
 }
 
 Outcome StagingFrame::StageStateFile(const CheckedState& state)
@@ -86,6 +107,10 @@ Outcome StagingFrame::StageStateFile(const CheckedState& state)
     if (Outcome ran = RunDecompressor(m_context.programFolder, state.path, m_context.waitBound);
         !ran)
         return ran;
+    // From here on, another program's opening of the state is told at once (where the system
+    // grants a lease); the decompressor's own opening came before.
+    if (m_stateLock.leaseFile(m_context.lockWait) == platform::Openers::Others)
+        return StillBeingWritten(state);
     // The decompressor reads the state by its path: what it read is the locked file only while
     // the name still leads there, unchanged.
     if (!m_stateLock.stillAsLocked())
@@ -98,6 +123,8 @@ Outcome StagingFrame::StageStateFile(const CheckedState& state)
 
 Outcome StagingFrame::ReplaceStateWith(const CheckedState& state, const QByteArray& contents)
 {
+    if (m_stateLock.leaseFile(m_context.lockWait) == platform::Openers::Others)
+        return StillBeingWritten(state);
     if (ReadWholeFile(m_stateLock.file()) == contents && m_stateLock.stillAsLocked())
         return Outcome::success();
     if (Outcome writable = CheckReplaceable(state, m_stateLock.file()); !writable)

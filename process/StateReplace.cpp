@@ -1,6 +1,7 @@
 #include "StateReplace.h"
 
 #include "Backups.h"
+#include "Lease.h"
 #include "StatePath.h"
 
 #include <chrono>
@@ -96,10 +97,34 @@ Outcome PutBackCopy(const CheckedState& state, const platform::FileLock& lock,
                                 .arg(shown, cause));
 }
 
-bool SameFile(const platform::File& a, const platform::File& b)
+bool IsFile(const platform::FileFacts& facts, const platform::File& file)
 {
-    const std::optional<FileStamp> x = a.stamp(), y = b.stamp();
-    return x && y && x->device == y->device && x->inode == y->inode;
+    const std::optional<FileStamp> stamp = file.stamp();
+    return !facts.error && facts.kind == platform::FileKind::Regular && stamp &&
+           facts.stamp.device == stamp->device && facts.stamp.inode == stamp->inode;
+}
+
+// Another program's save went back in the state's place: it is the newest once that program
+// has finished with it, which the system tells where it grants leases (nobody else has the file
+// open any more) and a pause in its writing suggests elsewhere.
+bool WaitUntilFinished(const CheckedState& state, const platform::FileLock& lock)
+{
+    constexpr auto kFinishBound = std::chrono::milliseconds(5000);
+    const platform::FileFacts there = state.folder->factsOf(state.name);
+    if (IsFile(there, lock.file())) {
+        // Our lock's own handle reaches it: asked through that one, so it does not count.
+        const platform::Openers openers =
+            platform::WaitUntilOnlyOpenHere(lock.file(), kFinishBound);
+        return openers == platform::Openers::Unknown ? WaitUntilQuiet(lock.file())
+                                                     : openers == platform::Openers::None;
+    }
+    const platform::File now =
+        platform::File::openIn(*state.folder, state.name, platform::Access::Read);
+    if (!now.valid())
+        return true;  // not a file of anyone's to wait for: the redo will say what it is
+    const platform::Openers openers = platform::WaitUntilOnlyOpenHere(now, kFinishBound);
+    return openers == platform::Openers::Unknown ? WaitUntilQuiet(now)
+                                                 : openers == platform::Openers::None;
 }
 
 }  // namespace
@@ -116,7 +141,9 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
     PendingBackup backup;
     QString backupPath;
     if (!backupFolder.isEmpty()) {
-        Result<PendingBackup> taken = PendingBackup::take(backupFolder, state.path, lock.file());
+        // A link to the state's file is a backup only while nobody else has it open to write.
+        Result<PendingBackup> taken =
+            PendingBackup::take(backupFolder, state.path, lock.file(), lock.leaseHeld());
         if (!taken)
             return taken.failure();
         backup = std::move(taken.value());
@@ -127,33 +154,34 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
     }
     bool theirs = false;
     bool swapped = false;
-    const Result<FileStamp> written = ReplaceFileIn(
-        {*state.folder, state.name, state.shown, &lock.file(),
-         [&] {
-             const bool unchanged = lock.stillAsLocked();
-             if (beforeRename)
-                 beforeRename();
-             return unchanged ? Outcome::success() : ChangedMeanwhile(state.shown);
-         },
-         [&](const platform::File& replaced) {
-             // What the swap took out of the state's place must be the file we locked, as we
-             // locked it; anything else is another program's save of the last moment, in place
-             // or renamed there, and goes straight back, whole and still its own.
-             if (replaced.valid() && SameFile(replaced, lock.file()) && lock.unchangedSinceLocked())
-                 return Replaced::Drop;
-             theirs = true;
-             return Replaced::PutBack;
-         }},
-        fill, &swapped);
+    const Result<FileStamp> written =
+        ReplaceFileIn({*state.folder, state.name, state.shown, &lock.file(),
+                       [&] {
+                           const bool unchanged = lock.stillAsLocked() && !lock.leaseBroken();
+                           if (beforeRename)
+                               beforeRename();
+                           return unchanged ? Outcome::success() : ChangedMeanwhile(state.shown);
+                       },
+                       [&](const platform::FileFacts& replaced) {
+                           // What the swap took out of the state's place must be the file we
+                           // locked, as we locked it, opened by nobody since where the lease tells;
+                           // anything else is another program's save of the last moment, in place
+                           // or renamed there (or still being written), and goes straight back,
+                           // whole and still its own.
+                           if (IsFile(replaced, lock.file()) && !lock.leaseBroken() &&
+                               lock.unchangedSinceLocked())
+                               return Replaced::Drop;
+                           theirs = true;
+                           return Replaced::PutBack;
+                       }},
+                      fill, &swapped);
     if (theirs) {
         // Their file is the state again; a backup of the bytes they replaced is no backup of
         // ours (and a linked one would now be their file itself).
         backup.drop();
         if (!written && written.failure().kind() != ErrorKind::ChangedByAnotherProgram)
             return written.failure();
-        const platform::File now =
-            platform::File::openIn(*state.folder, state.name, platform::Access::Read);
-        if (!WaitUntilQuiet(now.valid() ? now : lock.file()))
+        if (!WaitUntilFinished(state, lock))
             return Outcome::failure(ErrorKind::Io,
                                     QStringLiteral("The state file %1 was being written by "
                                                    "another program while it was saved; it was "

@@ -151,6 +151,12 @@ std::error_code FileLock::lockFileIn(const Folder& folder, const Path& name,
         int fd = ::openat(folder.native(), name.c_str(), O_RDWR | kFlags);
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY))
             fd = ::openat(folder.native(), name.c_str(), O_RDONLY | kFlags);
+        if (fd < 0 && errno == EWOULDBLOCK) {
+            // Another run holds a lease on it and is letting go: as busy as its lock.
+            if (!PauseBefore(deadline))
+                return LockError::busy;
+            continue;
+        }
         if (fd < 0)
             return errno == ELOOP ? make_error_code(LockError::notRegular) : Failed(errno);
         std::error_code failure;
@@ -185,6 +191,7 @@ void FileLock::release()
     (void)m_file.close();
     (void)m_lockedFolder.close();
     m_removeOnRelease.clear();
+    m_leased = false;
 }
 
 std::error_code LockOpenFile(const File& file)

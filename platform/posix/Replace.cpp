@@ -217,9 +217,10 @@ std::error_code NewFileBeside::exchangeWithTarget()
     return {};
 }
 
-File NewFileBeside::openReplaced() const
+FileFacts NewFileBeside::replacedFacts() const
 {
-    return File::openIn(m_folder, m_name, Access::Read);
+    // Looked at, not opened: an open would break the lease on the file this run holds.
+    return m_folder.factsOf(m_name);
 }
 
 std::error_code NewFileBeside::putReplacedBack()
@@ -230,12 +231,11 @@ std::error_code NewFileBeside::putReplacedBack()
     return {};
 }
 
-void NewFileBeside::dropReplaced(const File& replaced)
+void NewFileBeside::dropReplaced(const FileFacts& replaced)
 {
     const FileFacts there = m_folder.factsOf(m_name);
-    const std::optional<FileStamp> seen = replaced.stamp();
-    if (m_nameHoldsReplaced && !there.error && seen && there.stamp.device == seen->device &&
-        there.stamp.inode == seen->inode)
+    if (m_nameHoldsReplaced && !there.error && !replaced.error &&
+        there.stamp.device == replaced.stamp.device && there.stamp.inode == replaced.stamp.inode)
         (void)m_folder.remove(m_name);
     m_name.clear();
     m_nameHoldsReplaced = false;

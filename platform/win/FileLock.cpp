@@ -169,6 +169,7 @@ void FileLock::release()
     (void)m_file.close();
     (void)m_lockedFolder.close();
     m_removeOnRelease.clear();
+    m_leased = false;
 }
 
 std::error_code LockOpenFile(const File& file)

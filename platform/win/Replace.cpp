@@ -157,9 +157,9 @@ std::error_code NewFileBeside::exchangeWithTarget()
     return m_folder.exchange(m_name, m_fileName);  // not supported here
 }
 
-File NewFileBeside::openReplaced() const
+FileFacts NewFileBeside::replacedFacts() const
 {
-    return File();
+    return {};
 }
 
 std::error_code NewFileBeside::putReplacedBack()
@@ -167,7 +167,7 @@ std::error_code NewFileBeside::putReplacedBack()
     return std::make_error_code(std::errc::operation_not_supported);
 }
 
-void NewFileBeside::dropReplaced(const File&) {}
+void NewFileBeside::dropReplaced(const FileFacts&) {}
 
 bool NewFileBeside::holdsOurs() const
 {

@@ -686,17 +686,27 @@ private slots:
         QVERIFY(!third.stillAsLocked());
     }
 
-    void aSaveOfTheSameSizeWithinTheSecondIsNoticed()
+    void aSaveOfTheSameSizeWithinOneTickIsNoticed_data()
     {
-        // Where the disk keeps whole seconds, an in-place save of the same size can leave size
-        // and time as they were.
+        QTest::addColumn<bool>("wholeSeconds");
+        // Where the disk keeps whole seconds; and where the clock moves in steps (Linux's every
+        // few milliseconds), for a file written in the last moments.
+        QTest::newRow("whole seconds, long ago") << true;
+        QTest::newRow("one clock step, just now") << false;
+    }
+    void aSaveOfTheSameSizeWithinOneTickIsNoticed()
+    {
+        // An in-place save of the same size can leave size and time as they were; no lease is
+        // taken here, so only the stamp and the bytes can tell.
+        QFETCH(bool, wholeSeconds);
         const QString path = writeState("coarse.000", m_image);
         const QByteArray encoded = QFile::encodeName(path);
-        const QDateTime whole = QDateTime::fromSecsSinceEpoch(1700000000);
+        const QDateTime time = wholeSeconds ? QDateTime::fromSecsSinceEpoch(1700000000)
+                                            : QDateTime::currentDateTimeUtc().addMSecs(-7);
         auto setTime = [&] {
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.setFileTime(whole, QFileDevice::FileModificationTime));
+            QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
         };
         setTime();
         platform::FileLock lock;

@@ -167,6 +167,89 @@ private slots:
         QVERIFY(AnyBackupHolds(context.backupFolder, path, m_newerGzip));
     }
 
+    void aSaveWrittenWithPausesIsKeptWhole_data()
+    {
+        QTest::addColumn<bool>("backups");
+        QTest::newRow("with backups") << true;
+        QTest::newRow("without backups") << false;
+    }
+    void aSaveWrittenWithPausesIsKeptWhole()
+    {
+        // The emulator truncates the state in the moment before the replace and writes its
+        // save after a pause longer than any "it has rested, so it has finished" guess: what
+        // goes back in place and is edited is its whole save, never the empty or half file.
+        QFETCH(bool, backups);
+        ProgramFolder folder;
+        StagingContext context = folder.context();
+        if (!backups)
+            context.backupFolder.clear();
+        QTemporaryDir states;
+        const QString path = states.filePath("pauses.000");
+        WriteBytes(path, m_gzip);
+        const qsizetype half = m_newerGzip.size() / 2;
+        QFile emulator(path);
+        std::thread rest;
+        int writes = 0;
+        context.beforeRename = [&] {
+            if (writes++ != 0)
+                return;
+            QVERIFY(emulator.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            rest = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                emulator.write(m_newerGzip.left(half));
+                emulator.flush();
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                emulator.write(m_newerGzip.mid(half));
+                emulator.close();
+            });
+        };
+        const Result<StateContents> edited =
+            EditState(path, context, false,
+                      [](const StateContents&, PartyState& now) { now.block[S(2)].Luck = 4; });
+        rest.join();
+        QVERIFY2(edited.ok(), qPrintable(edited.failure().message()));
+        QCOMPARE(edited.value().gold, 777u);
+        QByteArray expected = m_newer;
+        expected[72992 + 28] = char(4);
+        QVERIFY(ReadBytes(path) == expected);
+        if (backups)
+            QVERIFY(AnyBackupHolds(context.backupFolder, path, m_newerGzip));
+    }
+
+    void anEditWaitsForASaveInProgress()
+    {
+        // The emulator is halfway through writing its save in place when `set` starts: the
+        // edit reads it only once it is whole, and no backup takes the rest of it.
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        QTemporaryDir states;
+        const QString path = states.filePath("in-progress.000");
+        WriteBytes(path, m_image);
+        QCOMPARE(m_newer.size(), m_image.size());
+        const qsizetype half = m_newer.size() / 2;
+        QFile emulator(path);
+        QVERIFY(emulator.open(QIODevice::ReadWrite));  // in place, no truncation
+        QCOMPARE(emulator.write(m_newer.left(half)), half);
+        QVERIFY(emulator.flush());
+        std::thread rest([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            emulator.write(m_newer.mid(half));
+            emulator.close();
+        });
+        const Result<StateContents> edited =
+            EditState(path, context, false,
+                      [](const StateContents&, PartyState& now) { now.block[S(1)].Fate = 9; });
+        rest.join();
+        QVERIFY2(edited.ok(), qPrintable(edited.failure().message()));
+        QCOMPARE(edited.value().gold, 777u);  // the whole new save, not a mix
+        QByteArray expected = m_newer;
+        expected[72832 + 35] = char(9);
+        QVERIFY(ReadBytes(path) == expected);
+        const Result<QList<Backup>> kept = ListBackups(context.backupFolder, path);
+        QCOMPARE(kept.value().size(), 1);
+        QVERIFY(ReadBytes(kept.value().first().path) == m_newer);
+    }
+
     void writeDuringTheEditIsKept()
     {
         // The emulator saves after the state was staged, long before the replace.
