@@ -28,15 +28,6 @@ void WriteInPlace(const QString& path, const QByteArray& bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-bool AnyBackupHolds(const QString& backupFolder, const QString& path, const QByteArray& bytes)
-{
-    const Result<QList<Backup>> backups = ListBackups(backupFolder, path);
-    for (const Backup& backup : backups.value())
-        if (ReadBytes(backup.path) == bytes)
-            return true;
-    return false;
-}
-
 }  // namespace
 
 class TestOtherWriters : public QObject

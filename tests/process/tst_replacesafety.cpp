@@ -93,15 +93,6 @@ QStringList HiddenFiles(const QString& folder)
         .filter(QRegularExpression(QStringLiteral("^\\.")));
 }
 
-bool AnyBackupHolds(const QString& backupFolder, const QString& path, const QByteArray& bytes)
-{
-    const Result<QList<Backup>> backups = ListBackups(backupFolder, path);
-    for (const Backup& backup : backups.value())
-        if (ReadBytes(backup.path) == bytes)
-            return true;
-    return false;
-}
-
 }  // namespace
 
 class TestReplaceSafety : public QObject

@@ -1,5 +1,8 @@
 #include "ProgramFolder.h"
 
+#include "Backups.h"
+#include "SnapshotGenerator.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,6 +51,16 @@ bool ProgramFolder::hasLeftovers() const
     for (const QString& name : {Process::kWorkingCopyName, Process::kCompletionFlagName,
                                 Process::kFolderLockName, Process::kWorkingCopyName + ".part"})
         if (QFile::exists(file(name)))
+            return true;
+    return false;
+}
+
+bool AnyBackupHolds(const QString& backupFolder, const QString& statePath, const QByteArray& bytes)
+{
+    const Process::Result<QList<Process::Backup>> backups =
+        Process::ListBackups(backupFolder, statePath);
+    for (const Process::Backup& backup : backups.value())
+        if (ReadBytes(backup.path) == bytes)
             return true;
     return false;
 }

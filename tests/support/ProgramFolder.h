@@ -32,6 +32,9 @@ private:
     QTemporaryDir m_backups;
 };
 
+// One of the state's listed backups holds exactly these bytes.
+bool AnyBackupHolds(const QString& backupFolder, const QString& statePath, const QByteArray& bytes);
+
 // Counts the busy calls and checks they pair up.
 class CountingBusy : public Process::BusyIndicator
 {
