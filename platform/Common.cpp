@@ -138,6 +138,7 @@ std::optional<std::string> File::readWhole() const
     return bytes;
 }
 
+#if !defined(_WIN32)
 std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
 {
     const Folder folder = Folder::open(path.has_parent_path() ? path.parent_path() : Path("."));
@@ -145,6 +146,7 @@ std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::millis
         return folder.error();
     return lockFileIn(folder, path.filename(), wait);
 }
+#endif
 
 void FileLock::hold(File file, const Folder& folder, const Path& name)
 {

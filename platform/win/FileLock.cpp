@@ -122,8 +122,22 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
 std::error_code FileLock::lockFileIn(const Folder& folder, const Path& name,
                                      std::chrono::milliseconds wait)
 {
+    return lockAt(PathOfHandle(folder.native()) / name, folder, name, wait);
+}
+
+std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
+{
+    // By the path as given: Wine names no handle's path past 260 characters.
+    const Folder folder = Folder::open(path.has_parent_path() ? path.parent_path() : Path("."));
+    if (!folder.valid())
+        return folder.error();
+    return lockAt(path, folder, path.filename(), wait);
+}
+
+std::error_code FileLock::lockAt(const Path& path, const Folder& folder, const Path& name,
+                                 std::chrono::milliseconds wait)
+{
     release();
-    const Path path = PathOfHandle(folder.native()) / name;
     const auto deadline = Clock::now() + wait;
     const auto missingDeadline = std::max(deadline, Clock::now() + kMissingGrace);
     for (;;) {
