@@ -104,6 +104,15 @@ bool IsFile(const platform::FileFacts& facts, const platform::File& file)
            facts.stamp.device == stamp->device && facts.stamp.inode == stamp->inode;
 }
 
+// An opening of the state breaks the lease, but opened is not written (another run of ours
+// trying its lock opens it too): once that program has closed it again, its bytes tell.
+bool UnchangedSinceLocked(const platform::FileLock& lock)
+{
+    if (lock.leaseBroken())
+        (void)platform::WaitUntilOnlyOpenHere(lock.file(), std::chrono::milliseconds(2000));
+    return lock.unchangedSinceLocked();
+}
+
 // Another program's save went back in the state's place: it is the newest once that program
 // has finished with it, which the system tells where it grants leases (nobody else has the file
 // open any more) and a pause in its writing suggests elsewhere.
@@ -157,7 +166,8 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
     const Result<FileStamp> written =
         ReplaceFileIn({*state.folder, state.name, state.shown, &lock.file(),
                        [&] {
-                           const bool unchanged = lock.stillAsLocked() && !lock.leaseBroken();
+                           const bool unchanged =
+                               lock.stillAsLocked() && UnchangedSinceLocked(lock);
                            if (beforeRename)
                                beforeRename();
                            return unchanged ? Outcome::success() : ChangedMeanwhile(state.shown);
@@ -168,8 +178,7 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
                            // anything else is another program's save of the last moment, in place
                            // or renamed there (or still being written), and goes straight back,
                            // whole and still its own.
-                           if (IsFile(replaced, lock.file()) && !lock.leaseBroken() &&
-                               lock.unchangedSinceLocked())
+                           if (IsFile(replaced, lock.file()) && UnchangedSinceLocked(lock))
                                return Replaced::Drop;
                            theirs = true;
                            return Replaced::PutBack;
