@@ -60,6 +60,8 @@ struct FileFacts {
     unsigned permissions = 0;         // rwx bits for owner, group, others
     std::uint64_t links = 0;
     FileStamp stamp;
+    // When its name or facts last changed (a rename moves it); 0 where the system does not say.
+    std::int64_t changedNs = 0;
     std::error_code error;  // why the facts could not be had (kind Missing)
 };
 // Following a link at the last step, or not.

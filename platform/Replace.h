@@ -53,6 +53,7 @@ public:
 
 private:
     bool openNamed();
+    std::error_code markName();
     void prepare();
     void removeLeftovers();
     bool holdsOurs() const;
@@ -69,6 +70,12 @@ private:
 };
 
 // How many bytes a temporary name beside a file adds to its folder's path at most.
-constexpr std::size_t kTemporaryNameRoom = 225;
+constexpr std::size_t kTemporaryNameRoom = 240;
+
+// A run killed between swapping its new file with `name` and putting back what came out (another
+// program's save of the last moment) left that save under its temporary name and its own file
+// in the save's place: swaps them back, unless the name has moved on since (written or replaced
+// by then) or a live run is still in that moment. Run before the file is locked or read.
+void PutBackInterruptedSwaps(const Folder& folder, const Path& name);
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "AtomicReplace.h"
 #include "DecompressorRun.h"
+#include "Replace.h"
 #include "StagingFolder.h"
 #include "StagingLocks.h"
 #include "StatePath.h"
@@ -71,6 +72,9 @@ Outcome StagingFrame::LockState(const CheckedState& state)
         if (Outcome usable = CheckNotWorkingFile(state, m_context.programFolder); !usable)
             return usable;
     }
+    // A run killed between its swap and its put-back left the newest save under a temporary
+    // name and its own file in the state's place: the save goes back before anything is read.
+    platform::PutBackInterruptedSwaps(*state.folder, state.name);
     // The state first, then the folder: every program takes them in this order, so two can
     // never each hold the lock the other waits for.
     if (Outcome locked = LockStateFile(m_stateLock, state, m_context.lockWait); !locked)

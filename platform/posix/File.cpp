@@ -110,6 +110,7 @@ FileFacts FactsOfStat(const struct stat& st)
     facts.permissions = st.st_mode & 0777;
     facts.links = std::uint64_t(st.st_nlink);
     facts.stamp = StampOf(st);
+    facts.changedNs = std::int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return facts;
 }
 

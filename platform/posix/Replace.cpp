@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -27,6 +29,50 @@ std::string NameStart(const std::string& fileName)
            (static_cast<unsigned char>(fileName[kept]) & 0xC0) == 0x80)
         --kept;
     return "." + fileName.substr(0, kept);
+}
+
+// A temporary name ends, once its file is whole, with that file's inode number: after a swap has
+// put another program's file under the name, the next run can tell that it is no file of ours.
+std::string IdentityMark(std::uint64_t inode)
+{
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), kDigits[inode % 36]);
+        inode /= 36;
+    } while (inode != 0);
+    return "~" + digits;
+}
+
+// Whether `name` is one of our temporary names beginning with `prefix`, and the identity it was
+// given, if any.
+bool IsTemporaryName(const std::string& name, const std::string& prefix,
+                     std::optional<std::uint64_t>& identity)
+{
+    identity.reset();
+    if (name.size() < prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    const std::string mark = name.substr(prefix.size() + 6);
+    if (mark.empty())
+        return true;
+    if (mark.size() < 2 || mark.size() > 14 || mark[0] != '~')
+        return false;
+    std::uint64_t inode = 0;
+    for (std::size_t i = 1; i < mark.size(); ++i) {
+        const char c = mark[i];
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : -1;
+        if (digit < 0 ||
+            inode > (std::numeric_limits<std::uint64_t>::max() - std::uint64_t(digit)) / 36)
+            return false;
+        inode = inode * 36 + std::uint64_t(digit);
+    }
+    identity = inode;
+    return true;
+}
+
+bool SameIdentity(const FileFacts& facts, std::uint64_t inode)
+{
+    return !facts.error && facts.kind == FileKind::Regular && facts.stamp.inode == inode;
 }
 
 // Copies every extended attribute (ACLs among them) the new file may take; one it may not is
@@ -132,14 +178,42 @@ void NewFileBeside::prepare()
 void NewFileBeside::removeLeftovers()
 {
     // Left by runs killed before their rename: ours (this user's), and no live run holds them.
+    // A name that holds another file than the one it was given for came out of the target's
+    // place in a swap: PutBackInterruptedSwaps settles it, and it is never removed here.
     const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
     for (const Path& entry : m_folder.entryNames()) {
-        const std::string& name = entry.native();
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+        std::optional<std::uint64_t> identity;
+        if (!IsTemporaryName(entry.native(), prefix, identity))
             continue;
         const FileFacts facts = m_folder.factsOf(entry);
-        if (facts.kind == FileKind::Regular && facts.ownedByMe && !HeldByARun(m_folder, entry))
-            (void)m_folder.remove(name);
+        if (facts.kind == FileKind::Regular && facts.ownedByMe &&
+            (!identity || SameIdentity(facts, *identity)) && !HeldByARun(m_folder, entry))
+            (void)m_folder.remove(entry);
+    }
+}
+
+void PutBackInterruptedSwaps(const Folder& folder, const Path& name)
+{
+    const std::string prefix = NameStart(name.native()) + TemporaryNameTag(name.native());
+    for (const Path& entry : folder.entryNames()) {
+        std::optional<std::uint64_t> identity;
+        if (!IsTemporaryName(entry.native(), prefix, identity) || !identity)
+            continue;
+        const FileFacts cameOut = folder.factsOf(entry);
+        if (cameOut.error || cameOut.kind != FileKind::Regular || SameIdentity(cameOut, *identity))
+            continue;
+        // The run's own file must still be in the target's place, written by nobody since the
+        // swap (a rename sets the time of what it moves), and locked by no live run.
+        const FileFacts target = folder.factsOf(name);
+        if (!SameIdentity(target, *identity) || target.stamp.device != cameOut.stamp.device ||
+            target.stamp.modifiedNs > cameOut.changedNs || HeldByARun(folder, name))
+            continue;
+        Folder writable = folder.duplicate();
+        if (writable.exchange(entry, name))
+            continue;
+        // The run's file, never reported saved, now has the temporary name again.
+        if (SameIdentity(writable.factsOf(entry), *identity))
+            (void)writable.remove(entry);
     }
 }
 
@@ -166,31 +240,49 @@ bool NewFileBeside::openNamed()
 
 std::error_code NewFileBeside::name()
 {
-    if (!m_name.empty())
-        return {};
-    const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = prefix + RandomNameSuffix();
-        const std::error_code linked = m_folder.link(m_file, name);
-        if (!linked) {
-            m_name = name;
-            return {};
+    if (m_name.empty()) {
+        const std::optional<FileStamp> stamp = m_file.stamp();
+        if (!stamp)
+            return LastError();
+        const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string name = prefix + RandomNameSuffix() + IdentityMark(stamp->inode);
+            const std::error_code linked = m_folder.link(m_file, name);
+            if (!linked) {
+                m_name = name;
+                return {};
+            }
+            if (linked != std::errc::file_exists)
+                break;
         }
-        if (linked != std::errc::file_exists)
-            break;
+        // No way to name it here (no /proc and no privilege): copy it into a named file.
+        File unnamed = std::move(m_file);
+        if (!openNamed())
+            return m_error;
+        prepare();
+        (void)LockOpenFile(m_file);
+        if (std::error_code e = CopyRange(unnamed, m_file, stamp->size))
+            return e;
+        if (std::error_code e = m_file.syncData())
+            return e;
     }
-    // No way to name it here (no /proc and no privilege): copy it into a named file.
-    File unnamed = std::move(m_file);
-    if (!openNamed())
-        return m_error;
-    prepare();
-    (void)LockOpenFile(m_file);
-    const std::optional<FileStamp> stamp = unnamed.stamp();
+    return markName();
+}
+
+std::error_code NewFileBeside::markName()
+{
+    const std::optional<FileStamp> stamp = m_file.stamp();
     if (!stamp)
         return LastError();
-    if (std::error_code e = CopyRange(unnamed, m_file, stamp->size))
+    const std::string marked = m_name.native() + IdentityMark(stamp->inode);
+    const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
+    std::optional<std::uint64_t> identity;
+    if (IsTemporaryName(m_name.native(), prefix, identity) && identity)
+        return {};  // given with its mark
+    if (std::error_code e = m_folder.rename(m_name, marked))
         return e;
-    return m_file.syncData();
+    m_name = marked;
+    return {};
 }
 
 std::error_code NewFileBeside::renameOverTarget()

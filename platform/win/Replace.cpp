@@ -1,6 +1,7 @@
 #include "Replace.h"
 
 #include "FileLock.h"
+#include "Lease.h"
 #include "Internal.h"
 #include "Shared.h"
 
@@ -116,7 +117,11 @@ std::error_code NewFileBeside::name()
 
 std::error_code NewFileBeside::renameOverTarget()
 {
-    (void)m_file.close();  // a file is replaced only once nobody of ours holds it
+    // A file is replaced only once nobody of ours holds it, or keeps others from writing it
+    // (ReplaceFileW opens it to write).
+    (void)m_file.close();
+    if (m_ownershipFrom)
+        ReleaseWriteLease(*m_ownershipFrom);
     const Path folder = PathOfHandle(m_folder.native());
     const std::wstring from = Win32Path(folder / m_name), to = Win32Path(folder / m_fileName);
     // ReplaceFileW keeps the old file's attributes and security, and replaces a file that is
@@ -168,6 +173,9 @@ std::error_code NewFileBeside::putReplacedBack()
 }
 
 void NewFileBeside::dropReplaced(const FileFacts&) {}
+
+// Nothing here swaps two names: a replace moves the old file aside and the new one in.
+void PutBackInterruptedSwaps(const Folder&, const Path&) {}
 
 bool NewFileBeside::holdsOurs() const
 {

@@ -266,6 +266,80 @@ private slots:
         QCOMPARE(HiddenFiles(states.path()), QStringList());
     }
 
+    void aKillBetweenTheSwapAndThePutBackLosesNoSave_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("savedAgain");  // the emulator saved once more after the kill
+        for (const char* command : {"load", "set", "restore"})
+            QTest::newRow(command) << QString(command) << false;
+        QTest::newRow("set, saved again since") << QStringLiteral("set") << true;
+    }
+    void aKillBetweenTheSwapAndThePutBackLosesNoSave()
+    {
+        // A run swaps its new file into the state's place just after the emulator renamed a
+        // save there, and is killed before it can put that save back: the next run, whatever
+        // its command, finds the save under the temporary name and puts it back first.
+        QFETCH(QString, command);
+        QFETCH(bool, savedAgain);
+        ProgramFolder folder;
+        const StagingContext context = folder.context();
+        QTemporaryDir states;
+        const QString path = states.filePath("killed.000");
+        WriteBytes(path, m_gzip);
+        PartyState party;
+        QVERIFY(LoadState(path, context, party).ok());
+        party.block[S(1)].Str = 202;
+        QVERIFY(SaveState(path, context, party, false).ok());  // the unpacked image, backed up
+
+        const pid_t run = ::fork();
+        if (run == 0) {
+            const CheckedState state = CheckStatePath(path, folder.path()).value();
+            platform::NewFileBeside file(*state.folder, state.name);
+            const QByteArray ours = MakeImage(StateRecipe{.gold = 1, .seed = 9});
+            if (!file.valid() || file.file().writeAll(ours.constData(), std::size_t(ours.size())) ||
+                file.name())
+                ::_exit(1);
+            WriteBytes(path + ".emulator", m_newerGzip);
+            if (::rename(QFile::encodeName(path + ".emulator").constData(),
+                         QFile::encodeName(path).constData()) != 0 ||
+                file.exchangeWithTarget())
+                ::_exit(2);
+            ::_exit(0);  // killed here: nothing of ours runs any more
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(run, &status, 0), run);
+        QCOMPARE(status, 0);
+        QCOMPARE(HiddenFiles(states.path()).size(), 1);
+        QVERIFY(ReadBytes(path) != m_newerGzip);
+        if (savedAgain) {
+            // By then the state has moved on: what came out of the swap stays where it is.
+            WriteBytes(path + ".emulator", m_gzip);
+            QVERIFY(QFile::remove(path) && QFile::rename(path + ".emulator", path));
+        }
+
+        if (command == "load") {
+            QVERIFY(LoadState(path, context, party).ok());
+            QCOMPARE(ReadBytes(path), m_newer);  // the emulator's save, unpacked
+        } else if (command == "set") {
+            const Result<StateContents> edited =
+                EditState(path, context, false,
+                          [](const StateContents&, PartyState& now) { now.block[S(2)].Luck = 3; });
+            QVERIFY(edited.ok());
+            QCOMPARE(edited.value().gold, savedAgain ? StateRecipe().gold : 777u);
+        } else {
+            QVERIFY(RestoreState(path, context, context.backupFolder, 1).ok());
+            QCOMPARE(ReadBytes(path), m_image);
+            QVERIFY(AnyBackupHolds(context.backupFolder, path, m_newerGzip));
+        }
+        if (savedAgain) {
+            const QStringList left = HiddenFiles(states.path());
+            QCOMPARE(left.size(), 1);
+            QCOMPARE(ReadBytes(states.filePath(left.first())), m_newerGzip);
+        } else {
+            QCOMPARE(HiddenFiles(states.path()), QStringList());
+        }
+    }
+
     void theBackupIsNamedBeforeTheStateIsReplaced()
     {
         ProgramFolder folder;
@@ -326,8 +400,10 @@ private slots:
             for (const QString& name : HiddenFiles(states.path()))
                 if (!inFlightNames.contains(name))
                     killedName = name;
-            // Copied aside, it stays as a killed run leaves it: named, and locked by nobody.
-            QVERIFY(QFile::copy(states.filePath(killedName), states.filePath("aside")));
+            // Linked aside, it stays as a killed run leaves it: named, and locked by nobody.
+            QCOMPARE(::link(QFile::encodeName(states.filePath(killedName)).constData(),
+                            QFile::encodeName(states.filePath("aside")).constData()),
+                     0);
         }
         QVERIFY(QFile::rename(states.filePath("aside"), states.filePath(killedName)));
         QCOMPARE(HiddenFiles(states.path()).size(), 2);
