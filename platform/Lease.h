@@ -4,8 +4,10 @@
 // file's stamps. Linux grants a write lease on a file only while no open file but the leasing
 // one reaches it (this program's other handles and its children's included), and breaks it the
 // moment another program opens the file: "someone is writing" and "they have finished" become
-// facts. Elsewhere (another user's file, network and user-space file systems, Windows) the
-// answer is Unknown and the caller falls back on the file's stamps.
+// facts. Windows answers with sharing modes instead: its "lease" is a handle that keeps other
+// programs from opening the file to write (their open fails) rather than one they break, and
+// "open" there means open to write. Elsewhere (another user's file, network and user-space file
+// systems) the answer is Unknown and the caller falls back on the file's stamps.
 
 #include "File.h"
 

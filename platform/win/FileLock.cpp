@@ -179,6 +179,7 @@ void FileLock::release()
                                          sizeof remove);
         }
     }
+    ReleaseWriteLease(m_file);
     UnlockFar(m_file.native());
     (void)m_file.close();
     (void)m_lockedFolder.close();
