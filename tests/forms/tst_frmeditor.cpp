@@ -1136,7 +1136,8 @@ private slots:
                     QTest::qWaitFor([&] { return !about->windowHandle()->frameMargins().isNull(); },
                                     30000);
                 // Where it settles: the window manager's moves arrive a little after the frame.
-                QTest::qWaitFor([&] { return offsetOf(about).manhattanLength() <= 2; }, 10000);
+                (void)QTest::qWaitFor([&] { return offsetOf(about).manhattanLength() <= 2; },
+                                      10000);
                 QTest::qWait(300);
                 offset = offsetOf(about);
                 about->close();

@@ -1,0 +1,83 @@
+#include "BackupListing.h"
+
+#include "AtomicReplace.h"
+#include "BackupNames.h"
+#include "OwnFolder.h"
+#include "StatePath.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace Process {
+
+Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath)
+{
+    QList<Backup> backups;  // none yet where a folder is missing
+    Result<platform::Folder> root = OpenOwnFolder(backupFolder, false);
+    if (!root && root.failure().kind() != ErrorKind::NotFound)
+        return root.failure();
+    const QString groupName = BackupGroupName(ResolvedStatePath(statePath));
+    Result<platform::Folder> group = Outcome::failure(ErrorKind::NotFound, {});
+    if (root)
+        group = OpenOwnSubfolder(root.value(), backupFolder, groupName, false);
+    if (!group && group.failure().kind() != ErrorKind::NotFound)
+        return group.failure();
+    if (!group)
+        return backups;
+    const QDir groupDir(QDir(backupFolder).filePath(groupName));
+    for (const BackupEntry& entry : BackupEntries(group.value(), true)) {
+        if (!entry.trusted)
+            continue;
+        Backup backup;
+        backup.number = int(backups.size()) + 1;
+        backup.sequence = entry.sequence;
+        backup.time = entry.time;
+        backup.size = entry.stamp.size;
+        backup.path = groupDir.filePath(entry.name);
+        backup.stamp = entry.stamp;
+        backups.append(backup);
+    }
+    return backups;
+}
+
+Result<QByteArray> ReadBackup(const Backup& backup)
+{
+    const QFileInfo info(backup.path);
+    const QString groupPath = info.absolutePath();
+    const QString rootPath = QFileInfo(groupPath).absolutePath();
+    Result<platform::Folder> root = OpenOwnFolder(rootPath, false);
+    if (!root)
+        return root.failure();
+    Result<platform::Folder> group =
+        OpenOwnSubfolder(root.value(), rootPath, QFileInfo(groupPath).fileName(), false);
+    if (!group)
+        return group.failure();
+    const QString shown = ShownPath(backup.path);
+    const platform::File file = platform::File::openIn(
+        group.value(), ToNative(info.fileName()).string(), platform::Access::Read);
+    if (!file.valid())
+        return Outcome::failure(ErrorKind::Io, QStringLiteral("The backup %1 cannot be opened: %2.")
+                                                   .arg(shown, SystemCause(file.error())));
+    const platform::FileFacts facts = file.facts();
+    if (facts.kind != platform::FileKind::Regular || !facts.ownedByMe)
+        return Outcome::failure(ErrorKind::Untrusted,
+                                QStringLiteral("The backup %1 is not a file of yours; it is not "
+                                               "used.")
+                                    .arg(shown));
+    const Outcome changed = Outcome::failure(ErrorKind::ChangedByAnotherProgram,
+                                             QStringLiteral("The backup %1 was changed while it "
+                                                            "was being restored; nothing was "
+                                                            "restored.")
+                                                 .arg(shown));
+    if (facts.stamp != backup.stamp)
+        return changed;
+    const std::optional<QByteArray> bytes = ReadWholeFile(file);
+    if (!bytes)
+        return Outcome::failure(ErrorKind::Io,
+                                QStringLiteral("The backup %1 cannot be read.").arg(shown));
+    if (file.stamp() != backup.stamp)
+        return changed;
+    return *bytes;
+}
+
+}  // namespace Process
