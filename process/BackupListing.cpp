@@ -1,7 +1,7 @@
 #include "BackupListing.h"
 
-#include "AtomicReplace.h"
 #include "BackupNames.h"
+#include "FileReplace.h"
 #include "OwnFolder.h"
 #include "StatePath.h"
 

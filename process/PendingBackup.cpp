@@ -1,8 +1,8 @@
 #include "PendingBackup.h"
 
-#include "AtomicReplace.h"
 #include "BackupNames.h"
 #include "FileLock.h"
+#include "FileReplace.h"
 #include "OwnFolder.h"
 #include "StatePath.h"
 

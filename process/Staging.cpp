@@ -1,12 +1,12 @@
 #include "Staging.h"
 
-#include "AtomicReplace.h"
 #include "DecompressorRun.h"
-#include "Replace.h"
+#include "FileReplace.h"
+#include "LockedStateReplace.h"
+#include "NewFileBeside.h"
 #include "StagingFolder.h"
 #include "StagingLocks.h"
 #include "StatePath.h"
-#include "StateReplace.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "StagingFolder.h"
 
-#include "AtomicReplace.h"
+#include "FileReplace.h"
 #include "OwnFolder.h"
 #include "StagingNames.h"
 #include "StatePath.h"

@@ -1,12 +1,12 @@
 #include "StateFile.h"
 
-#include "AtomicReplace.h"
 #include "Backups.h"
+#include "FileReplace.h"
+#include "LockedStateReplace.h"
 #include "MemberFields.h"
 #include "PartyImage.h"
 #include "StagingLocks.h"
 #include "StatePath.h"
-#include "StateReplace.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -14,8 +14,8 @@ namespace {
 // not write it, can be had only while no other handle may write it, and while it is open nobody
 // can open the file to write. A program saving the state in that moment (the emulator) gets its
 // own "cannot open" error and can save again, instead of having its save undone unseen. The
-// replace lets it go just before it puts the new file in place (see Replace.cpp), and looks at
-// the file's stamps after.
+// replace lets it go just before it puts the new file in place (see NewFileBeside.cpp), and looks
+// at the file's stamps after.
 std::mutex g_holdsMutex;
 std::map<HANDLE, HANDLE> g_holds;  // the locked file's handle -> the handle that denies writers
 

@@ -5,7 +5,7 @@
 #include "File.h"
 #include "FileLock.h"
 #include "Folder.h"
-#include "Replace.h"
+#include "NewFileBeside.h"
 #include "RunningProgram.h"
 #include "Wine.h"
 

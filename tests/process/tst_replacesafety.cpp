@@ -4,8 +4,8 @@
 
 #include "Backups.h"
 #include "FileLock.h"
+#include "NewFileBeside.h"
 #include "ProgramFolder.h"
-#include "Replace.h"
 #include "SnapshotGenerator.h"
 #include "StateFile.h"
 #include "StatePath.h"

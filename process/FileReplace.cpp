@@ -1,6 +1,6 @@
-#include "AtomicReplace.h"
+#include "FileReplace.h"
 
-#include "Replace.h"
+#include "NewFileBeside.h"
 #include "StatePath.h"
 
 #include <QFile>

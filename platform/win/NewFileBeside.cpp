@@ -1,8 +1,8 @@
-#include "Replace.h"
+#include "NewFileBeside.h"
 
 #include "FileLock.h"
-#include "Lease.h"
 #include "Internal.h"
+#include "Lease.h"
 #include "Shared.h"
 
 #include <chrono>

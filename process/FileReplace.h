@@ -1,6 +1,8 @@
 #pragma once
 
-// Replacing a file's bytes so that it is at every moment either the old file or the new one.
+// Replacing a file's bytes so that it is at every moment either the old file or the new one:
+// any file (a state, the program's own). What a state adds (its lock, its backup, the other
+// programs that write it) is LockedStateReplace's; the staging frame builds on that.
 
 #include "File.h"
 #include "Outcome.h"

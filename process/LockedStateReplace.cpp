@@ -1,4 +1,4 @@
-#include "StateReplace.h"
+#include "LockedStateReplace.h"
 
 #include "Backups.h"
 #include "Lease.h"

@@ -4,8 +4,8 @@
 // nothing is lost on either side: the bytes it held are kept as a backup, and a write by
 // another program that ignores the lock (the emulator saving in place) is never undone.
 
-#include "AtomicReplace.h"
 #include "FileLock.h"
+#include "FileReplace.h"
 #include "Outcome.h"
 
 #include <QString>

@@ -1,4 +1,4 @@
-#include "Replace.h"
+#include "NewFileBeside.h"
 
 #include "FileLock.h"
 #include "Shared.h"
