@@ -11,10 +11,12 @@ namespace platform {
 Path ProgramFolder(const Path& argv0);
 
 // A started child dies with this process, so a decompressor never writes into a folder after its
-// editor has gone. POSIX asks for it in the child, before it runs its program (DieWithParent, no
-// more than a system call); Windows puts the child, once started, into a job that ends with this
-// process (EndWithThisProcess). Each is a no-op where the other does the work.
-void DieWithParent();
+// editor has gone. On POSIX the child asks for it itself, first thing, of the process `parent`
+// that started it (DieWithParent: false when that one has already gone, and the child should
+// end); nothing of ours runs between the fork and the program, so a parent killed in that moment
+// leaves no child waiting for it. Windows puts the child, once started, into a job that ends with
+// this process (EndWithThisProcess). Each is a no-op where the other does the work.
+bool DieWithParent(long parent);
 bool EndWithThisProcess(long long processId);
 
 // An abort ends this program as a crash does, never with an exit status that means something

@@ -50,11 +50,9 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
     process.setArguments({FromProtocol(protocol::kDecompressorSwitch), statePath});
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
-    // If the editor dies mid-frame, its decompressor dies too instead of writing into the
-    // folder while a later frame runs.
-#if defined(Q_OS_UNIX)
-    process.setChildProcessModifier(platform::DieWithParent);
-#endif
+    // No child-process modifier: with one, newer Qt versions have the forked child wait for
+    // this process before it runs the program, forever if this process is killed in that moment,
+    // holding our locks. The decompressor asks to die with its editor itself.
 
     QEventLoop loop;
     bool flagSeen = false;

@@ -77,7 +77,13 @@ int Run(const std::vector<platform::Path>& args)
     // it takes that lock itself, so it never writes its image into an editor's frame.
     const platform::Path lockPath = folder / protocol::kFolderLockName;
     platform::FileLock lock;
-    if (!platform::FolderLockHeldBy(lockPath, platform::ParentProcessId())) {
+    const long parent = platform::ParentProcessId();
+    if (platform::FolderLockHeldBy(lockPath, parent)) {
+        // If the editor dies mid-frame, this run dies too instead of writing into the folder
+        // while a later frame runs; an editor already gone is no frame to write into.
+        if (!platform::DieWithParent(parent))
+            return unvell::kExitFailure;
+    } else {
         const std::error_code locked = lock.lockFolderFile(lockPath, kLockWait);
         if (locked) {
             const std::string cause =

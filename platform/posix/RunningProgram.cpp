@@ -25,11 +25,13 @@ Path ProgramFolder(const Path& argv0)
     return std::filesystem::current_path(ec);
 }
 
-void DieWithParent()
+bool DieWithParent(long parent)
 {
 #if defined(__linux__)
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 #endif
+    // Asked after the request: a parent that died before it was made is told by the new parent.
+    return long(::getppid()) == parent;
 }
 
 void AbortAsACrash()

@@ -31,7 +31,10 @@ void AbortAsACrash()
     std::signal(SIGABRT, [](int) { ::TerminateProcess(::GetCurrentProcess(), kFastFail); });
 }
 
-void DieWithParent() {}
+bool DieWithParent(long)
+{
+    return true;
+}
 
 bool EndWithThisProcess(long long processId)
 {
