@@ -255,10 +255,10 @@ private slots:
         const Outcome loaded = LoadState(path, folder.context(), party);
         QVERIFY(!loaded.ok());
         QVERIFY2(loaded.message().contains(QDir::toNativeSeparators(path)) &&
-                     loaded.message().contains("another program holds it open") &&
+                     loaded.message().contains("Another program keeps the state file") &&
                      !loaded.message().contains('\n'),
                  qPrintable(loaded.message()));
-        QVERIFY(timer.elapsed() < 60000);  // bounded: twenty tries, a second in all
+        QVERIFY(timer.elapsed() < 60000);  // bounded: the wait for the lock, five seconds
         close.dismiss();
         ::CloseHandle(held);
         QCOMPARE(ReadBytes(path), before);
