@@ -5,6 +5,7 @@
 #include "EditorCommandLine.h"
 #include "Look.h"
 #include "PartyState.h"
+#include "RunningProgram.h"
 #include "StagingFolder.h"
 #include "frmEditor.h"
 
@@ -16,16 +17,6 @@
 #include <optional>
 
 namespace {
-
-// Qt aborts with advice to reinstall when no display can be reached; say plainly what is wrong.
-bool HasDisplay()
-{
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
-        return true;  // offscreen, vnc and the like need no display
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
 
 // Help and version need no display, so they are answered before Qt looks for one.
 std::optional<int> AnswerWithoutDisplay(int argc, char** argv)
@@ -49,7 +40,9 @@ int main(int argc, char** argv)
 {
     if (const std::optional<int> answered = AnswerWithoutDisplay(argc, argv))
         return *answered;
-    if (!HasDisplay()) {
+    // Qt aborts with advice to reinstall when no display can be reached; say plainly what is
+    // wrong.
+    if (!platform::DisplayNamed(qgetenv("QT_QPA_PLATFORM").toStdString())) {
         std::fputs("cindral-editor: no display to show the window on (DISPLAY and WAYLAND_DISPLAY "
                    "are unset); cindral-party works without one.\n",
                    stderr);

@@ -4,6 +4,8 @@
 
 #include "File.h"
 
+#include <string>
+
 namespace platform {
 
 // The folder of the path this program was started by (a link to the program stays in the
@@ -25,5 +27,10 @@ void AbortAsACrash();
 
 // The process that started this one.
 long ParentProcessId();
+
+// A window can be shown as far as the environment tells: Windows always has its desktop, and so
+// have Qt's platforms that need no display server (offscreen, say); on X11 and Wayland systems
+// one must be named. `qtPlatform` is the platform the environment asks Qt for, if any.
+bool DisplayNamed(const std::string& qtPlatform);
 
 }  // namespace platform

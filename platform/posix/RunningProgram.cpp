@@ -1,6 +1,7 @@
 #include "RunningProgram.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include <unistd.h>
@@ -42,6 +43,18 @@ void AbortAsACrash()
 bool EndWithThisProcess(long long)
 {
     return true;
+}
+
+bool DisplayNamed(const std::string& qtPlatform)
+{
+    if (!qtPlatform.empty() && qtPlatform.rfind("xcb", 0) != 0 &&
+        qtPlatform.rfind("wayland", 0) != 0)
+        return true;
+    const auto named = [](const char* variable) {
+        const char* value = std::getenv(variable);
+        return value && *value;
+    };
+    return named("DISPLAY") || named("WAYLAND_DISPLAY");
 }
 
 long ParentProcessId()

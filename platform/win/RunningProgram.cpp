@@ -31,6 +31,13 @@ void AbortAsACrash()
     std::signal(SIGABRT, [](int) { ::TerminateProcess(::GetCurrentProcess(), kFastFail); });
 }
 
+bool DisplayNamed(const std::string&)
+{
+    // Whatever the environment holds: Wine hands Unix variables to Windows programs, Windows
+    // sets none of them.
+    return true;
+}
+
 bool DieWithParent(long)
 {
     return true;

@@ -15,10 +15,11 @@ prefix="${WINEPREFIX:-$HOME/.wine}"
 work=$(mktemp -d)
 unpacked=
 # The installed editor's process (the `wine` that started it may end before it does).
-editor_running() { pgrep -f 'Cindral I Editor/cindral-editor.exe' >/dev/null; }
+# Started by a Unix path or, through cmd, by a Windows one.
+editor_running() { pgrep -f 'Cindral I Editor[/\\]cindral-editor.exe' >/dev/null; }
 # The status stays the script's: nothing here may fail it.
 cleanup() {
-  pkill -KILL -f 'Cindral I Editor/cindral-editor.exe' 2>/dev/null || true
+  pkill -KILL -f 'Cindral I Editor[/\\]cindral-editor.exe' 2>/dev/null || true
   if [ -n "$unpacked" ]; then
     chattr -R -i "$unpacked" 2>/dev/null || true
   fi
@@ -91,7 +92,13 @@ wine "$programs/cindral-party.exe" show --json "$state" | grep -q '"str": 77' ||
 
 # The editor's window, with its caption, on the display this run has.
 if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
-  wine "$programs/cindral-editor.exe" "$state" >/dev/null 2>&1 &
+  # Started as Windows starts it: Wine hands the Unix variables to Windows programs, Windows
+  # sets none of them, so they are cleared in the Windows environment (Wine's own X connection
+  # stays).
+  editor=$(winepath -w "$programs/cindral-editor.exe")
+  state_windows=$(winepath -w "$state")
+  wine cmd /c "set DISPLAY=&& set WAYLAND_DISPLAY=&& set XDG_RUNTIME_DIR=&& set XDG_DATA_HOME=&& set HOME=&& \"$editor\" \"$state_windows\"" \
+    >/dev/null 2>&1 &
   shown=
   for _ in $(seq 1 120); do
     if xdotool search --name '^Cindral I Editor' >/dev/null 2>&1; then
