@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds, and runs every test: first the release build, then the
-# whole suite again under AddressSanitizer and UBSan.
+# Sets up a Debian 12 or 13 machine, builds, and runs every test: first the release build, then
+# the whole suite again under AddressSanitizer and UBSan (not with --release-only).
 #
 # With --windows: cross-builds every program, suite and package for Windows (Qt for Windows is
 # built once into a cache folder, see scripts/setup-windows.sh) and runs the suites under Wine.
+# With --debian13: the release build and every suite inside a minimal Debian 13 root (made once
+# into a cache folder, see scripts/test-debian13.sh), whatever release this machine runs.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+if [ "${1:-}" = "--debian13" ]; then
+  exec scripts/test-debian13.sh
+fi
 
 if [ "${1:-}" = "--windows" ]; then
   scripts/setup-debian.sh xvfb xauth xdotool zip unzip e2fsprogs
@@ -29,6 +35,9 @@ scripts/check-format.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+if [ "${1:-}" = "--release-only" ]; then
+  exit 0
+fi
 
 cmake --preset asan
 cmake --build --preset asan
