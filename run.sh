@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds, writes a demo state and starts the editor.
+# Sets up a Debian 12 or 13 machine, builds, writes a demo state and starts the editor.
 set -euo pipefail
 cd "$(dirname "$0")"
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12, only what is missing. Safe to rerun.
+# Installs what building and testing need on Debian 12 or 13, only what is missing. Safe to rerun.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins zlib1g-dev

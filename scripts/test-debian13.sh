@@ -77,12 +77,16 @@ mount_in /dev --bind /dev
 mount_in /dev/pts --bind /dev/pts
 mount_in /tmp -t tmpfs tmpfs
 
-# The tree as it stands, committed or not, without this machine's build folders.
-work=/root/cindral-editor
+# The tree as it stands, committed or not, without this machine's build folders; in a folder
+# other users can reach (the install check runs a program as nobody), and a git tree there, so
+# that the format check knows the files.
+work=/srv/cindral-editor
 rm -rf "$root$work"
 mkdir -p "$root$work"
 git ls-files -z --cached --others --exclude-standard |
   tar --null -T - -cf - --ignore-failed-read 2>/dev/null | tar -xf - -C "$root$work"
+chroot "$root" git -C "$work" init -q
+chroot "$root" git -C "$work" add -A
 
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
   bash -c "cd $work && ./test.sh --release-only"
