@@ -48,6 +48,11 @@ int main(int argc, char** argv)
                    stderr);
         return EXIT_FAILURE;
     }
+    if (const QString reason = app::DisplayUnreachableReason(); !reason.isEmpty()) {
+        std::fprintf(stderr, "cindral-editor: cannot open the display: %s\n",
+                     qUtf8Printable(reason));
+        return EXIT_FAILURE;
+    }
     std::optional<app::DisplayGuard> guard(std::in_place);
     QApplication app(argc, argv);
     guard.reset();

@@ -70,6 +70,9 @@ if [ ! -f "$root/.complete" ]; then
   touch "$root/.complete"
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# What Debian 13 desktops have and the .deb recommends (this machine's Debian 12 run goes
+# without): the suites pass either way.
+chroot "$root" apt-get install -y -qq --no-install-recommends qt6-wayland >/dev/null
 
 mount_in /proc -t proc proc
 mount_in /sys --bind /sys

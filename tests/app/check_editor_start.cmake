@@ -33,8 +33,14 @@ run(0 "^cindral-editor [0-9]+\\.[0-9]+\\.[0-9]+\n$" "^$" -- --version)
 run(0 "^cindral-editor [0-9]" "^$" -- -V)
 # No X server answers on this display.
 run(1 "^$" "${one_line}" DISPLAY=:4711 QT_QPA_PLATFORM=xcb --)
-# A Wayland session whose Qt lacks the Wayland plugin, or whose compositor is gone.
-run(1 "^$" "${one_line}" WAYLAND_DISPLAY=cindral-no-such-socket QT_QPA_PLATFORM=wayland --)
+# A Wayland session whose Qt lacks the Wayland plugin, or whose compositor is gone; and one
+# whose display cannot even be looked for (libwayland would print its own line first, where Qt
+# has the plugin), asked for by name and chosen by Qt.
+run(1 "^$" "${one_line}" WAYLAND_DISPLAY=/nonexistent/cindral-no-such-socket
+    QT_QPA_PLATFORM=wayland --)
+run(1 "^$" "${one_line}" WAYLAND_DISPLAY=cindral-no-such-socket XDG_RUNTIME_DIR= --)
+run(1 "^$" "${one_line}" WAYLAND_DISPLAY=cindral-no-such-socket XDG_RUNTIME_DIR=
+    QT_QPA_PLATFORM=wayland --)
 run(2 "^$" "(^|\n)cindral-editor: unknown option \"--frob\"\nTry 'cindral-editor --help'"
     QT_QPA_PLATFORM=offscreen -- --frob)
 run(2 "^$" "one state file at a time" QT_QPA_PLATFORM=offscreen -- a.000 b.000)
