@@ -13,7 +13,7 @@ if(NOT count EQUAL 1)
 endif()
 
 # --fail-on: an overridden tag does not count, an unused override is only information.
-execute_process(COMMAND "${LINTIAN}" --fail-on error,warning --no-tag-display-limit "${debs}"
+execute_process(COMMAND "${LINTIAN}" --fail-on error,warning --tag-display-limit 0 "${debs}"
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 string(REGEX MATCHALL "(^|\n)[EW]: [^\n]*" complaints "${out}")
 if(NOT rc EQUAL 0 OR complaints)
