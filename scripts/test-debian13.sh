@@ -5,6 +5,9 @@
 # tree's committed and changed files into it afresh. The mounts it needs (/proc, /sys, /dev and
 # a tmpfs on /tmp) are undone at the end, when interrupted too, and any left by a run that was
 # killed outright are undone first. Needs root (debootstrap, chroot, mounts).
+#
+# With --with-sanitizers: the AddressSanitizer and UBSan build and suite as well, as ./test.sh
+# runs them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -92,4 +95,4 @@ chroot "$root" git -C "$work" init -q
 chroot "$root" git -C "$work" add -A
 
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-  bash -c "cd $work && ./test.sh --release-only"
+  bash -c "cd $work && ./test.sh $([ "${1:-}" = "--with-sanitizers" ] || echo --release-only)"
