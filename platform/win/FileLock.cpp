@@ -56,6 +56,19 @@ bool SameFile(const FileStamp& a, const FileStamp& b)
     return a.device == b.device && a.inode == b.inode;
 }
 
+// A lock file its holder has marked for removal refuses every opener ("access denied") until
+// that holder closes it, a moment later: busy, not a folder we may not write. Told apart by the
+// name still being there.
+bool BeingRemoved(const Path& path, DWORD error)
+{
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_DELETE_PENDING)
+        return false;
+    if (::GetFileAttributesW(Win32Path(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    const DWORD why = ::GetLastError();
+    return why == ERROR_ACCESS_DENIED || why == ERROR_DELETE_PENDING;
+}
+
 enum class Step { Locked, Busy, Replaced, Failed };
 
 // One try: a plain file, locked, and still the one at `path`. Closes `handle` unless Locked.
@@ -95,10 +108,10 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
-            if (error == ERROR_SHARING_VIOLATION && PauseBefore(deadline))
+            const bool busy = error == ERROR_SHARING_VIOLATION || BeingRemoved(path, error);
+            if (busy && PauseBefore(deadline))
                 continue;
-            return error == ERROR_SHARING_VIOLATION ? make_error_code(LockError::busy)
-                                                    : ErrorOf(error);
+            return busy ? make_error_code(LockError::busy) : ErrorOf(error);
         }
         std::error_code failure;
         const Step step = TryLock(handle, path, false, failure);

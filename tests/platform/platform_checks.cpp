@@ -14,7 +14,14 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cstdlib>
+#endif
 
 namespace {
 
@@ -227,16 +234,64 @@ void Names(const Path& dir)
     Check(Read(state) == "new", "with the new contents");
 }
 
+// Where the window may open: Windows always has its desktop, whatever Unix variables Wine hands
+// over; elsewhere a display must be named.
+void Displays(const Path&)
+{
+#if defined(_WIN32)
+    ::_putenv("DISPLAY=");
+    ::_putenv("WAYLAND_DISPLAY=");
+    Check(DisplayNamed(""), "Windows needs no display named");
+    Check(DisplayNamed("windows"), "nor for its own platform");
+#else
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    Check(!DisplayNamed("") && !DisplayNamed("xcb") && !DisplayNamed("wayland"),
+          "X11 and Wayland need a display named");
+    Check(DisplayNamed("offscreen"), "offscreen needs none");
+    ::setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    Check(DisplayNamed(""), "a Wayland display named is one");
+#endif
+}
+
+#if defined(_WIN32)
+// The moment a lock file's holder has marked it for removal and not yet closed it: another
+// program's lock waits, and is not told that the folder cannot be written.
+void LockFileBeingRemoved(const Path& dir)
+{
+    const Path lockFile = dir / "folder.lock";
+    const HANDLE holder = ::CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FILE_DISPOSITION_INFO remove{TRUE};
+    Check(holder != INVALID_HANDLE_VALUE &&
+              ::SetFileInformationByHandle(holder, FileDispositionInfo, &remove, sizeof remove),
+          "a lock file is marked for removal while held");
+    std::thread closing([&] {
+        std::this_thread::sleep_for(300ms);
+        ::CloseHandle(holder);
+    });
+    FileLock lock;
+    const std::error_code locked = lock.lockFolderFile(lockFile, 20s);
+    closing.join();
+    if (locked)
+        std::printf("%s\n", locked.message().c_str());
+    Check(!locked, "the next lock waits for the holder to close it, then takes it");
+}
+#endif
+
 }  // namespace
 
 int main()
 {
-    const std::vector<std::pair<const char*, std::function<void(const Path&)>>> groups{
-        {"files", FilesAndStamps},
-        {"folders", Folders},
-        {"locks", Locks},
-        {"replace", Replacing},
-        {"names", Names}};
+    const std::vector<std::pair<const char*, std::function<void(const Path&)>>> groups
+    {
+        {"files", FilesAndStamps}, {"folders", Folders}, {"locks", Locks}, {"replace", Replacing},
+            {"names", Names}, {"displays", Displays},
+#if defined(_WIN32)
+            {"lock file being removed", LockFileBeingRemoved},
+#endif
+    };
     for (const auto& [name, run] : groups) {
         Scratch scratch;
         const int before = failed;
