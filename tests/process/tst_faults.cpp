@@ -364,8 +364,8 @@ private slots:
         QFile file(copy);
         QVERIFY(file.open(QIODevice::ReadWrite));
         file.seek(file.size() / 2);
-        const char byte = char(file.peek(1).at(0) ^ 0x5A);
-        file.write(&byte, 1);
+        const char flipped = char(file.peek(1).at(0) ^ 0x5A);
+        file.write(&flipped, 1);
         QVERIFY(file.flush());  // written before the time is set back
         QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
         file.close();

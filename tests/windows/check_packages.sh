@@ -93,12 +93,15 @@ wine "$programs/cindral-party.exe" show --json "$state" | grep -q '"str": 77' ||
 # The editor's window, with its caption, on the display this run has.
 if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
   # Started as Windows starts it: Wine hands the Unix variables to Windows programs, Windows
-  # sets none of them, so they are cleared in the Windows environment (Wine's own X connection
-  # stays).
-  editor=$(winepath -w "$programs/cindral-editor.exe")
-  state_windows=$(winepath -w "$state")
-  wine cmd /c "set DISPLAY=&& set WAYLAND_DISPLAY=&& set XDG_RUNTIME_DIR=&& set XDG_DATA_HOME=&& set HOME=&& \"$editor\" \"$state_windows\"" \
-    >/dev/null 2>&1 &
+  # sets none of them, so a batch file clears them in the Windows environment first (Wine's own
+  # X connection stays). A batch file, as Wine passes quotes to cmd escaped.
+  # cmd reads a batch file in the console's code page: the state goes by a plain name here.
+  cp "$work/states/Sauvegarde été.000" "$work/states/window.000"
+  start_editor="$work/states/start-editor.bat"
+  printf '@set DISPLAY=\r\n@set WAYLAND_DISPLAY=\r\n@set XDG_RUNTIME_DIR=\r\n@set XDG_DATA_HOME=\r\n@set HOME=\r\n@"%s" "%s"\r\n' \
+    "$(winepath -w "$programs/cindral-editor.exe")" "$(windows_path "$work/states/window.000")" \
+    >"$start_editor"
+  wine cmd /c "$(windows_path "$start_editor")" >/dev/null 2>&1 &
   shown=
   for _ in $(seq 1 120); do
     if xdotool search --name '^Cindral I Editor' >/dev/null 2>&1; then
