@@ -39,7 +39,8 @@ constexpr int kKillRounds = 20;
 constexpr int kKillRounds = 40;
 #endif
 
-bool RunTool(const QString& program, const QStringList& args)
+// The system's own tools (chattr, mount, unshare): only the POSIX cases call them.
+[[maybe_unused]] bool RunTool(const QString& program, const QStringList& args)
 {
     QProcess p;
     p.start(program, args);
