@@ -42,23 +42,6 @@ void WhileOpening(QtMsgType type, const QMessageLogContext& context, const QStri
 
 }  // namespace
 
-QString DisplayUnreachableReason()
-{
-    // libwayland looks for a display named without a path in XDG_RUNTIME_DIR and, where that is
-    // unset, says so on a line of its own before Qt gives up. Only where Wayland is the one
-    // platform Qt will try: asked for alone, or the only display named.
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
-    const bool onlyWayland = platform.isEmpty()
-                                 ? qEnvironmentVariableIsEmpty("DISPLAY") && !wayland.isEmpty()
-                                 : platform.startsWith("wayland") && !platform.contains(';');
-    if (!onlyWayland || wayland.startsWith('/') || !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        return {};
-    return QStringLiteral("the Wayland display \"%1\" is looked for in XDG_RUNTIME_DIR, which is "
-                          "not set")
-        .arg(QString::fromLocal8Bit(wayland.isEmpty() ? QByteArray("wayland-0") : wayland));
-}
-
 DisplayGuard::DisplayGuard()
 {
     g_held = new QList<Held>;

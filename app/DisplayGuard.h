@@ -3,13 +3,7 @@
 // Qt ends a program that cannot open its display with an abort and advice to reinstall; the
 // editor says in one line what is wrong and exits with status 1 instead.
 
-#include <QString>
-
 namespace app {
-
-// Why the display cannot be opened, where the environment tells before Qt is asked (and a
-// library under Qt would print its own line first); empty otherwise.
-QString DisplayUnreachableReason();
 
 // Watches Qt's messages while the application object is made: a fatal one then becomes one
 // line on standard error and exit status 1. The warnings Qt gave on the way are kept back and

@@ -42,15 +42,15 @@ int main(int argc, char** argv)
         return *answered;
     // Qt aborts with advice to reinstall when no display can be reached; say plainly what is
     // wrong.
-    if (!platform::DisplayNamed(qgetenv("QT_QPA_PLATFORM").toStdString())) {
+    const std::string qtPlatform = qgetenv("QT_QPA_PLATFORM").toStdString();
+    if (!platform::DisplayNamed(qtPlatform)) {
         std::fputs("cindral-editor: no display to show the window on (DISPLAY and WAYLAND_DISPLAY "
                    "are unset); cindral-party works without one.\n",
                    stderr);
         return EXIT_FAILURE;
     }
-    if (const QString reason = app::DisplayUnreachableReason(); !reason.isEmpty()) {
-        std::fprintf(stderr, "cindral-editor: cannot open the display: %s\n",
-                     qUtf8Printable(reason));
+    if (const std::string reason = platform::DisplayUnreachable(qtPlatform); !reason.empty()) {
+        std::fprintf(stderr, "cindral-editor: cannot open the display: %s\n", reason.c_str());
         return EXIT_FAILURE;
     }
     std::optional<app::DisplayGuard> guard(std::in_place);

@@ -32,5 +32,8 @@ long ParentProcessId();
 // have Qt's platforms that need no display server (offscreen, say); on X11 and Wayland systems
 // one must be named. `qtPlatform` is the platform the environment asks Qt for, if any.
 bool DisplayNamed(const std::string& qtPlatform);
+// Why the named display cannot be opened, where the environment tells before Qt is asked (and a
+// library under Qt would print its own line first); empty otherwise, and always on Windows.
+std::string DisplayUnreachable(const std::string& qtPlatform);
 
 }  // namespace platform

@@ -57,6 +57,25 @@ bool DisplayNamed(const std::string& qtPlatform)
     return named("DISPLAY") || named("WAYLAND_DISPLAY");
 }
 
+std::string DisplayUnreachable(const std::string& qtPlatform)
+{
+    // libwayland looks for a display named without a path in XDG_RUNTIME_DIR and, where that is
+    // unset, says so on a line of its own before Qt gives up. Only where Wayland is the one
+    // platform Qt will try: asked for alone, or the only display named.
+    const auto value = [](const char* variable) {
+        const char* set = std::getenv(variable);
+        return std::string(set ? set : "");
+    };
+    const std::string wayland = value("WAYLAND_DISPLAY");
+    const bool onlyWayland = qtPlatform.empty() ? value("DISPLAY").empty() && !wayland.empty()
+                                                : qtPlatform.rfind("wayland", 0) == 0 &&
+                                                      qtPlatform.find(';') == std::string::npos;
+    if (!onlyWayland || wayland.rfind('/', 0) == 0 || !value("XDG_RUNTIME_DIR").empty())
+        return {};
+    return "the Wayland display \"" + (wayland.empty() ? std::string("wayland-0") : wayland) +
+           "\" is looked for in XDG_RUNTIME_DIR, which is not set";
+}
+
 long ParentProcessId()
 {
     return long(::getppid());

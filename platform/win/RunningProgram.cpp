@@ -38,6 +38,11 @@ bool DisplayNamed(const std::string&)
     return true;
 }
 
+std::string DisplayUnreachable(const std::string&)
+{
+    return {};
+}
+
 bool DieWithParent(long)
 {
     return true;
