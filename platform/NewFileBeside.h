@@ -34,8 +34,12 @@ public:
     void takeDefaultPermissions();
     // Gives the file, complete and on the disk, its temporary name beside the target.
     std::error_code name();
-    // Renames it over the target; it is then the target.
+    // Renames it over the target; it is then the target. On failure the target is as it was,
+    // except where a replace stopped half way and could not be undone: then oldKeptAs() names
+    // where the old file is, the target's name is empty, and both files are kept for the next
+    // run (PutBackInterruptedSwaps) to put the old one back.
     std::error_code renameOverTarget();
+    const Path& oldKeptAs() const { return m_oldKeptAs; }
     // Puts it in the target's place only where the target has no file: std::errc::file_exists
     // when one has appeared.
     std::error_code renameToFreeTarget();
@@ -67,6 +71,7 @@ private:
     bool m_keepFromTarget = false;
     bool m_defaultPermissions = false;
     bool m_nameHoldsReplaced = false;  // after an exchange: the temporary name is theirs
+    Path m_oldKeptAs;                  // a replace stopped half way: where the old file is
 };
 
 // How many bytes a temporary name beside a file adds to its folder's path at most.

@@ -143,6 +143,14 @@ Result<FileStamp> ReplaceFileIn(const ReplaceIn& where, const Fill& fill, bool* 
     }
     if (!error && stamp)
         return *stamp;
+    if (!file.oldKeptAs().empty())
+        return Outcome::failure(
+            ErrorKind::Io, QStringLiteral("The %1 %2 could not be replaced: %3. Another "
+                                          "program held it in the middle of the replace: "
+                                          "the old file is kept beside it as \"%4\" and "
+                                          "goes back in its place the next time it is "
+                                          "opened.")
+                               .arg(noun, shown, SystemCause(error), FromNative(file.oldKeptAs())));
     if (platform::DiskFull(error))
         return Outcome::failure(ErrorKind::DiskFull,
                                 QStringLiteral("The %1 %2 could not be replaced: the disk is full. "

@@ -200,6 +200,15 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
         return ChangedMeanwhile(state.shown);
     }
     if (!written) {
+        // A replace that failed half way can leave the state's name without its file: the
+        // backup then holds what the state held, and is kept.
+        if (!backupPath.isEmpty() && !IsFile(state.folder->factsOf(state.name), lock.file())) {
+            backup.keep();
+            return Outcome::failure(written.failure().kind(),
+                                    QStringLiteral("%1 Its contents as they were are kept as "
+                                                   "the backup %2.")
+                                        .arg(written.failure().message(), ShownPath(backupPath)));
+        }
         backup.drop();  // the state stays as it was: what it holds is no backup's
         return written.failure().message().isEmpty() ? ChangedMeanwhile(state.shown)
                                                      : written.failure();

@@ -1,5 +1,6 @@
 #include "StatePath.h"
 
+#include "NewFileBeside.h"
 #include "StagingNames.h"
 #include "StagingProtocol.h"
 
@@ -68,6 +69,26 @@ QString FromNative(const platform::Path& path)
 #endif
 }
 
+namespace {
+
+// A replace that stopped half way where the system moves the old file aside first (the run
+// killed, or another program holding the new file) left the state's name empty and the old
+// file beside it: it goes back before the state counts as missing.
+platform::FileFacts FactsAfterPutBack(const platform::Path& path)
+{
+    const platform::FileFacts facts = platform::FactsOf(path);
+    if (facts.error != std::errc::no_such_file_or_directory)
+        return facts;
+    const platform::Folder folder =
+        platform::Folder::open(path.has_parent_path() ? path.parent_path() : platform::Path("."));
+    if (!folder.valid())
+        return facts;
+    platform::PutBackInterruptedSwaps(folder, path.filename());
+    return platform::FactsOf(path);
+}
+
+}  // namespace
+
 Result<CheckedState> CheckStatePath(const QString& statePath, const QString& programFolder)
 {
     const QString shown = ShownPath(statePath);
@@ -87,7 +108,7 @@ Result<CheckedState> CheckStatePath(const QString& statePath, const QString& pro
                            "every folder: no file can have that name here. Rename the state "
                            "file on another system, or save the game under another name.")
                 .arg(shown, QString::fromLatin1(device.c_str())));
-    const platform::FileFacts state = platform::FactsOf(ToNative(statePath));
+    const platform::FileFacts state = FactsAfterPutBack(ToNative(statePath));
     const bool onNetwork = state.error && platform::OnNetwork(ToNative(statePath));
     if (state.error) {
         if (onNetwork)

@@ -1,5 +1,6 @@
 #include "File.h"
 
+#include "Calls.h"
 #include "Folder.h"
 #include "Internal.h"
 
@@ -37,8 +38,8 @@ File Opened(HANDLE handle)
 
 HANDLE OpenHandle(const Path& path, DWORD rights, DWORD disposition, DWORD flags)
 {
-    return ::CreateFileW(Win32Path(path).c_str(), rights, kShareAll, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    return calls::createFile(Win32Path(path).c_str(), rights, kShareAll, disposition,
+                             FILE_ATTRIBUTE_NORMAL | flags);
 }
 
 }  // namespace
@@ -170,9 +171,9 @@ Path PathOfHandle(HANDLE handle)
 
 FileFacts FactsOf(const Path& path, bool followLinks)
 {
-    const HANDLE handle = ::CreateFileW(
-        Win32Path(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+    const HANDLE handle = calls::createFile(
+        Win32Path(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
     if (handle == INVALID_HANDLE_VALUE) {
         FileFacts facts;
         facts.error = LastError();
@@ -282,7 +283,7 @@ std::error_code File::writeAll(const void* data, std::size_t size)
 
 std::error_code File::syncData()
 {
-    return ::FlushFileBuffers(m_handle) ? std::error_code() : LastError();
+    return calls::flushFile(m_handle) ? std::error_code() : LastError();
 }
 
 std::error_code File::setPermissions(unsigned permissions)
@@ -297,7 +298,7 @@ std::error_code File::setPermissions(unsigned permissions)
         info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
     if (info.FileAttributes == 0)
         info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return ::SetFileInformationByHandle(m_handle, FileBasicInfo, &info, sizeof info)
+    return calls::setFileInformation(m_handle, FileBasicInfo, &info, sizeof info)
                ? std::error_code()
                : LastError();
 }
@@ -306,7 +307,7 @@ std::error_code File::truncate(std::int64_t size)
 {
     FILE_END_OF_FILE_INFO info{};
     info.EndOfFile.QuadPart = size;
-    return ::SetFileInformationByHandle(m_handle, FileEndOfFileInfo, &info, sizeof info)
+    return calls::setFileInformation(m_handle, FileEndOfFileInfo, &info, sizeof info)
                ? std::error_code()
                : LastError();
 }

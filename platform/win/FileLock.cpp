@@ -1,5 +1,6 @@
 #include "FileLock.h"
 
+#include "Calls.h"
 #include "Internal.h"
 
 #include <algorithm>
@@ -32,9 +33,8 @@ OVERLAPPED FarByte()
 bool LockFar(HANDLE handle, bool exclusive)
 {
     OVERLAPPED at = FarByte();
-    return ::LockFileEx(handle,
-                        (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
-                        0, &at);
+    return calls::lockFile(
+        handle, (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY, 1, 0, &at);
 }
 
 void UnlockFar(HANDLE handle)
@@ -103,9 +103,9 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
     release();
     const auto deadline = Clock::now() + wait;
     for (;;) {
-        const HANDLE handle = ::CreateFileW(
-            Win32Path(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr,
-            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const HANDLE handle = calls::createFile(
+            Win32Path(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, OPEN_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
             const bool busy = error == ERROR_SHARING_VIOLATION || BeingRemoved(path, error);
@@ -156,8 +156,8 @@ std::error_code FileLock::lockAt(const Path& path, const Folder& folder, const P
     for (;;) {
         // A link in the state's place is opened as itself and refused: never followed.
         const HANDLE handle =
-            ::CreateFileW(Win32Path(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            calls::createFile(Win32Path(path).c_str(), GENERIC_READ, kShareAll, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_FILE_NOT_FOUND && PauseBefore(missingDeadline))
@@ -188,8 +188,7 @@ void FileLock::release()
         const std::optional<FileStamp> mine = m_file.stamp();
         if (!there.error && mine && SameFile(there.stamp, *mine)) {
             FILE_DISPOSITION_INFO remove{TRUE};
-            ::SetFileInformationByHandle(m_file.native(), FileDispositionInfo, &remove,
-                                         sizeof remove);
+            calls::setFileInformation(m_file.native(), FileDispositionInfo, &remove, sizeof remove);
         }
     }
     ReleaseWriteLease(m_file);
@@ -213,8 +212,8 @@ std::error_code LockOpenFile(const File& file)
 bool HeldByARun(const Folder& folder, const Path& name)
 {
     const HANDLE handle =
-        ::CreateFileW(Win32Path(PathOfHandle(folder.native()) / name).c_str(), GENERIC_READ,
-                      kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        calls::createFile(Win32Path(PathOfHandle(folder.native()) / name).c_str(), GENERIC_READ,
+                          kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const bool held = !LockFar(handle, false);
@@ -226,8 +225,8 @@ bool HeldByARun(const Folder& folder, const Path& name)
 
 bool FolderLockHeldBy(const Path& path, long pid)
 {
-    const HANDLE handle = ::CreateFileW(Win32Path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE handle = calls::createFile(Win32Path(path).c_str(), GENERIC_READ, kShareAll,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     char text[32] = {};

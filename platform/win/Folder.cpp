@@ -1,5 +1,6 @@
 #include "Folder.h"
 
+#include "Calls.h"
 #include "Internal.h"
 
 namespace platform {
@@ -7,10 +8,10 @@ namespace {
 
 HANDLE OpenFolderHandle(const Path& path, bool followLinks)
 {
-    return ::CreateFileW(
+    return calls::createFile(
         Win32Path(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
-        kShareAll, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+        kShareAll, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
 }
 
 }  // namespace
@@ -69,15 +70,15 @@ FileFacts Folder::factsOf(const Path& name) const
 
 std::error_code Folder::remove(const Path& name)
 {
-    return ::DeleteFileW(Win32Path(PathOfHandle(m_handle) / name).c_str()) ? std::error_code()
-                                                                           : LastError();
+    return calls::deleteFile(Win32Path(PathOfHandle(m_handle) / name).c_str()) ? std::error_code()
+                                                                               : LastError();
 }
 
 std::error_code Folder::rename(const Path& from, const Path& to)
 {
     const Path folder = PathOfHandle(m_handle);
     // Without MOVEFILE_REPLACE_EXISTING a rename never goes over an existing name.
-    if (::MoveFileExW(Win32Path(folder / from).c_str(), Win32Path(folder / to).c_str(), 0))
+    if (calls::moveFile(Win32Path(folder / from).c_str(), Win32Path(folder / to).c_str(), 0))
         return {};
     const DWORD error = ::GetLastError();
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
@@ -97,8 +98,8 @@ Folder Folder::duplicate() const
 std::error_code Folder::renameOver(const Path& from, const Path& to)
 {
     const Path folder = PathOfHandle(m_handle);
-    return ::MoveFileExW(Win32Path(folder / from).c_str(), Win32Path(folder / to).c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+    return calls::moveFile(Win32Path(folder / from).c_str(), Win32Path(folder / to).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? std::error_code()
                : LastError();
 }
@@ -114,8 +115,8 @@ std::error_code Folder::link(const File& file, const Path& name)
     const Path target = PathOfHandle(file.native());
     if (target.empty())
         return LastError();
-    if (::CreateHardLinkW(Win32Path(PathOfHandle(m_handle) / name).c_str(),
-                          Win32Path(target).c_str(), nullptr))
+    if (calls::createHardLink(Win32Path(PathOfHandle(m_handle) / name).c_str(),
+                              Win32Path(target).c_str()))
         return {};
     const DWORD error = ::GetLastError();
     return error == ERROR_ALREADY_EXISTS ? std::make_error_code(std::errc::file_exists)
@@ -143,9 +144,8 @@ bool MayWriteIn(const Path& folder)
 {
     // Asked the only way that counts every ACL: a file that removes itself when closed.
     const Path probe = folder / L".cindral-probe";
-    const HANDLE handle =
-        ::CreateFileW(Win32Path(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    const HANDLE handle = calls::createFile(Win32Path(probe).c_str(), GENERIC_WRITE, 0, CREATE_NEW,
+                                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE);
     if (handle == INVALID_HANDLE_VALUE)
         return ::GetLastError() == ERROR_FILE_EXISTS;
     ::CloseHandle(handle);
@@ -154,8 +154,8 @@ bool MayWriteIn(const Path& folder)
 
 bool MayRead(const Path& path)
 {
-    const HANDLE handle = ::CreateFileW(Win32Path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = calls::createFile(Win32Path(path).c_str(), GENERIC_READ, kShareAll,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     ::CloseHandle(handle);

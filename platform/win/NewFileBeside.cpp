@@ -1,5 +1,6 @@
 #include "NewFileBeside.h"
 
+#include "Calls.h"
 #include "FileLock.h"
 #include "Internal.h"
 #include "Lease.h"
@@ -20,6 +21,10 @@ constexpr std::size_t kNameStartKept = 100;
 constexpr int kReplaceTries = 20;
 constexpr auto kReplacePause = std::chrono::milliseconds(50);
 
+// Ends the temporary name of a replaced file, which is a state's only copy while a replace is
+// stopped half way: never a leftover to remove.
+constexpr const wchar_t* kOldFileMark = L"~old";
+
 std::wstring Prefix(const std::wstring& fileName)
 {
     return L"." + fileName.substr(0, kNameStartKept) + TemporaryNameTag(fileName);
@@ -29,6 +34,45 @@ bool Busy(DWORD error)
 {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
            error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_LOCK_VIOLATION;
+}
+
+// Removes the new files of runs that ended before their replace.
+void RemoveLeftovers(const Folder& folder, const std::wstring& prefix)
+{
+    Folder writable = folder.duplicate();
+    for (const Path& entry : folder.entryNames()) {
+        const std::wstring name = entry.wstring();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            folder.factsOf(entry).kind == FileKind::Regular && !HeldByARun(folder, entry))
+            (void)writable.remove(entry);
+    }
+}
+
+enum class Finish { Moved, Undone, Stuck };
+
+// After ReplaceFileW moved the old file to `old` and left the new one at `from`: the new file is
+// moved in, or else the old one back. Stuck when neither reaches the name; `error` is the cause.
+Finish FinishReplace(const std::wstring& from, const std::wstring& to, const std::wstring& old,
+                     DWORD& error)
+{
+    for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
+        if (calls::moveFile(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            (void)calls::deleteFile(old.c_str());
+            return Finish::Moved;
+        }
+        error = ::GetLastError();
+        if (!Busy(error))
+            break;
+        std::this_thread::sleep_for(kReplacePause);
+    }
+    for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
+        if (calls::moveFile(old.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+            return Finish::Undone;
+        if (!Busy(::GetLastError()))
+            break;
+        std::this_thread::sleep_for(kReplacePause);
+    }
+    return Finish::Stuck;
 }
 
 }  // namespace
@@ -57,7 +101,8 @@ NewFileBeside::NewFileBeside(const Folder& folder, const Path& name)
 
 NewFileBeside::~NewFileBeside()
 {
-    if (!m_name.empty() && !m_nameHoldsReplaced) {
+    // A replace stopped half way leaves the new file to the next run, with the old one.
+    if (!m_name.empty() && !m_nameHoldsReplaced && m_oldKeptAs.empty()) {
         (void)m_file.close();
         (void)m_folder.remove(m_name);
     }
@@ -79,13 +124,7 @@ void NewFileBeside::prepare() {}
 
 void NewFileBeside::removeLeftovers()
 {
-    const std::wstring prefix = Prefix(m_fileName);
-    for (const Path& entry : m_folder.entryNames()) {
-        const std::wstring name = entry.wstring();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
-            m_folder.factsOf(entry).kind == FileKind::Regular && !HeldByARun(m_folder, entry))
-            (void)m_folder.remove(entry);
-    }
+    RemoveLeftovers(m_folder, Prefix(m_fileName));
 }
 
 bool NewFileBeside::openNamed()
@@ -126,22 +165,39 @@ std::error_code NewFileBeside::renameOverTarget()
     const std::wstring from = Win32Path(folder / m_name), to = Win32Path(folder / m_fileName);
     // ReplaceFileW keeps the old file's attributes and security, and replaces a file that is
     // open with every kind of sharing (our own lock on the state holds it open), where a rename
-    // over it is refused. It moves the old file aside first, though: in that moment the name
-    // is free, and a program opening it then finds nothing (our own opening waits a little).
+    // over it is refused. It moves the old file aside first: in that moment the name is free,
+    // and a program opening it then finds nothing (our own opening waits a little). The old file
+    // goes to a name of ours rather than away, so a replace stopped half way (another program
+    // holding the new file) can be finished or undone, and a killed run's next run finds it.
+    const Path oldName = Path(Prefix(m_fileName) + RandomNameSuffix() + kOldFileMark);
+    const std::wstring old = Win32Path(folder / oldName);
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
         const bool exists = ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES;
-        const bool done =
-            exists ? ::ReplaceFileW(to.c_str(), from.c_str(), nullptr,
-                                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
-                                    nullptr, nullptr)
-                   : ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+        const bool done = exists
+                              ? calls::replaceFile(to.c_str(), from.c_str(), old.c_str(),
+                                                   REPLACEFILE_IGNORE_MERGE_ERRORS |
+                                                       REPLACEFILE_IGNORE_ACL_ERRORS)
+                              : calls::moveFile(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+        error = done ? ERROR_SUCCESS : ::GetLastError();
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            // The old file went to its new name, the new one stayed where it was: the state's
+            // name is empty. The move is finished, or else the old file goes back.
+            switch (FinishReplace(from, to, old, error)) {
+            case Finish::Moved: m_name.clear(); return {};
+            case Finish::Undone: break;
+            case Finish::Stuck: m_oldKeptAs = oldName; break;
+            }
+            break;
+        }
         if (done) {
             m_name.clear();
+            (void)m_folder.remove(oldName);
             return {};
         }
-        error = ::GetLastError();
-        if (!Busy(error))
+        // With a name for the old file, ERROR_UNABLE_TO_MOVE_REPLACEMENT leaves both files under
+        // their own names, as a busy one does: tried again.
+        if (!Busy(error) && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT)
             break;
         std::this_thread::sleep_for(kReplacePause);
     }
@@ -175,7 +231,28 @@ std::error_code NewFileBeside::putReplacedBack()
 void NewFileBeside::dropReplaced(const FileFacts&) {}
 
 // Nothing here swaps two names: a replace moves the old file aside and the new one in.
-void PutBackInterruptedSwaps(const Folder&, const Path&) {}
+// A replace stopped between moving the old file aside and the new one in (the run killed, or both
+// moves refused) left the state's name empty and the old file under a name of ours: it goes back.
+// One left beside a state that has a file again is a finished replace's: removed.
+void PutBackInterruptedSwaps(const Folder& folder, const Path& name)
+{
+    const std::wstring prefix = Prefix(name.native());
+    const std::wstring mark = kOldFileMark;
+    Folder writable = folder.duplicate();
+    for (const Path& entry : folder.entryNames()) {
+        const std::wstring found = entry.native();
+        if (found.size() != prefix.size() + 6 + mark.size() ||
+            found.compare(0, prefix.size(), prefix) != 0 ||
+            found.compare(found.size() - mark.size(), mark.size(), mark) != 0 ||
+            folder.factsOf(entry).kind != FileKind::Regular || HeldByARun(folder, entry))
+            continue;
+        const std::error_code back = writable.rename(entry, name);
+        if (back == std::errc::file_exists)
+            (void)writable.remove(entry);
+        else if (!back)
+            RemoveLeftovers(folder, prefix);  // the new file of that replace, never reported saved
+    }
+}
 
 bool NewFileBeside::holdsOurs() const
 {
