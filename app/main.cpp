@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QFileInfo>
 
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
@@ -26,12 +25,11 @@ std::optional<int> AnswerWithoutDisplay(int argc, char** argv)
         args << QString::fromLocal8Bit(argv[i]);
     const app::EditorStart start = app::ParseEditorArguments(args);
     if (start.action == app::EditorStart::Action::Help)
-        std::fputs(qUtf8Printable(app::EditorUsage()), stdout);
-    else if (start.action == app::EditorStart::Action::Version)
-        std::puts("cindral-editor " CINDRAL_VERSION);
-    else
-        return std::nullopt;
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_SUCCESS : EXIT_FAILURE;
+        return platform::TellUser(app::EditorUsage().toStdString()) ? EXIT_SUCCESS : EXIT_FAILURE;
+    if (start.action == app::EditorStart::Action::Version)
+        return platform::TellUser("cindral-editor " CINDRAL_VERSION "\n") ? EXIT_SUCCESS
+                                                                          : EXIT_FAILURE;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -44,13 +42,13 @@ int main(int argc, char** argv)
     // wrong.
     const std::string qtPlatform = qgetenv("QT_QPA_PLATFORM").toStdString();
     if (!platform::DisplayNamed(qtPlatform)) {
-        std::fputs("cindral-editor: no display to show the window on (DISPLAY and WAYLAND_DISPLAY "
-                   "are unset); cindral-party works without one.\n",
-                   stderr);
+        platform::TellUser("cindral-editor: no display to show the window on (DISPLAY and "
+                           "WAYLAND_DISPLAY are unset); cindral-party works without one.\n",
+                           true);
         return EXIT_FAILURE;
     }
     if (const std::string reason = platform::DisplayUnreachable(qtPlatform); !reason.empty()) {
-        std::fprintf(stderr, "cindral-editor: cannot open the display: %s\n", reason.c_str());
+        platform::TellUser("cindral-editor: cannot open the display: " + reason + "\n", true);
         return EXIT_FAILURE;
     }
     std::optional<app::DisplayGuard> guard(std::in_place);
@@ -64,9 +62,9 @@ int main(int argc, char** argv)
     // Qt has taken its own options (-platform and the like); the rest are the editor's.
     const app::EditorStart start = app::ParseEditorArguments(app.arguments().mid(1));
     if (start.action == app::EditorStart::Action::Wrong) {
-        std::fprintf(stderr,
-                     "cindral-editor: %s\nTry 'cindral-editor --help' for more information.\n",
-                     qUtf8Printable(start.error));
+        platform::TellUser("cindral-editor: " + start.error.toStdString() +
+                               "\nTry 'cindral-editor --help' for more information.\n",
+                           true);
         return 2;
     }
 

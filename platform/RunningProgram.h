@@ -5,6 +5,7 @@
 #include "File.h"
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -35,5 +36,10 @@ bool DisplayNamed(const std::string& qtPlatform);
 // Why the named display cannot be opened, where the environment tells before Qt is asked (and a
 // library under Qt would print its own line first); empty otherwise, and always on Windows.
 std::string DisplayUnreachable(const std::string& qtPlatform);
+
+// Writes `text` (UTF-8) to standard output, or standard error, where the user reads it. A window
+// program on Windows starts with neither: it writes to the console of the prompt it was started
+// from, unless its output was redirected. False when the text could not be written.
+bool TellUser(std::string_view text, bool asError = false);
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "RunningProgram.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -79,6 +80,13 @@ std::string DisplayUnreachable(const std::string& qtPlatform)
 long ParentProcessId()
 {
     return long(::getppid());
+}
+
+bool TellUser(std::string_view text, bool asError)
+{
+    std::FILE* stream = asError ? stderr : stdout;
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
+           std::fflush(stream) == 0 && !std::ferror(stream);
 }
 
 }  // namespace platform

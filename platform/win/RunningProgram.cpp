@@ -73,6 +73,53 @@ bool EndWithThisProcess(long long processId)
     return assigned;
 }
 
+namespace {
+
+// The handle this program's words go to: the one it was given (a file or a pipe, when
+// redirected), or else the console of the prompt it was started from. A window program starts
+// with none: it takes its parent's console. Null when nobody would read them (started from the
+// desktop).
+HANDLE OutputHandle(DWORD which)
+{
+    const HANDLE given = ::GetStdHandle(which);
+    if (given && given != INVALID_HANDLE_VALUE && ::GetFileType(given) != FILE_TYPE_UNKNOWN)
+        return given;
+    // Refused as "access denied" when it has a console already (Wine gives one to a window
+    // program started from a console program): that one is used.
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::GetLastError() != ERROR_ACCESS_DENIED)
+        return nullptr;
+    static const HANDLE console =
+        ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    return console == INVALID_HANDLE_VALUE ? nullptr : console;
+}
+
+}  // namespace
+
+bool TellUser(std::string_view text, bool asError)
+{
+    const HANDLE out = OutputHandle(asError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    if (!out)
+        return true;  // nowhere to write, as for any window program started from the desktop
+    DWORD mode = 0;
+    if (::GetConsoleMode(out, &mode)) {
+        // A console shows UTF-16 whatever its code page; a newline alone ends a line there too.
+        std::wstring wide(text.size(), L'\0');
+        wide.resize(std::size_t(::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()),
+                                                      wide.data(), int(wide.size()))));
+        DWORD written = 0;
+        return ::WriteConsoleW(out, wide.data(), DWORD(wide.size()), &written, nullptr) &&
+               written == wide.size();
+    }
+    // A file or a pipe gets the bytes, with Windows' line ends.
+    std::string bytes;
+    for (char c : text)
+        bytes += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    DWORD written = 0;
+    return ::WriteFile(out, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
 long ParentProcessId()
 {
     const DWORD self = ::GetCurrentProcessId();

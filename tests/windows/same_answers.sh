@@ -35,15 +35,18 @@ for state in "$@"; do
   # The same state for both, at a path with spaces and letters beyond ASCII.
   copy="$work/état de $(basename "$state").000"
   cp "$state" "$copy"
-  "$work/here/Unvell" -dec "$copy" >/dev/null 2>&1
+  "$work/here/Unvell" -dec "$copy" >/dev/null 2>"$work/said-here"
   here=$?
-  wine "$work/windows/Unvell.exe" -dec "$(windows_path "$copy")" >/dev/null 2>&1
+  wine "$work/windows/Unvell.exe" -dec "$(windows_path "$copy")" >/dev/null 2>"$work/said-there"
   there=$?
   if [ "$here" -eq "$there" ] && { [ "$here" -ne 0 ] || cmp -s "$work/here/newstate.dec" "$work/windows/newstate.dec"; }; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
     echo "differs: $(basename "$state") (exit $here here, $there on Windows)"
+    # Each decompressor's own words, so a failure says its cause.
+    echo "  here: $(tr -d '\r' <"$work/said-here")"
+    echo "  on Windows: $(tr -d '\r' <"$work/said-there")"
   fi
 done
 
