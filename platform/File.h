@@ -157,8 +157,8 @@ std::error_code LastError();
 
 // The error says the disk (or the user's share of it) is full.
 bool DiskFull(const std::error_code& error);
-// The error says another program holds the file open and lets nobody replace it (Windows'
-// sharing modes; a POSIX system has none).
+// The error says another program holds the file open and lets nobody replace it, or is removing
+// it (Windows' sharing modes and pending deletes; a POSIX system has neither).
 bool HeldOpenElsewhere(const std::error_code& error);
 
 }  // namespace platform

@@ -2,7 +2,12 @@
 
 #include "Container.h"
 #include "File.h"
+#include "Folder.h"
 #include "Snapshot.h"
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 namespace unvell {
 namespace {
@@ -17,13 +22,39 @@ std::string Cause(const std::error_code& error)
     return error.message();
 }
 
+// A file another program holds for a moment (a virus scanner or an indexer opening a new file,
+// a save still being closed) is waited for, this long at most.
+constexpr auto kHeldWait = std::chrono::seconds(5);
+constexpr auto kHeldPause = std::chrono::milliseconds(50);
+
+std::error_code WhileHeld(const std::function<std::error_code()>& attempt)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kHeldWait;
+    for (;;) {
+        const std::error_code error = attempt();
+        if (!platform::HeldOpenElsewhere(error) || std::chrono::steady_clock::now() >= deadline)
+            return error;
+        std::this_thread::sleep_for(kHeldPause);
+    }
+}
+
+// A file that is not there needs no removing.
+std::error_code Removed(const std::error_code& error)
+{
+    return error == std::errc::no_such_file_or_directory ? std::error_code() : error;
+}
+
 // Streams the state into `partial`, then walks the written image. Returns the exit code.
 Status WriteCheckedImage(platform::File& input, const fs::path& partial)
 {
     // Never through a link: a link put in the folder must not lead the image elsewhere.
-    platform::File output = platform::File::createOrTruncate(partial, 0644);
+    platform::File output;
+    const std::error_code created = WhileHeld([&] {
+        output = platform::File::createOrTruncate(partial, 0644);
+        return output.error();
+    });
     if (!output.valid())
-        return Status::failed("cannot create " + partial.string() + ": " + Cause(output.error()));
+        return Status::failed("cannot create " + partial.string() + ": " + Cause(created));
     std::error_code writeError;
     std::size_t written = 0;
     const ByteSource source = [&](std::span<std::uint8_t> buffer) -> std::ptrdiff_t {
@@ -57,11 +88,15 @@ Status WriteCheckedImage(platform::File& input, const fs::path& partial)
 
 Status DecompressToFolder(const fs::path& statePath, const fs::path& folder)
 {
-    platform::File input = platform::File::open(statePath, platform::Access::Read);
+    platform::File input;
+    std::error_code opened = WhileHeld([&] {
+        input = platform::File::open(statePath, platform::Access::Read);
+        return input.error();
+    });
     if (!input.valid())
-        return Status::failed(input.error() == std::errc::no_such_file_or_directory
+        return Status::failed(opened == std::errc::no_such_file_or_directory
                                   ? std::string("the file does not exist")
-                                  : "cannot open the file: " + Cause(input.error()));
+                                  : "cannot open the file: " + Cause(opened));
     const platform::FileFacts facts = input.facts();
     if (facts.error)
         return Status::failed(Cause(facts.error));
@@ -73,28 +108,35 @@ Status DecompressToFolder(const fs::path& statePath, const fs::path& folder)
         return Status::notAState("the file is far too large to be a save state");
 
     // Written under a temporary name and renamed, so "newstate.dec" is either whole or absent.
-    const fs::path partial =
-        folder / (std::string(kWorkingCopyName) + std::string(protocol::kPartialSuffix));
+    const fs::path partialName =
+        std::string(kWorkingCopyName) + std::string(protocol::kPartialSuffix);
+    const fs::path partial = folder / partialName;
     const fs::path workingCopy = folder / kWorkingCopyName;
     const fs::path flag = folder / kCompletionFlagName;
-    std::error_code ec;
+    platform::Folder here = platform::Folder::open(folder);
+    if (!here.valid())
+        return Status::failed("cannot open the folder " + folder.string() + ": " +
+                              Cause(here.error()));
     // A flag or image of an earlier run would tell a waiting editor that this one is done.
-    fs::remove(flag, ec);
-    fs::remove(workingCopy, ec);
+    for (const fs::path& stale : {flag.filename(), workingCopy.filename()})
+        (void)WhileHeld([&] { return Removed(here.remove(stale)); });
     if (Status written = WriteCheckedImage(input, partial); !written.ok()) {
-        fs::remove(partial, ec);
+        (void)here.remove(partialName);
         return written;
     }
-    fs::rename(partial, workingCopy, ec);
-    if (ec) {
-        fs::remove(partial, ec);
-        return Status::failed("cannot write " + workingCopy.string() + ": " + ec.message());
+    if (std::error_code renamed =
+            WhileHeld([&] { return here.renameOver(partialName, workingCopy.filename()); })) {
+        (void)here.remove(partialName);
+        return Status::failed("cannot write " + workingCopy.string() + ": " + Cause(renamed));
     }
-    platform::File created = platform::File::createOrTruncate(flag, 0644);
+    platform::File created;
+    const std::error_code made = WhileHeld([&] {
+        created = platform::File::createOrTruncate(flag, 0644);
+        return created.error();
+    });
     if (!created.valid()) {
-        const std::error_code error = created.error();
-        fs::remove(workingCopy, ec);
-        return Status::failed("cannot create " + flag.string() + ": " + Cause(error));
+        (void)here.remove(workingCopy.filename());
+        return Status::failed("cannot create " + flag.string() + ": " + Cause(made));
     }
     return {};
 }

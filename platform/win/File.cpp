@@ -64,7 +64,8 @@ bool HeldOpenElsewhere(const std::error_code& error)
 {
     return error.category() == std::system_category() &&
            (error.value() == ERROR_SHARING_VIOLATION || error.value() == ERROR_LOCK_VIOLATION ||
-            error.value() == ERROR_UNABLE_TO_REMOVE_REPLACED);
+            error.value() == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+            error.value() == ERROR_DELETE_PENDING);
 }
 
 FileFacts FactsOfHandle(HANDLE handle)

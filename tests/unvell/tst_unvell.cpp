@@ -5,11 +5,19 @@
 #include "SnapshotGenerator.h"
 #include "StagingProtocol.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <thread>
+
 #include <zlib.h>
+
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
 
 using namespace testsupport;
 
@@ -192,6 +200,44 @@ private slots:
         QVERIFY(ReadBytes(folder.file("newstate.dec")) == image);
         QVERIFY(QFile::exists(folder.file("flag.unv")));
         QVERIFY(!QFile::exists(folder.file("newstate.dec.part")));
+    }
+
+    // On Windows a scanner or an indexer opens a new file for a moment, with no sharing: the
+    // decompressor waits that out instead of failing the load.
+    void aFileHeldForAMomentIsWaitedFor_data()
+    {
+        QTest::addColumn<QString>("held");
+        QTest::newRow("the state") << QStringLiteral("state.000");
+        QTest::newRow("the last run's image") << QStringLiteral("newstate.dec");
+        QTest::newRow("the last run's flag") << QStringLiteral("flag.unv");
+    }
+    void aFileHeldForAMomentIsWaitedFor()
+    {
+#if defined(Q_OS_WIN)
+        QFETCH(QString, held);
+        QTemporaryDir folder;
+        const QByteArray image = MakeImage(StateRecipe());
+        const QString state = folder.filePath("state.000");
+        WriteBytes(state, Pack(image, Packing::Gzip));
+        WriteBytes(folder.filePath("newstate.dec"), "an image of an earlier run");
+        WriteBytes(folder.filePath("flag.unv"), "");
+        const HANDLE holder = ::CreateFileW(
+            reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(folder.filePath(held)).utf16()),
+            GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        QVERIFY(holder != INVALID_HANDLE_VALUE);
+        std::thread release([holder] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            ::CloseHandle(holder);
+        });
+        const unvell::Status status = unvell::DecompressToFolder(
+            state.toStdWString(), QDir::toNativeSeparators(folder.path()).toStdWString());
+        release.join();
+        QVERIFY2(status.ok(), status.cause().c_str());
+        QVERIFY(ReadBytes(folder.filePath("newstate.dec")) == image);
+        QVERIFY(QFile::exists(folder.filePath("flag.unv")));
+#else
+        QSKIP("POSIX systems have no sharing modes: nobody can hold a file this way");
+#endif
     }
 
     void programJoinsUnquotedWords()
