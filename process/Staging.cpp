@@ -64,7 +64,8 @@ Outcome StagingFrame::LockState(const CheckedState& state)
                                     .arg(ShownPath(m_context.programFolder)));
     // From here on the folder is the one the frame works in: the decompressor's own, or the
     // user's copy of it where that one is read-only.
-    const Result<QString> folder = ResolveStagingFolder(m_context.programFolder);
+    const QString installed = m_context.programFolder;
+    const Result<QString> folder = ResolveStagingFolder(installed);
     if (!folder)
         return folder.failure();
     if (folder.value() != m_context.programFolder) {
@@ -83,6 +84,8 @@ Outcome StagingFrame::LockState(const CheckedState& state)
             LockProgramFolder(m_folderLock, m_context.programFolder, m_context.lockWait);
         !locked)
         return locked;
+    if (Outcome copied = RefreshDecompressorCopy(installed, m_context.programFolder); !copied)
+        return copied;
     // A program that has the state open is still writing it (the emulator saving in parts):
     // read or replace it only once that program has finished, never half of its save.
     if (m_stateLock.settle(m_context.lockWait) == platform::Openers::Others)

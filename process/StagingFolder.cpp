@@ -63,7 +63,10 @@ Outcome Prepare(const QString& folder, const QString& installed)
         return Unusable(QStringLiteral("it is not writable"));
     if (!platform::MayRunPrograms(ToNative(folder)))
         return Unusable(QStringLiteral("its file system does not run programs (noexec)"));
-    return RefreshCopy(installed, folder);
+    if (!QFileInfo(installed).isFile())
+        return Unusable(
+            QStringLiteral("the decompressor %1 cannot be read whole").arg(ShownPath(installed)));
+    return Outcome::success();
 }
 
 // A folder named by an environment variable, which the XDG rules take only as an absolute path.
@@ -126,6 +129,19 @@ Result<QString> ResolveStagingFolder(const QString& decompressorFolder)
         QStringLiteral("The program folder %1 cannot hold the editor's working "
                        "files (%2), and no folder of yours can: tried %3.")
             .arg(ShownPath(decompressorFolder), own.message(), tried.join(QStringLiteral(", "))));
+}
+
+Outcome RefreshDecompressorCopy(const QString& decompressorFolder, const QString& stagingFolder)
+{
+    if (stagingFolder == decompressorFolder)
+        return Outcome::success();
+    const Outcome copied = RefreshCopy(DecompressorPath(decompressorFolder), stagingFolder);
+    if (copied)
+        return copied;
+    return Outcome::failure(ErrorKind::FolderNotWritable,
+                            QStringLiteral("The editor's working folder %1 cannot hold a copy of "
+                                           "the decompressor: %2.")
+                                .arg(ShownPath(stagingFolder), copied.message()));
 }
 
 }  // namespace Process

@@ -25,8 +25,14 @@ QStringList UserStagingFolders();
 
 // `decompressorFolder` when it is writable and nobody else may write it; else the first
 // per-user folder that is a real folder of this user's alone and can hold and run a private
-// copy of the decompressor, refreshed whenever its bytes differ from the installed one. The
-// message of a failure names every folder tried and why it would not do.
+// copy of the decompressor. The message of a failure names every folder tried and why it would
+// not do.
 Result<QString> ResolveStagingFolder(const QString& decompressorFolder);
+
+// Puts a private copy of the decompressor in `decompressorFolder` into `stagingFolder`, unless
+// one with the same bytes is there (after an upgrade it differs). Run only under the staging
+// folder's lock: two programs starting at once then never replace the copy under each other.
+// Nothing to do where the two folders are one.
+Outcome RefreshDecompressorCopy(const QString& decompressorFolder, const QString& stagingFolder);
 
 }  // namespace Process

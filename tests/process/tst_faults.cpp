@@ -5,6 +5,8 @@
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
 #include "StagingFolder.h"
+#include "StagingLocks.h"
+#include "StagingNames.h"
 #include "StateFile.h"
 
 #include <QDateTime>
@@ -179,6 +181,49 @@ private slots:
                  ReadBytes(DecompressorPath(folder.path())));
         QVERIFY(!QFile::exists(QDir(userFolder).filePath(kWorkingCopyName)));
         QVERIFY(!folder.hasLeftovers());
+    }
+
+    void theUsersCopyIsRefreshedOnlyUnderTheFolderLock()
+    {
+        // After an upgrade two programs start at once: the one still waiting for the working
+        // folder's lock must not replace the copy of the decompressor the other is running.
+        QTemporaryDir states;
+        const QString path = states.filePath("game.000");
+        WriteBytes(path, m_gzip);
+        ProgramFolder folder;
+        const QString userFolder = UserStagingFolders().first();
+        const QString copy = DecompressorPath(userFolder);
+        PartyState party;
+        {
+            Unwritable lock(folder.path());
+            if (!lock.ok())
+                QSKIP("this machine cannot make a folder unwritable for this user");
+            QVERIFY(LoadState(path, folder.context(), party).ok());
+        }
+        const QByteArray before = ReadBytes(copy);
+        QVERIFY(!before.isEmpty());
+        // The upgrade: the installed decompressor's bytes change (a trailer it never reads).
+        const QString installed = DecompressorPath(folder.path());
+        WriteBytes(installed, ReadBytes(installed) + QByteArray("upgraded"));
+        QFile::setPermissions(installed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        Unwritable lock(folder.path());
+        QVERIFY(lock.ok());
+
+        platform::FileLock otherRun;
+        QVERIFY(LockProgramFolder(otherRun, userFolder, std::chrono::seconds(1)).ok());
+        StagingContext waiting = folder.context();
+        waiting.lockWait = std::chrono::milliseconds(300);
+        QCOMPARE(LoadState(path, waiting, party).kind(), ErrorKind::Busy);
+        QVERIFY2(ReadBytes(copy) == before, "the copy was replaced under the other run");
+        QStringList present = FilesIn(userFolder),
+                    expected{QFileInfo(copy).fileName(), QString(kFolderLockName)};
+        present.sort();
+        expected.sort();
+        QCOMPARE(present, expected);
+
+        otherRun.release();
+        QVERIFY(LoadState(path, folder.context(), party).ok());
+        QVERIFY(ReadBytes(copy) == ReadBytes(installed));
     }
 
     void noexecRuntimeFolderIsPassedOver()
