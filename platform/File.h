@@ -155,6 +155,11 @@ std::error_code CopyStable(const File& from, File& to);
 // The error of the last system call, for the implementation's own use.
 std::error_code LastError();
 
+// The path as the file system spells it. On Windows, where names that differ only in case
+// reach one file, each name is given as its folder keeps it (and the drive as Windows names it),
+// so that one file has one spelling; elsewhere, and where the path reaches nothing, as given.
+Path SpelledAsStored(const Path& path);
+
 // The error says the disk (or the user's share of it) is full.
 bool DiskFull(const std::error_code& error);
 // The error says another program holds the file open and lets nobody replace it, or is removing

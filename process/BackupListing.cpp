@@ -8,28 +8,25 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace Process {
 
-Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath)
+namespace {
+
+// The trusted backups of one group folder, newest first; none where the group is missing.
+Outcome AddGroup(const platform::Folder& root, const QString& backupFolder,
+                 const QString& groupName, QList<Backup>& backups)
 {
-    QList<Backup> backups;  // none yet where a folder is missing
-    Result<platform::Folder> root = OpenOwnFolder(backupFolder, false);
-    if (!root && root.failure().kind() != ErrorKind::NotFound)
-        return root.failure();
-    const QString groupName = BackupGroupName(ResolvedStatePath(statePath));
-    Result<platform::Folder> group = Outcome::failure(ErrorKind::NotFound, {});
-    if (root)
-        group = OpenOwnSubfolder(root.value(), backupFolder, groupName, false);
-    if (!group && group.failure().kind() != ErrorKind::NotFound)
-        return group.failure();
+    Result<platform::Folder> group = OpenOwnSubfolder(root, backupFolder, groupName, false);
     if (!group)
-        return backups;
+        return group.failure().kind() == ErrorKind::NotFound ? Outcome::success()
+                                                             : Outcome(group.failure());
     const QDir groupDir(QDir(backupFolder).filePath(groupName));
     for (const BackupEntry& entry : BackupEntries(group.value(), true)) {
         if (!entry.trusted)
             continue;
         Backup backup;
-        backup.number = int(backups.size()) + 1;
         backup.sequence = entry.sequence;
         backup.time = entry.time;
         backup.size = entry.stamp.size;
@@ -37,6 +34,33 @@ Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& st
         backup.stamp = entry.stamp;
         backups.append(backup);
     }
+    return Outcome::success();
+}
+
+}  // namespace
+
+Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& statePath)
+{
+    QList<Backup> backups;  // none yet where a folder is missing
+    Result<platform::Folder> root = OpenOwnFolder(backupFolder, false);
+    if (!root && root.failure().kind() != ErrorKind::NotFound)
+        return root.failure();
+    if (!root)
+        return backups;
+    const QString groupName = BackupGroupName(ResolvedStatePath(statePath));
+    if (Outcome added = AddGroup(root.value(), backupFolder, groupName, backups); !added)
+        return added;
+    // A group named from the path as it was typed, in another case than the file's own (on
+    // Windows, before groups took the file's own spelling), holds backups of the same state.
+    const QString asGiven = BackupGroupName(ResolvedAsGiven(statePath));
+    if (asGiven != groupName) {
+        if (Outcome added = AddGroup(root.value(), backupFolder, asGiven, backups); !added)
+            return added;
+        std::stable_sort(backups.begin(), backups.end(),
+                         [](const Backup& a, const Backup& b) { return a.time > b.time; });
+    }
+    for (qsizetype i = 0; i < backups.size(); ++i)
+        backups[i].number = int(i) + 1;
     return backups;
 }
 

@@ -61,6 +61,14 @@ QDateTime StampTime(const QString& stamp)
 
 QString ResolvedStatePath(const QString& statePath)
 {
+    // Spelled as the file system keeps it, so that names which reach one file on Windows
+    // (GAME.000 and game.000) share one group.
+    const QString resolved = ResolvedAsGiven(statePath);
+    return QDir::fromNativeSeparators(FromNative(platform::SpelledAsStored(ToNative(resolved))));
+}
+
+QString ResolvedAsGiven(const QString& statePath)
+{
     const QFileInfo info(statePath);
     const QString canonical = info.canonicalFilePath();
     if (!canonical.isEmpty())

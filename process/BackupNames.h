@@ -23,8 +23,12 @@ QString DefaultBackupFolder();
 // so two states of the same name in different folders keep apart.
 QString BackupGroupFolder(const QString& backupFolder, const QString& statePath);
 
-// The state's full path with links resolved, so a link and its target share their backups.
+// The state's full path with links resolved, so a link and its target share their backups,
+// spelled as the file system keeps it.
 QString ResolvedStatePath(const QString& statePath);
+// The same as spelled in `statePath`, as groups were named before that: the listing looks there
+// too.
+QString ResolvedAsGiven(const QString& statePath);
 // The group folder's name for a resolved state path.
 QString BackupGroupName(const QString& resolved);
 

@@ -71,6 +71,11 @@ QString FromNative(const platform::Path& path)
 
 namespace {
 
+QString SpelledAsStored(const QString& path)
+{
+    return QDir::fromNativeSeparators(FromNative(platform::SpelledAsStored(ToNative(path))));
+}
+
 // A replace that stopped half way where the system moves the old file aside first (the run
 // killed, or another program holding the new file) left the state's name empty and the old
 // file beside it: it goes back before the state counts as missing.
@@ -158,9 +163,12 @@ Result<CheckedState> CheckStatePath(const QString& statePath, const QString& pro
         return moved;
     CheckedState checked;
     checked.shown = shown;
-    checked.name = ToNative(given.fileName());
-    // As text, for the decompressor (which checks what it reads) and the backups' names.
-    checked.path = QDir(QDir(given.absolutePath()).canonicalPath()).filePath(given.fileName());
+    // As text, for the decompressor (which checks what it reads) and the backups' names; as
+    // the file system spells it, so that on Windows GAME.000 and game.000 are one state, with
+    // one name for its temporary files and its backups, and a save never renames it.
+    checked.path = SpelledAsStored(
+        QDir(QDir(given.absolutePath()).canonicalPath()).filePath(given.fileName()));
+    checked.name = ToNative(QFileInfo(checked.path).fileName());
     platform::FileFacts found = folder->factsOf(checked.name);
     if (found.kind == platform::FileKind::Link) {
         // A link given as the state is followed here, once, on purpose; but not in a folder
@@ -172,7 +180,7 @@ Result<CheckedState> CheckStatePath(const QString& statePath, const QString& pro
                                                    "users may write, so it is not followed; open "
                                                    "the file it leads to instead.")
                                         .arg(shown));
-        const QFileInfo target(given.canonicalFilePath());
+        const QFileInfo target(SpelledAsStored(given.canonicalFilePath()));
         checked.path = target.absoluteFilePath();
         folder = std::make_shared<platform::Folder>(
             platform::Folder::open(ToNative(target.absolutePath())));

@@ -92,6 +92,11 @@ bool HeldOpenElsewhere(const std::error_code&)
     return false;
 }
 
+Path SpelledAsStored(const Path& path)
+{
+    return path;  // one name, one spelling
+}
+
 bool DiskFull(const std::error_code& error)
 {
     return error.category() == std::generic_category() &&

@@ -170,6 +170,23 @@ Path PathOfHandle(HANDLE handle)
     }
 }
 
+Path SpelledAsStored(const Path& path)
+{
+    const HANDLE handle =
+        calls::createFile(Win32Path(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE)
+        return path;
+    std::wstring stored = PathOfHandle(handle).native();
+    ::CloseHandle(handle);
+    // Without the extended form's prefix, as paths are shown and given.
+    if (stored.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        stored = L"\\\\" + stored.substr(8);
+    else if (stored.rfind(L"\\\\?\\", 0) == 0)
+        stored = stored.substr(4);
+    return stored.empty() ? path : Path(stored);
+}
+
 FileFacts FactsOf(const Path& path, bool followLinks)
 {
     const HANDLE handle = calls::createFile(

@@ -1,3 +1,5 @@
+#include "BackupListing.h"
+#include "BackupNames.h"
 #include "Host.h"
 #include "MemberFields.h"
 #include "NameCodec.h"
@@ -7,6 +9,7 @@
 #include "StagingJob.h"
 #include "StateFile.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
@@ -198,6 +201,49 @@ private slots:
         const Outcome loaded = LoadState(path, folder.context(), party);
         QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
         QCOMPARE(ReadBytes(path), image);
+    }
+
+    void namesThatDifferInCaseAreOneStateOnWindows()
+    {
+#if !defined(Q_OS_WIN)
+        QSKIP("names that differ in case are different files here");
+#else
+        QTemporaryDir states;
+        const QString own = states.filePath("Game.000");
+        WriteBytes(own, Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        const QString upper = states.filePath("GAME.000"), lower = states.filePath("game.000");
+        ProgramFolder folder;
+        PartyState party;
+        QVERIFY(LoadState(upper, folder.context(), party).ok());
+        party.block[S(1)].Level = 60;
+        QVERIFY(SaveState(upper, folder.context(), party, false).ok());
+        QVERIFY(LoadState(lower, folder.context(), party).ok());
+        QCOMPARE(party.block[S(1)].Level, 60);
+        party.block[S(1)].Level = 61;
+        QVERIFY(SaveState(lower, folder.context(), party, false).ok());
+
+        // The file keeps its own name, with nothing left beside it.
+        QCOMPARE(QDir(states.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{"Game.000"});
+        // One group of backups, whichever name is asked for.
+        QCOMPARE(QDir(folder.backupFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
+                 1);
+        const Result<QList<Backup>> byOwn = ListBackups(folder.backupFolder(), own);
+        QVERIFY(byOwn && byOwn.value().size() >= 2);
+        for (const QString& name : {upper, lower}) {
+            const Result<QList<Backup>> listed = ListBackups(folder.backupFolder(), name);
+            QVERIFY(listed);
+            QCOMPARE(listed.value().size(), byOwn.value().size());
+            QCOMPARE(listed.value().first().path, byOwn.value().first().path);
+        }
+        // Groups were once named from the path as typed: such a group is listed too.
+        QDir backups(folder.backupFolder());
+        const QString group = backups.entryList(QDir::Dirs | QDir::NoDotAndDotDot).first();
+        QVERIFY(backups.rename(group, BackupGroupName(ResolvedAsGiven(upper))));
+        const Result<QList<Backup>> typed = ListBackups(folder.backupFolder(), upper);
+        QVERIFY(typed);
+        QCOMPARE(typed.value().size(), byOwn.value().size());
+#endif
     }
 
     void namesWindowsKeepsGetAClearMessage_data()
