@@ -56,5 +56,8 @@ bool MayWriteIn(const Path& folder);
 bool MayRead(const Path& path);
 // The permissions a new file gets from the process's file-creation mask.
 unsigned DefaultFilePermissions();
+// What FileFacts::permissions says of a file given `permissions`: the bits themselves where the
+// system keeps them; on Windows only whether it may be written (0600 or 0400).
+unsigned PermissionsAsKept(unsigned permissions);
 
 }  // namespace platform

@@ -50,15 +50,13 @@ Result<QList<Backup>> ListBackups(const QString& backupFolder, const QString& st
     const QString groupName = BackupGroupName(ResolvedStatePath(statePath));
     if (Outcome added = AddGroup(root.value(), backupFolder, groupName, backups); !added)
         return added;
-    // A group named from the path as it was typed, in another case than the file's own (on
-    // Windows, before groups took the file's own spelling), holds backups of the same state.
-    const QString asGiven = BackupGroupName(ResolvedAsGiven(statePath));
-    if (asGiven != groupName) {
-        if (Outcome added = AddGroup(root.value(), backupFolder, asGiven, backups); !added)
+    const QStringList earlier = EarlierBackupGroupNames(statePath);
+    for (const QString& name : earlier)
+        if (Outcome added = AddGroup(root.value(), backupFolder, name, backups); !added)
             return added;
+    if (!earlier.isEmpty())
         std::stable_sort(backups.begin(), backups.end(),
                          [](const Backup& a, const Backup& b) { return a.time > b.time; });
-    }
     for (qsizetype i = 0; i < backups.size(); ++i)
         backups[i].number = int(i) + 1;
     return backups;
@@ -77,8 +75,8 @@ Result<QByteArray> ReadBackup(const Backup& backup)
     if (!group)
         return group.failure();
     const QString shown = ShownPath(backup.path);
-    const platform::File file = platform::File::openIn(
-        group.value(), ToNative(info.fileName()).string(), platform::Access::Read);
+    const platform::File file =
+        platform::File::openIn(group.value(), ToNative(info.fileName()), platform::Access::Read);
     if (!file.valid())
         return Outcome::failure(ErrorKind::Io, QStringLiteral("The backup %1 cannot be opened: %2.")
                                                    .arg(shown, SystemCause(file.error())));

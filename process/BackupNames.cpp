@@ -77,12 +77,36 @@ QString ResolvedAsGiven(const QString& statePath)
     return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
 }
 
-QString BackupGroupName(const QString& resolved)
+namespace {
+
+QString GroupName(const QString& resolved, const QByteArray& hashed)
 {
-    const QByteArray hash =
-        QCryptographicHash::hash(QFile::encodeName(resolved), QCryptographicHash::Sha256).toHex();
+    const QByteArray hash = QCryptographicHash::hash(hashed, QCryptographicHash::Sha256).toHex();
     return NameForBackup(QFileInfo(resolved).fileName()) + QLatin1Char('-') +
            QString::fromLatin1(hash.left(16));
+}
+
+}  // namespace
+
+QString BackupGroupName(const QString& resolved)
+{
+    // UTF-8 whatever the system: Windows' code page would make paths that differ only in the
+    // characters it lacks one group.
+    return GroupName(resolved, resolved.toUtf8());
+}
+
+QStringList EarlierBackupGroupNames(const QString& statePath)
+{
+    // Groups were named from the path as typed, and on Windows hashed in its code page.
+    const QString primary = BackupGroupName(ResolvedStatePath(statePath));
+    QStringList names;
+    for (const QString& resolved : {ResolvedStatePath(statePath), ResolvedAsGiven(statePath)})
+        for (const QByteArray& hashed : {resolved.toUtf8(), QFile::encodeName(resolved)}) {
+            const QString name = GroupName(resolved, hashed);
+            if (name != primary && !names.contains(name))
+                names << name;
+        }
+    return names;
 }
 
 QString DefaultBackupFolder()

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace Process {
 
@@ -26,11 +27,13 @@ QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)
 // The state's full path with links resolved, so a link and its target share their backups,
 // spelled as the file system keeps it.
 QString ResolvedStatePath(const QString& statePath);
-// The same as spelled in `statePath`, as groups were named before that: the listing looks there
-// too.
+// The same as spelled in `statePath`.
 QString ResolvedAsGiven(const QString& statePath);
 // The group folder's name for a resolved state path.
 QString BackupGroupName(const QString& resolved);
+// The names earlier versions gave the state's group where they differ from today's (on Windows:
+// from the path as typed, hashed in the system's code page): listed too, never written.
+QStringList EarlierBackupGroupNames(const QString& statePath);
 
 // The name of a backup numbered `sequence`, taken now, of the state named `stateName`.
 QString NewBackupName(qint64 sequence, const QString& stateName);

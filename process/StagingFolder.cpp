@@ -38,8 +38,8 @@ Outcome RefreshCopy(const QString& installed, const QString& folder)
     const platform::File copy =
         platform::File::open(ToNative(target), platform::Access::Read, false);
     const platform::FileFacts facts = copy.valid() ? copy.facts() : platform::FileFacts{};
-    if (facts.kind == platform::FileKind::Regular && facts.ownedByMe && facts.permissions == 0700 &&
-        ReadWholeFile(copy) == bytes)
+    if (facts.kind == platform::FileKind::Regular && facts.ownedByMe &&
+        facts.permissions == platform::PermissionsAsKept(0700) && ReadWholeFile(copy) == bytes)
         return Outcome::success();
     const Result<FileStamp> written = ReplaceFile(
         target,

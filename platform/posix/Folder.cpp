@@ -178,4 +178,9 @@ unsigned DefaultFilePermissions()
     return 0666 & ~unsigned(mask);
 }
 
+unsigned PermissionsAsKept(unsigned permissions)
+{
+    return permissions & 07777;
+}
+
 }  // namespace platform

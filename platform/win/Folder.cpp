@@ -167,4 +167,9 @@ unsigned DefaultFilePermissions()
     return 0666;
 }
 
+unsigned PermissionsAsKept(unsigned permissions)
+{
+    return (permissions & 0200) ? 0600 : 0400;
+}
+
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include "Lease.h"
 #include "Shared.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -36,13 +37,28 @@ bool Busy(DWORD error)
            error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_LOCK_VIOLATION;
 }
 
+// Whether `entry` is a temporary name beside `fileName` followed by `rest` more characters. Names
+// that differ only in case reach one file, so either may be spelled in any case: the tag is taken
+// from the name as the entry spells it, where the entry holds it whole.
+bool BesideName(const std::wstring& entry, const std::wstring& fileName, std::size_t rest)
+{
+    const std::size_t kept = std::min(fileName.size(), kNameStartKept);
+    if (entry.size() <= kept || entry[0] != L'.' ||
+        ::CompareStringOrdinal(entry.c_str() + 1, int(kept), fileName.c_str(), int(kept), TRUE) !=
+            CSTR_EQUAL)
+        return false;
+    const std::wstring spelled = entry.substr(1, kept);
+    const std::wstring prefix =
+        Prefix(fileName.size() <= kNameStartKept ? spelled : spelled + fileName.substr(kept));
+    return entry.size() == prefix.size() + rest && entry.compare(0, prefix.size(), prefix) == 0;
+}
+
 // Removes the new files of runs that ended before their replace.
-void RemoveLeftovers(const Folder& folder, const std::wstring& prefix)
+void RemoveLeftovers(const Folder& folder, const std::wstring& fileName)
 {
     Folder writable = folder.duplicate();
     for (const Path& entry : folder.entryNames()) {
-        const std::wstring name = entry.wstring();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+        if (BesideName(entry.native(), fileName, 6) &&
             folder.factsOf(entry).kind == FileKind::Regular && !HeldByARun(folder, entry))
             (void)writable.remove(entry);
     }
@@ -124,7 +140,7 @@ void NewFileBeside::prepare() {}
 
 void NewFileBeside::removeLeftovers()
 {
-    RemoveLeftovers(m_folder, Prefix(m_fileName));
+    RemoveLeftovers(m_folder, m_fileName);
 }
 
 bool NewFileBeside::openNamed()
@@ -236,21 +252,24 @@ void NewFileBeside::dropReplaced(const FileFacts&) {}
 // One left beside a state that has a file again is a finished replace's: removed.
 void PutBackInterruptedSwaps(const Folder& folder, const Path& name)
 {
-    const std::wstring prefix = Prefix(name.native());
     const std::wstring mark = kOldFileMark;
     Folder writable = folder.duplicate();
     for (const Path& entry : folder.entryNames()) {
         const std::wstring found = entry.native();
-        if (found.size() != prefix.size() + 6 + mark.size() ||
-            found.compare(0, prefix.size(), prefix) != 0 ||
+        if (!BesideName(found, name.native(), 6 + mark.size()) ||
             found.compare(found.size() - mark.size(), mark.size(), mark) != 0 ||
             folder.factsOf(entry).kind != FileKind::Regular || HeldByARun(folder, entry))
             continue;
-        const std::error_code back = writable.rename(entry, name);
+        // Under the name as the replace spelled it, which is the state's own.
+        const Path own = name.native().size() <= kNameStartKept
+                             ? Path(found.substr(1, name.native().size()))
+                             : name;
+        const std::error_code back = writable.rename(entry, own);
         if (back == std::errc::file_exists)
             (void)writable.remove(entry);
         else if (!back)
-            RemoveLeftovers(folder, prefix);  // the new file of that replace, never reported saved
+            RemoveLeftovers(folder,
+                            name.native());  // that replace's new file, never reported saved
     }
 }
 

@@ -267,9 +267,17 @@ private slots:
         QVERIFY(!m_folder->hasLeftovers());
     }
 
+    void backupsListAndRestore_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain name") << QStringLiteral("kept.000");
+        // The backup's name holds the state's: opened by that name on every system.
+        QTest::newRow("name beyond ASCII") << QStringLiteral("gardée été.000");
+    }
     void backupsListAndRestore()
     {
-        const QString path = writeState("kept.000", Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        QFETCH(QString, name);
+        const QString path = writeState(name, Pack(MakeImage(StateRecipe()), Packing::Gzip));
         const QByteArray original = ReadBytes(path);
         QCOMPARE(run({"backups", path}).out, "No backups of " + path + " yet.\n");
         QCOMPARE(run({"set", path, "--slot", "1", "str=1"}).exitCode, 0);
@@ -282,7 +290,7 @@ private slots:
                  qPrintable(lines.join('\n')));
         QVERIFY(lines[1].contains(QString::number(original.size()) + " bytes"));
         QVERIFY(lines[1].contains(
-            QDir::toNativeSeparators(m_userData.path() + "/cindral-editor/backups/kept.000-")));
+            QDir::toNativeSeparators(m_userData.path() + "/cindral-editor/backups/" + name + "-")));
 
         const Run restored = run({"restore", path, "2"});
         QVERIFY2(restored.exitCode == 0, qPrintable(restored.err));

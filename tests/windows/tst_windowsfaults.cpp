@@ -117,8 +117,11 @@ private slots:
             // The state's name is empty for now; the old bytes are in a backup, and beside it.
             QVERIFY(!QFile::exists(path));
             QVERIFY(AnyBackupHolds(folder.backupFolder(), path, old));
+            // Asked for in another case, as Windows allows: the same state.
             PartyState again;
-            QVERIFY2(LoadState(path, folder.context(), again).ok(), "the next load put it back");
+            QVERIFY2(LoadState(states.filePath(QStringLiteral("EDIT.000")), folder.context(), again)
+                         .ok(),
+                     "the next load put it back");
         }
         PartyState now;
         QVERIFY(LoadState(path, folder.context(), now).ok());
