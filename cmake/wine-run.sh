@@ -6,16 +6,24 @@
 # A suite that has created windows does not always end under Wine once its report is complete
 # (it waits on Wine's server). Its report then decides: 20 seconds after the report's last line
 # the process is stopped, and the status is that of the report's totals.
+#
+# With CINDRAL_WINDOWS_LIKE naming the test build's launcher, the program is started through it,
+# so it sees the environment Windows would give it rather than the Unix variables.
 program=$1
 shift
+launcher=()
+if [ -n "${CINDRAL_WINDOWS_LIKE:-}" ] && [ -f "$CINDRAL_WINDOWS_LIKE" ]; then
+  launcher=("$CINDRAL_WINDOWS_LIKE")
+fi
+unset CINDRAL_WINDOWS_LIKE
 case $(basename "$program") in
 tst_*) ;;
-*) exec wine "$program" "$@" ;;
+*) exec wine "${launcher[@]}" "$program" "$@" ;;
 esac
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-wine "$program" "$@" -o "$out,txt" &
+wine "${launcher[@]}" "$program" "$@" -o "$out,txt" &
 suite=$!
 finished_at=
 while kill -0 "$suite" 2>/dev/null; do
@@ -23,6 +31,10 @@ while kill -0 "$suite" 2>/dev/null; do
     finished_at=${finished_at:-$SECONDS}
     if [ $((SECONDS - finished_at)) -ge 20 ]; then
       kill -KILL "$suite" 2>/dev/null
+      # Started through the launcher, the suite is a process of its own: the one whose command
+      # starts with the program (this script's and its callers' name it later, if at all).
+      name=$(basename "$program")
+      pkill -KILL -f "^([^ ]*[/\\])?${name//./\\.}( |\$)" 2>/dev/null
       wait "$suite" 2>/dev/null
       cat "$out"
       echo "wine-run: the suite did not end after its report; its totals decide"

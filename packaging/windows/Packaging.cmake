@@ -54,8 +54,10 @@ set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/packaging/icons/cindral-editor.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/icons/cindral-editor.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME cindral-editor.exe)
-# (No uninstall-before-install: its question blocks a silent install over an older one; the
-# new files simply take the old ones' places.)
+# Installed over another version, the installer first runs that version's uninstaller, so no
+# file the new version no longer ships stays behind (the question it asks is answered yes by
+# /S). The user's backups and working folder are in local application data: never touched.
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # The Start-menu entry: the editor under its name.
 set(CPACK_PACKAGE_EXECUTABLES cindral-editor "Cindral I Editor")
 include(CPack)

@@ -10,6 +10,7 @@
 #include "frmAbout.h"
 #include "frmEditor.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -829,6 +830,40 @@ private slots:
                 dark += qGray(image.pixel(x, qBound(0, y, image.height() - 1))) < 160;
             QVERIFY2(dark > 0,
                      qPrintable(QStringLiteral("rule %1 missing at %2x").arg(i).arg(scale)));
+        }
+    }
+
+    // Whatever the scale (the run's QT_SCALE_FACTOR here; Windows' display scale under the
+    // Windows plugin): no caption is cut, and the values of a loaded party show whole.
+    void everyCaptionAndValueShowsWhole()
+    {
+        load(writeState("whole.000"));
+        for (QLabel* label : m_editor->findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(m_editor.get()) || label->text().isEmpty() ||
+                !label->pixmap().isNull())
+                continue;
+            QVERIFY2(label->sizeHint().width() <= label->width() + 1 &&
+                         label->fontMetrics().height() <= label->height(),
+                     qPrintable(QStringLiteral("%1 (%2) cut: needs %3x%4, has %5x%6")
+                                    .arg(label->objectName(), label->text())
+                                    .arg(label->sizeHint().width())
+                                    .arg(label->fontMetrics().height())
+                                    .arg(label->width())
+                                    .arg(label->height())));
+        }
+        for (QAbstractButton* button : m_editor->findChildren<QAbstractButton*>()) {
+            if (!button->isVisibleTo(m_editor.get()) || button->text().isEmpty())
+                continue;
+            const QString text = QString(button->text()).remove(QLatin1Char('&'));
+            QVERIFY2(button->fontMetrics().horizontalAdvance(text) < button->width(),
+                     qPrintable(button->objectName() + " cut"));
+        }
+        for (const NumericFieldInfo& info : NumericFields()) {
+            QLineEdit* edit = box(info.boxName);
+            QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->text()) <
+                         edit->contentsRect().width(),
+                     info.boxName);
+            QVERIFY(edit->fontMetrics().height() <= edit->contentsRect().height());
         }
     }
 

@@ -5,11 +5,14 @@
 # - the installer, silent (/S), puts the programs into Program Files with a Start-menu entry and
 #   an uninstaller the system lists; cindral-party.exe set works from there; the editor's window
 #   opens with its caption; the silent uninstall leaves nothing in Program Files.
-# Usage: check_packages.sh BUILD_DIR MAKE_STATE VERSION
+# Every program is started as Windows starts it, without the Unix variables Wine would hand over
+# (the launcher WINDOWS_LIKE removes them).
+# Usage: check_packages.sh BUILD_DIR MAKE_STATE VERSION WINDOWS_LIKE
 set -euo pipefail
 # Any step that fails unexpectedly says which.
 trap 'echo "FAILED: line $LINENO: $BASH_COMMAND"' ERR
-build=$1 make_state=$2 version=$3
+build=$1 make_state=$2 version=$3 windows_like=$4
+run() { wine "$windows_like" "$@"; }
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 prefix="${WINEPREFIX:-$HOME/.wine}"
 work=$(mktemp -d)
@@ -60,22 +63,50 @@ unzip -q "$zip" -d "$work"
 unpacked="$work/$top"
 mkdir -p "$work/states"
 state=$(windows_path "$work/states/Sauvegarde été.000")
-wine "$make_state" "$state" >/dev/null
+run "$make_state" "$state" >/dev/null
 if chattr -R +i "$unpacked" 2>/dev/null; then
-  wine "$unpacked/cindral-party.exe" set "$state" --slot 1 level=42 >/dev/null ||
+  run "$unpacked/cindral-party.exe" set "$state" --slot 1 level=42 >/dev/null ||
     fail "cindral-party.exe set from the read-only folder"
-  wine "$unpacked/cindral-party.exe" show --json "$state" | grep -q '"level": 42' ||
+  run "$unpacked/cindral-party.exe" show --json "$state" | grep -q '"level": 42' ||
     fail "the set from the read-only folder did not reach the state"
-  [ -n "$(find "$prefix/drive_c/users" -path '*AppData/Local/*cindral-editor/Unvell.exe' | head -n 1)" ] ||
-    fail "no private copy of the decompressor in the user's local application data"
+  copy=$(find "$prefix/drive_c/users" -path '*AppData/Local/*cindral-editor/Unvell.exe' | head -n 1)
+  [ -n "$copy" ] || fail "no private copy of the decompressor in the user's local application data"
+  # Once there, the copy serves every later run as it is.
+  before=$(stat -c '%i %Y' "$copy")
+  run "$unpacked/cindral-party.exe" set "$state" --slot 1 level=43 >/dev/null ||
+    fail "a second cindral-party.exe set from the read-only folder"
+  [ "$(stat -c '%i %Y' "$copy")" = "$before" ] || fail "the private copy was written again"
   chattr -R -i "$unpacked"
 else
   echo "note: no immutable attribute here; the read-only run was left out"
 fi
 
-# The installer, silent, over an installation a run before may have left.
+# An older version first, which ships a file this one no longer does; the user then has
+# backups from it.
 programs="$prefix/drive_c/Program Files/Cindral I Editor"
+old_setup="cindral-editor-0.9.0-win64-setup.exe"
+cpack -G NSIS -D CPACK_PACKAGE_VERSION=0.9.0 -D CPACK_PACKAGE_FILE_NAME=cindral-editor-0.9.0-win64 \
+  -D "CPACK_NSIS_DISPLAY_NAME=Cindral I Editor 0.9.0" \
+  -D 'CPACK_NSIS_EXTRA_INSTALL_COMMANDS=FileOpen $0 "$INSTDIR\Old notes.txt" w
+FileClose $0' \
+  -D 'CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS=Delete "$INSTDIR\Old notes.txt"' >/dev/null
+wine "$old_setup" /S
+[ -f "$programs/Old notes.txt" ] || fail "the older version's installer did not install its notes"
+run "$programs/cindral-party.exe" set "$state" --slot 3 level=33 >/dev/null ||
+  fail "cindral-party.exe set from the older version"
+backups=$(find "$prefix/drive_c/users" -type d -path '*AppData/Local/cindral-editor/backups' | head -n 1)
+[ -n "$backups" ] && [ -n "$(find "$backups" -type f | head -n 1)" ] ||
+  fail "no backups in the user's local application data"
+kept=$(find "$backups" -type f | sort | md5sum)
+
+# This version, silent, over the older one: what that one shipped and this one does not is
+# gone, the user's backups stay.
 wine "$setup" /S
+[ ! -e "$programs/Old notes.txt" ] || fail "the upgrade left the older version's notes"
+[ "$(find "$backups" -type f | sort | md5sum)" = "$kept" ] || fail "the upgrade touched the backups"
+wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Cindral I Editor' \
+  /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -q "$version" ||
+  fail "the system lists another version than $version"
 for file in cindral-editor.exe cindral-party.exe Unvell.exe README.md THIRD-PARTY.txt; do
   [ -f "$programs/$file" ] || fail "the installer did not install $file"
 done
@@ -85,23 +116,14 @@ wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Cindral
 find "$prefix/drive_c" -path '*Start Menu/Programs/Cindral I Editor/Cindral I Editor.lnk' |
   grep -q . || fail "no Start-menu entry"
 
-wine "$programs/cindral-party.exe" set "$state" --slot 2 str=77 >/dev/null ||
+run "$programs/cindral-party.exe" set "$state" --slot 2 str=77 >/dev/null ||
   fail "cindral-party.exe set from Program Files"
-wine "$programs/cindral-party.exe" show --json "$state" | grep -q '"str": 77' ||
+run "$programs/cindral-party.exe" show --json "$state" | grep -q '"str": 77' ||
   fail "the set from Program Files did not reach the state"
 
 # The editor's window, with its caption, on the display this run has.
 if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
-  # Started as Windows starts it: Wine hands the Unix variables to Windows programs, Windows
-  # sets none of them, so a batch file clears them in the Windows environment first (Wine's own
-  # X connection stays). A batch file, as Wine passes quotes to cmd escaped.
-  # cmd reads a batch file in the console's code page: the state goes by a plain name here.
-  cp "$work/states/Sauvegarde été.000" "$work/states/window.000"
-  start_editor="$work/states/start-editor.bat"
-  printf '@set DISPLAY=\r\n@set WAYLAND_DISPLAY=\r\n@set XDG_RUNTIME_DIR=\r\n@set XDG_DATA_HOME=\r\n@set HOME=\r\n@"%s" "%s"\r\n' \
-    "$(winepath -w "$programs/cindral-editor.exe")" "$(windows_path "$work/states/window.000")" \
-    >"$start_editor"
-  wine cmd /c "$(windows_path "$start_editor")" >/dev/null 2>&1 &
+  run "$programs/cindral-editor.exe" "$state" >/dev/null 2>&1 &
   shown=
   for _ in $(seq 1 120); do
     if xdotool search --name '^Cindral I Editor' >/dev/null 2>&1; then
