@@ -42,4 +42,9 @@ BOOL deleteFile(LPCWSTR path)
     return ::DeleteFileW(path);
 }
 
+DWORD finalPathName(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+{
+    return ::GetFinalPathNameByHandleW(file, path, size, flags);
+}
+
 }  // namespace platform::calls

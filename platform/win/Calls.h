@@ -18,5 +18,6 @@ BOOL createHardLink(LPCWSTR link, LPCWSTR existing);
 BOOL flushFile(HANDLE file);
 BOOL setFileInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size);
 BOOL deleteFile(LPCWSTR path);
+DWORD finalPathName(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
 
 }  // namespace platform::calls

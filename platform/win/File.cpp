@@ -158,8 +158,8 @@ Path PathOfHandle(HANDLE handle)
 {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()),
-                                                         FILE_NAME_NORMALIZED);
+        const DWORD length =
+            calls::finalPathName(handle, path.data(), DWORD(path.size()), FILE_NAME_NORMALIZED);
         if (length == 0)
             return {};
         if (length < path.size()) {
@@ -185,6 +185,15 @@ Path SpelledAsStored(const Path& path)
     else if (stored.rfind(L"\\\\?\\", 0) == 0)
         stored = stored.substr(4);
     return stored.empty() ? path : Path(stored);
+}
+
+Path Inside(HANDLE folder, const Path& name)
+{
+    const Path path = PathOfHandle(folder);
+    // A volume that does not exist: every call on a name in it fails.
+    if (path.empty())
+        return Path(L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}") / name;
+    return path / name;
 }
 
 FileFacts FactsOf(const Path& path, bool followLinks)
@@ -227,12 +236,12 @@ File File::create(const Path& path, unsigned)
 
 File File::createIn(const Folder& folder, const Path& name, unsigned permissions)
 {
-    return create(PathOfHandle(folder.native()) / name, permissions);
+    return create(Inside(folder.native(), name), permissions);
 }
 
 File File::openIn(const Folder& folder, const Path& name, Access access)
 {
-    return open(PathOfHandle(folder.native()) / name, access, false);
+    return open(Inside(folder.native(), name), access, false);
 }
 
 File File::createOrTruncate(const Path& path, unsigned)

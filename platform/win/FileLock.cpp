@@ -135,7 +135,7 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
 std::error_code FileLock::lockFileIn(const Folder& folder, const Path& name,
                                      std::chrono::milliseconds wait)
 {
-    return lockAt(PathOfHandle(folder.native()) / name, folder, name, wait);
+    return lockAt(Inside(folder.native(), name), folder, name, wait);
 }
 
 std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
@@ -212,8 +212,8 @@ std::error_code LockOpenFile(const File& file)
 bool HeldByARun(const Folder& folder, const Path& name)
 {
     const HANDLE handle =
-        calls::createFile(Win32Path(PathOfHandle(folder.native()) / name).c_str(), GENERIC_READ,
-                          kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+        calls::createFile(Win32Path(Inside(folder.native(), name)).c_str(), GENERIC_READ, kShareAll,
+                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const bool held = !LockFar(handle, false);

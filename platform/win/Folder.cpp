@@ -34,12 +34,12 @@ Folder Folder::open(const Path& path, bool followLinks)
 
 Folder Folder::openIn(const Folder& parent, const Path& name)
 {
-    return open(PathOfHandle(parent.native()) / name, false);
+    return open(Inside(parent.native(), name), false);
 }
 
 Folder Folder::createIn(const Folder& parent, const Path& name)
 {
-    const Path path = PathOfHandle(parent.native()) / name;
+    const Path path = Inside(parent.native(), name);
     if (!::CreateDirectoryW(Win32Path(path).c_str(), nullptr) &&
         ::GetLastError() != ERROR_ALREADY_EXISTS)
         return Folder(kNoHandle, LastError());
@@ -50,7 +50,7 @@ std::vector<Path> Folder::entryNames() const
 {
     std::vector<Path> names;
     WIN32_FIND_DATAW found{};
-    const Path pattern = PathOfHandle(m_handle) / L"*";
+    const Path pattern = Inside(m_handle, L"*");
     const HANDLE search = ::FindFirstFileW(Win32Path(pattern).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
@@ -65,20 +65,20 @@ std::vector<Path> Folder::entryNames() const
 
 FileFacts Folder::factsOf(const Path& name) const
 {
-    return FactsOf(PathOfHandle(m_handle) / name, false);
+    return FactsOf(Inside(m_handle, name), false);
 }
 
 std::error_code Folder::remove(const Path& name)
 {
-    return calls::deleteFile(Win32Path(PathOfHandle(m_handle) / name).c_str()) ? std::error_code()
-                                                                               : LastError();
+    return calls::deleteFile(Win32Path(Inside(m_handle, name)).c_str()) ? std::error_code()
+                                                                        : LastError();
 }
 
 std::error_code Folder::rename(const Path& from, const Path& to)
 {
-    const Path folder = PathOfHandle(m_handle);
     // Without MOVEFILE_REPLACE_EXISTING a rename never goes over an existing name.
-    if (calls::moveFile(Win32Path(folder / from).c_str(), Win32Path(folder / to).c_str(), 0))
+    if (calls::moveFile(Win32Path(Inside(m_handle, from)).c_str(),
+                        Win32Path(Inside(m_handle, to)).c_str(), 0))
         return {};
     const DWORD error = ::GetLastError();
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
@@ -97,8 +97,8 @@ Folder Folder::duplicate() const
 
 std::error_code Folder::renameOver(const Path& from, const Path& to)
 {
-    const Path folder = PathOfHandle(m_handle);
-    return calls::moveFile(Win32Path(folder / from).c_str(), Win32Path(folder / to).c_str(),
+    return calls::moveFile(Win32Path(Inside(m_handle, from)).c_str(),
+                           Win32Path(Inside(m_handle, to)).c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? std::error_code()
                : LastError();
@@ -115,8 +115,7 @@ std::error_code Folder::link(const File& file, const Path& name)
     const Path target = PathOfHandle(file.native());
     if (target.empty())
         return LastError();
-    if (calls::createHardLink(Win32Path(PathOfHandle(m_handle) / name).c_str(),
-                              Win32Path(target).c_str()))
+    if (calls::createHardLink(Win32Path(Inside(m_handle, name)).c_str(), Win32Path(target).c_str()))
         return {};
     const DWORD error = ::GetLastError();
     return error == ERROR_ALREADY_EXISTS ? std::make_error_code(std::errc::file_exists)

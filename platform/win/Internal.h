@@ -12,8 +12,11 @@ namespace platform {
 
 // The facts of an open handle, from what Windows keeps of it.
 FileFacts FactsOfHandle(HANDLE handle);
-// The full path of an open file or folder.
+// The full path of an open file or folder; empty when Windows cannot tell it.
 Path PathOfHandle(HANDLE handle);
+// The path of `name` in an open folder: one that reaches nothing when the folder's path cannot
+// be told, never the name in the current folder.
+Path Inside(HANDLE folder, const Path& name);
 std::error_code ErrorOf(DWORD error);
 // The path as the wide calls take it: past MAX_PATH in its extended form ("\\?\"), so a state
 // deep in a folder tree opens as any other.

@@ -146,13 +146,12 @@ void NewFileBeside::removeLeftovers()
 bool NewFileBeside::openNamed()
 {
     const std::wstring prefix = Prefix(m_fileName);
-    const Path folder = PathOfHandle(m_folder.native());
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring name = prefix + RandomNameSuffix();
         m_file = File::createIn(m_folder, Path(name));
         if (m_file.valid()) {
             m_name = Path(name);
-            ::SetFileAttributesW(Win32Path(folder / name).c_str(),
+            ::SetFileAttributesW(Win32Path(Inside(m_folder.native(), name)).c_str(),
                                  FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
             return true;
         }
@@ -177,8 +176,8 @@ std::error_code NewFileBeside::renameOverTarget()
     (void)m_file.close();
     if (m_ownershipFrom)
         ReleaseWriteLease(*m_ownershipFrom);
-    const Path folder = PathOfHandle(m_folder.native());
-    const std::wstring from = Win32Path(folder / m_name), to = Win32Path(folder / m_fileName);
+    const std::wstring from = Win32Path(Inside(m_folder.native(), m_name)),
+                       to = Win32Path(Inside(m_folder.native(), m_fileName));
     // ReplaceFileW keeps the old file's attributes and security, and replaces a file that is
     // open with every kind of sharing (our own lock on the state holds it open), where a rename
     // over it is refused. It moves the old file aside first: in that moment the name is free,
@@ -186,7 +185,7 @@ std::error_code NewFileBeside::renameOverTarget()
     // goes to a name of ours rather than away, so a replace stopped half way (another program
     // holding the new file) can be finished or undone, and a killed run's next run finds it.
     const Path oldName = Path(Prefix(m_fileName) + RandomNameSuffix() + kOldFileMark);
-    const std::wstring old = Win32Path(folder / oldName);
+    const std::wstring old = Win32Path(Inside(m_folder.native(), oldName));
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
         const bool exists = ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -140,4 +140,11 @@ BOOL deleteFile(LPCWSTR path)
     return ::DeleteFileW(path);
 }
 
+DWORD finalPathName(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+{
+    if (faults::Fails("GetFinalPathNameByHandleW"))
+        return 0;
+    return ::GetFinalPathNameByHandleW(file, path, size, flags);
+}
+
 }  // namespace platform::calls

@@ -85,6 +85,10 @@ private slots:
         QTest::newRow("state locked by another program")
             << std::vector{Fail("LockFileEx", ERROR_LOCK_VIOLATION, 100000)} << false
             << QStringLiteral("Another program is loading or saving") << Left::Old;
+        // Names in an open folder are reached through its path: never the current folder's.
+        QTest::newRow("the folder's path cannot be told")
+            << std::vector{Fail("GetFinalPathNameByHandleW", ERROR_ACCESS_DENIED, 100000)} << false
+            << QString() << Left::Old;
         QTest::newRow("no link for the backup: it is copied")
             << std::vector{Fail("CreateHardLinkW", ERROR_ACCESS_DENIED, 1000)} << true << QString()
             << Left::New;
@@ -106,12 +110,14 @@ private slots:
         const int before = party.block[S(1)].Level;
         party.block[S(1)].Level = 77;
 
+        const QStringList here = QDir::current().entryList(QDir::AllEntries | QDir::Hidden);
         faults::Arm(armed);
         const Outcome outcome = SaveState(path, folder.context(), party, false);
         QVERIFY2(faults::Fired() > 0, "the fault was never reached");
         faults::Disarm();
         QVERIFY2(outcome.ok() == saved, qPrintable(outcome.message()));
         QVERIFY2(outcome.message().contains(says), qPrintable(outcome.message()));
+        QCOMPARE(QDir::current().entryList(QDir::AllEntries | QDir::Hidden), here);
 
         if (left == Left::OldAfterNextLoad) {
             // The state's name is empty for now; the old bytes are in a backup, and beside it.
