@@ -27,9 +27,11 @@ constexpr int kExitGraceMs = 2000;
 // Fallback for file systems that do not report changes to a folder.
 constexpr int kFlagPollMs = 50;
 
+// The decompressor writes UTF-8 on every system (on Windows the code page would lose a path's
+// characters).
 QString LastLine(const QByteArray& output)
 {
-    const auto lines = QString::fromLocal8Bit(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const auto lines = QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (auto it = lines.crbegin(); it != lines.crend(); ++it)
         if (!it->trimmed().isEmpty())
             return it->trimmed();

@@ -201,6 +201,13 @@ private slots:
         const Outcome loaded = LoadState(path, folder.context(), party);
         QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
         QCOMPARE(ReadBytes(path), image);
+
+        // And back: the decompressor's refusal names the state once, in its own characters.
+        WriteBytes(path, "just some text\n");
+        const QString said = LoadState(path, folder.context(), party).message();
+        QVERIFY2(said.startsWith(ShownPath(path) + " is not a state") &&
+                     said.count(QFileInfo(path).fileName()) == 1 && !said.contains("Unvell"),
+                 qPrintable(said));
     }
 
     void namesThatDifferInCaseAreOneStateOnWindows()
