@@ -79,12 +79,21 @@ int Fired()
 }  // namespace faults
 
 namespace platform::calls {
+namespace {
+
+// The call's own answer, or `failed` where the fault fails this use.
+template <class Answer, class Call> Answer Unless(const char* call, Answer failed, Call real)
+{
+    return faults::Fails(call) ? failed : real();
+}
+
+}  // namespace
 
 HANDLE createFile(LPCWSTR path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
 {
-    if (faults::Fails("CreateFileW"))
-        return INVALID_HANDLE_VALUE;
-    return ::CreateFileW(path, access, share, nullptr, disposition, flags, nullptr);
+    return Unless("CreateFileW", INVALID_HANDLE_VALUE, [&] {
+        return ::CreateFileW(path, access, share, nullptr, disposition, flags, nullptr);
+    });
 }
 
 BOOL replaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags)
@@ -100,51 +109,41 @@ BOOL replaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD fl
 
 BOOL moveFile(LPCWSTR from, LPCWSTR to, DWORD flags)
 {
-    if (faults::Fails("MoveFileExW"))
-        return FALSE;
-    return ::MoveFileExW(from, to, flags);
+    return Unless("MoveFileExW", FALSE, [&] { return ::MoveFileExW(from, to, flags); });
 }
 
 BOOL lockFile(HANDLE file, DWORD flags, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED at)
 {
-    if (faults::Fails("LockFileEx"))
-        return FALSE;
-    return ::LockFileEx(file, flags, 0, bytesLow, bytesHigh, at);
+    return Unless("LockFileEx", FALSE,
+                  [&] { return ::LockFileEx(file, flags, 0, bytesLow, bytesHigh, at); });
 }
 
 BOOL createHardLink(LPCWSTR link, LPCWSTR existing)
 {
-    if (faults::Fails("CreateHardLinkW"))
-        return FALSE;
-    return ::CreateHardLinkW(link, existing, nullptr);
+    return Unless("CreateHardLinkW", FALSE,
+                  [&] { return ::CreateHardLinkW(link, existing, nullptr); });
 }
 
 BOOL flushFile(HANDLE file)
 {
-    if (faults::Fails("FlushFileBuffers"))
-        return FALSE;
-    return ::FlushFileBuffers(file);
+    return Unless("FlushFileBuffers", FALSE, [&] { return ::FlushFileBuffers(file); });
 }
 
 BOOL setFileInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
 {
-    if (faults::Fails("SetFileInformationByHandle"))
-        return FALSE;
-    return ::SetFileInformationByHandle(file, kind, info, size);
+    return Unless("SetFileInformationByHandle", FALSE,
+                  [&] { return ::SetFileInformationByHandle(file, kind, info, size); });
 }
 
 BOOL deleteFile(LPCWSTR path)
 {
-    if (faults::Fails("DeleteFileW"))
-        return FALSE;
-    return ::DeleteFileW(path);
+    return Unless("DeleteFileW", FALSE, [&] { return ::DeleteFileW(path); });
 }
 
 DWORD finalPathName(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
 {
-    if (faults::Fails("GetFinalPathNameByHandleW"))
-        return 0;
-    return ::GetFinalPathNameByHandleW(file, path, size, flags);
+    return Unless("GetFinalPathNameByHandleW", DWORD{0},
+                  [&] { return ::GetFinalPathNameByHandleW(file, path, size, flags); });
 }
 
 }  // namespace platform::calls
