@@ -1,10 +1,11 @@
 #include "DisplayGuard.h"
 
+#include "RunningProgram.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace app {
@@ -34,9 +35,9 @@ void WhileOpening(QtMsgType type, const QMessageLogContext& context, const QStri
     if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         hint = QStringLiteral(" (on Wayland, the package qt6-wayland provides Qt's Wayland "
                               "plugin; QT_QPA_PLATFORM=xcb uses X11 instead)");
-    std::fprintf(stderr, "cindral-editor: cannot open the display: %s%s\n", qUtf8Printable(reason),
-                 qUtf8Printable(hint));
-    std::fflush(stderr);
+    platform::TellUser("cindral-editor: cannot open the display: " + reason.toStdString() +
+                           hint.toStdString() + "\n",
+                       true);
     std::_Exit(EXIT_FAILURE);
 }
 

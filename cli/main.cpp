@@ -1,6 +1,7 @@
 // cindral-party: shows and changes the party of a state file without a window.
 
 #include "Commands.h"
+#include "RunningProgram.h"
 #include "StagingFolder.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,7 @@ namespace {
 void KeepQtQuiet(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     if (type == QtFatalMsg) {
-        std::fprintf(stderr, "cindral-party: %s\n", qPrintable(message));
+        std::fprintf(stderr, "cindral-party: %s\n", qUtf8Printable(message));
         std::abort();
     }
 }
@@ -30,6 +31,10 @@ int main(int argc, char** argv)
 #if defined(SIGPIPE)
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    // An abort is a crash, never an exit status of ours (Windows' C runtime would end with 3).
+    platform::AbortAsACrash();
+    // Names and paths beyond ASCII show as they are on a Windows console too.
+    platform::ConsoleTakesUtf8();
     qInstallMessageHandler(KeepQtQuiet);
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);

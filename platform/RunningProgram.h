@@ -42,4 +42,9 @@ std::string DisplayUnreachable(const std::string& qtPlatform);
 // from, unless its output was redirected. False when the text could not be written.
 bool TellUser(std::string_view text, bool asError = false);
 
+// Text this program writes as UTF-8 shows as such on the console it was started from: Windows'
+// consoles read the code page of the system's old encodings unless told (the page they had is
+// given back when the program ends); elsewhere nothing needs doing.
+void ConsoleTakesUtf8();
+
 }  // namespace platform

@@ -118,5 +118,6 @@ int main(int argc, char** argv)
 #endif
 {
     platform::AbortAsACrash();
+    platform::ConsoleTakesUtf8();  // its messages are UTF-8
     return Run(std::vector<platform::Path>(argv, argv + argc));
 }

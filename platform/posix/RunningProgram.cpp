@@ -89,4 +89,6 @@ bool TellUser(std::string_view text, bool asError)
            std::fflush(stream) == 0 && !std::ferror(stream);
 }
 
+void ConsoleTakesUtf8() {}  // a terminal takes the locale's encoding, UTF-8 on our systems
+
 }  // namespace platform

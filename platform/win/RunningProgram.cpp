@@ -3,6 +3,7 @@
 #include "Internal.h"
 
 #include <csignal>
+#include <cstdlib>
 
 #include <tlhelp32.h>
 
@@ -118,6 +119,17 @@ bool TellUser(std::string_view text, bool asError)
     DWORD written = 0;
     return ::WriteFile(out, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
            written == bytes.size();
+}
+
+void ConsoleTakesUtf8()
+{
+    static UINT before = 0;
+    if (before != 0 || !::GetConsoleWindow())
+        return;
+    before = ::GetConsoleOutputCP();
+    if (before == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8))
+        return;
+    std::atexit([] { ::SetConsoleOutputCP(before); });
 }
 
 long ParentProcessId()
