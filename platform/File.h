@@ -4,6 +4,7 @@
 // stamp of an open file, its owner and links. Plain C++ with no Qt, for the editor and the
 // decompressor alike; each operating system has its own implementation (posix/ here).
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -159,6 +160,11 @@ std::error_code LastError();
 // reach one file, each name is given as its folder keeps it (and the drive as Windows names it),
 // so that one file has one spelling; elsewhere, and where the path reaches nothing, as given.
 Path SpelledAsStored(const Path& path);
+
+// Removes the file at `path`, never following a link. One that another program holds open
+// without letting it be removed (Windows: a virus scanner or an indexer, for a moment) is tried
+// again within `bound`. A file that is not there counts as removed.
+std::error_code RemoveFile(const Path& path, std::chrono::milliseconds bound);
 
 // The error says the disk (or the user's share of it) is full.
 bool DiskFull(const std::error_code& error);

@@ -137,11 +137,10 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
                 .arg(ShownPath(statePath), QString::number(double(waitBound.count()) / 1000.0)));
     }
 
-    QFile flagFile(flag);
-    if (!flagFile.remove())
+    if (std::error_code removed = platform::RemoveFile(ToNative(flag), kHeldFileWait))
         return Outcome::failure(ErrorKind::FolderNotWritable,
                                 QStringLiteral("The working file %1 cannot be removed: %2")
-                                    .arg(ShownPath(flag), flagFile.errorString()));
+                                    .arg(ShownPath(flag), SystemCause(removed)));
     return Outcome::success();
 }
 

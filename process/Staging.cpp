@@ -47,11 +47,11 @@ QString StagingFrame::inFolder(const QString& name) const
 Outcome StagingFrame::removeWorkingFiles()
 {
     for (const QString& name : {kCompletionFlagName, kWorkingCopyName, kPartialWorkingCopyName}) {
-        QFile file(inFolder(name));
-        if (file.exists() && !file.remove())
+        const QString path = inFolder(name);
+        if (std::error_code removed = platform::RemoveFile(ToNative(path), kHeldFileWait))
             return Outcome::failure(ErrorKind::FolderNotWritable,
                                     QStringLiteral("The working file %1 cannot be removed: %2")
-                                        .arg(ShownPath(file.fileName()), file.errorString()));
+                                        .arg(ShownPath(path), SystemCause(removed)));
     }
     return Outcome::success();
 }

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QString>
 
+#include <chrono>
 #include <string_view>
 
 namespace Process {
@@ -21,6 +22,10 @@ inline const QString kCompletionFlagName = FromProtocol(protocol::kCompletionFla
 inline const QString kFolderLockName = FromProtocol(protocol::kFolderLockName);
 inline const QString kPartialWorkingCopyName =
     kWorkingCopyName + FromProtocol(protocol::kPartialSuffix);
+
+// How long a working file another program holds for a moment (a scanner opening what the
+// decompressor wrote) is waited for before it counts as one that cannot be removed.
+inline constexpr std::chrono::milliseconds kHeldFileWait{5000};
 
 inline QString DecompressorPath(const QString& programFolder)
 {

@@ -92,6 +92,14 @@ bool HeldOpenElsewhere(const std::error_code&)
     return false;
 }
 
+std::error_code RemoveFile(const Path& path, std::chrono::milliseconds)
+{
+    // Nobody holds a file against its removal here.
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT)
+        return {};
+    return {errno, std::generic_category()};
+}
+
 Path SpelledAsStored(const Path& path)
 {
     return path;  // one name, one spelling

@@ -5,6 +5,7 @@
 #include "Internal.h"
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -185,6 +186,21 @@ Path SpelledAsStored(const Path& path)
     else if (stored.rfind(L"\\\\?\\", 0) == 0)
         stored = stored.substr(4);
     return stored.empty() ? path : Path(stored);
+}
+
+std::error_code RemoveFile(const Path& path, std::chrono::milliseconds bound)
+{
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        if (calls::deleteFile(Win32Path(path).c_str()))
+            return {};
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return {};
+        if (!HeldOpenElsewhere(ErrorOf(error)) || std::chrono::steady_clock::now() >= deadline)
+            return ErrorOf(error);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 Path Inside(HANDLE folder, const Path& name)

@@ -22,6 +22,9 @@ constexpr std::size_t kNameStartKept = 100;
 constexpr int kReplaceTries = 20;
 constexpr auto kReplacePause = std::chrono::milliseconds(50);
 
+// A replaced file a scanner holds is waited for this long before it is left to the next run.
+constexpr auto kOldFileWait = std::chrono::milliseconds(2000);
+
 // Ends the temporary name of a replaced file, which is a state's only copy while a replace is
 // stopped half way: never a leftover to remove.
 constexpr const wchar_t* kOldFileMark = L"~old";
@@ -73,7 +76,7 @@ Finish FinishReplace(const std::wstring& from, const std::wstring& to, const std
 {
     for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
         if (calls::moveFile(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            (void)calls::deleteFile(old.c_str());
+            (void)RemoveFile(old, kOldFileWait);
             return Finish::Moved;
         }
         error = ::GetLastError();
@@ -207,7 +210,7 @@ std::error_code NewFileBeside::renameOverTarget()
         }
         if (done) {
             m_name.clear();
-            (void)m_folder.remove(oldName);
+            (void)RemoveFile(old, kOldFileWait);
             return {};
         }
         // With a name for the old file, ERROR_UNABLE_TO_MOVE_REPLACEMENT leaves both files under

@@ -89,6 +89,9 @@ private slots:
         QTest::newRow("the folder's path cannot be told")
             << std::vector{Fail("GetFinalPathNameByHandleW", ERROR_ACCESS_DENIED, 100000)} << false
             << QString() << Left::Old;
+        QTest::newRow("files to remove held for a moment")
+            << std::vector{Fail("DeleteFileW", ERROR_SHARING_VIOLATION, 3)} << true << QString()
+            << Left::New;
         QTest::newRow("no link for the backup: it is copied")
             << std::vector{Fail("CreateHardLinkW", ERROR_ACCESS_DENIED, 1000)} << true << QString()
             << Left::New;
