@@ -32,9 +32,10 @@ while kill -0 "$suite" 2>/dev/null; do
     if [ $((SECONDS - finished_at)) -ge 20 ]; then
       kill -KILL "$suite" 2>/dev/null
       # Started through the launcher, the suite is a process of its own: the one whose command
-      # starts with the program (this script's and its callers' name it later, if at all).
-      name=$(basename "$program")
-      pkill -KILL -f "^([^ ]*[/\\])?${name//./\\.}( |\$)" 2>/dev/null
+      # starts with this program's path (this script's names it later; another checkout's suite
+      # has another path).
+      pattern=$(printf '%s' "$program" | sed 's/[][\.*^$+?(){}|]/\\&/g')
+      pkill -KILL -f "^${pattern}( |\$)" 2>/dev/null
       wait "$suite" 2>/dev/null
       cat "$out"
       echo "wine-run: the suite did not end after its report; its totals decide"

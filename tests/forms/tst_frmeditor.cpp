@@ -771,6 +771,23 @@ private slots:
         }
     }
 
+    void escapeClosesAbout()
+    {
+        activateEditor();
+        bool closed = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* about = QApplication::activeModalWidget();
+            if (!about)
+                return;
+            QTest::keyClick(about, Qt::Key_Escape);
+            closed = !about->isVisible();
+            if (!closed)
+                about->close();
+        });
+        action("mnuFileAbout")->trigger();
+        QVERIFY(closed);
+    }
+
     // A look at the windows as a user sees them: set CINDRAL_SCREENSHOT_DIR to keep pictures.
     void screenshots()
     {
