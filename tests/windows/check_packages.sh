@@ -9,7 +9,8 @@
 # (the launcher WINDOWS_LIKE removes them).
 # Usage: check_packages.sh BUILD_DIR MAKE_STATE VERSION WINDOWS_LIKE
 set -euo pipefail
-# Any step that fails unexpectedly says which.
+# Any step that fails unexpectedly says which. (A pipe into `grep -q` would end its writer early,
+# which pipefail counts as a failure: the greps here read to the end.)
 trap 'echo "FAILED: line $LINENO: $BASH_COMMAND"' ERR
 build=$1 make_state=$2 version=$3 windows_like=$4
 run() { wine "$windows_like" "$@"; }
@@ -54,7 +55,7 @@ done
 unzip -q "$zip" -d "$work/resources"
 for exe in cindral-editor.exe cindral-party.exe Unvell.exe; do
   # The version resource's strings are UTF-16.
-  strings -el "$work/resources/$top/$exe" | grep -qx "$version" ||
+  strings -el "$work/resources/$top/$exe" | grep -x "$version" >/dev/null ||
     fail "$exe has no version resource"
 done
 
@@ -67,7 +68,7 @@ run "$make_state" "$state" >/dev/null
 if chattr -R +i "$unpacked" 2>/dev/null; then
   run "$unpacked/cindral-party.exe" set "$state" --slot 1 level=42 >/dev/null ||
     fail "cindral-party.exe set from the read-only folder"
-  run "$unpacked/cindral-party.exe" show --json "$state" | grep -q '"level": 42' ||
+  run "$unpacked/cindral-party.exe" show --json "$state" | grep '"level": 42' >/dev/null ||
     fail "the set from the read-only folder did not reach the state"
   copy=$(find "$prefix/drive_c/users" -path '*AppData/Local/*cindral-editor/Unvell.exe' | head -n 1)
   [ -n "$copy" ] || fail "no private copy of the decompressor in the user's local application data"
@@ -105,20 +106,20 @@ wine "$setup" /S
 [ ! -e "$programs/Old notes.txt" ] || fail "the upgrade left the older version's notes"
 [ "$(find "$backups" -type f | sort | md5sum)" = "$kept" ] || fail "the upgrade touched the backups"
 wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Cindral I Editor' \
-  /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -q "$version" ||
+  /v DisplayVersion 2>/dev/null | tr -d '\r' | grep "$version" >/dev/null ||
   fail "the system lists another version than $version"
 for file in cindral-editor.exe cindral-party.exe Unvell.exe README.md THIRD-PARTY.txt; do
   [ -f "$programs/$file" ] || fail "the installer did not install $file"
 done
 [ -f "$programs/Uninstall.exe" ] || fail "no uninstaller"
 wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Cindral I Editor' \
-  2>/dev/null | tr -d '\r' | grep -q 'UninstallString' || fail "the uninstaller is not listed"
+  2>/dev/null | tr -d '\r' | grep 'UninstallString' >/dev/null || fail "the uninstaller is not listed"
 find "$prefix/drive_c" -path '*Start Menu/Programs/Cindral I Editor/Cindral I Editor.lnk' |
-  grep -q . || fail "no Start-menu entry"
+  grep . >/dev/null || fail "no Start-menu entry"
 
 run "$programs/cindral-party.exe" set "$state" --slot 2 str=77 >/dev/null ||
   fail "cindral-party.exe set from Program Files"
-run "$programs/cindral-party.exe" show --json "$state" | grep -q '"str": 77' ||
+run "$programs/cindral-party.exe" show --json "$state" | grep '"str": 77' >/dev/null ||
   fail "the set from Program Files did not reach the state"
 
 # The editor's window, with its caption, on the display this run has.
