@@ -98,9 +98,10 @@ QString BackupGroupName(const QString& resolved)
 QStringList EarlierBackupGroupNames(const QString& statePath)
 {
     // Groups were named from the path as typed, and on Windows hashed in its code page.
-    const QString primary = BackupGroupName(ResolvedStatePath(statePath));
+    const QString stored = ResolvedStatePath(statePath);
+    const QString primary = BackupGroupName(stored);
     QStringList names;
-    for (const QString& resolved : {ResolvedStatePath(statePath), ResolvedAsGiven(statePath)})
+    for (const QString& resolved : {stored, ResolvedAsGiven(statePath)})
         for (const QByteArray& hashed : {resolved.toUtf8(), QFile::encodeName(resolved)}) {
             const QString name = GroupName(resolved, hashed);
             if (name != primary && !names.contains(name))

@@ -38,12 +38,6 @@ std::error_code WhileHeld(const std::function<std::error_code()>& attempt)
     }
 }
 
-// A file that is not there needs no removing.
-std::error_code Removed(const std::error_code& error)
-{
-    return error == std::errc::no_such_file_or_directory ? std::error_code() : error;
-}
-
 // Streams the state into `partial`, then walks the written image. Returns the exit code.
 Status WriteCheckedImage(platform::File& input, const fs::path& partial)
 {
@@ -118,8 +112,8 @@ Status DecompressToFolder(const fs::path& statePath, const fs::path& folder)
         return Status::failed("cannot open the folder " + folder.string() + ": " +
                               Cause(here.error()));
     // A flag or image of an earlier run would tell a waiting editor that this one is done.
-    for (const fs::path& stale : {flag.filename(), workingCopy.filename()})
-        (void)WhileHeld([&] { return Removed(here.remove(stale)); });
+    for (const fs::path& stale : {flag, workingCopy})
+        (void)platform::RemoveFile(stale, kHeldWait);
     if (Status written = WriteCheckedImage(input, partial); !written.ok()) {
         (void)here.remove(partialName);
         return written;
