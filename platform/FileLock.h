@@ -79,10 +79,10 @@ private:
     // Keeps the locked existing file and what tells whether anybody writes it from now on.
     void hold(File file, const Folder& folder, const Path& name);
     void takeStamp();
-#if defined(_WIN32)
-    std::error_code lockAt(const Path& path, const Folder& folder, const Path& name,
+    // `path` is where `name` is, for the systems that open by path; empty: the name in the
+    // folder.
+    std::error_code lockAt(const Folder& folder, const Path& name, const Path& path,
                            std::chrono::milliseconds wait);
-#endif
 
     File m_file;
     Path m_removeOnRelease;

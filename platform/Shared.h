@@ -3,8 +3,11 @@
 // Shared by every implementation of the platform, not by its users.
 
 #include "File.h"
+#include "Folder.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace platform {
@@ -17,5 +20,34 @@ std::optional<std::uint64_t> ContentDigest(const File& file);
 // alike never pass for each other's; the suffix is six random letters and digits.
 Path::string_type TemporaryNameTag(const Path::string_type& fileName);
 Path::string_type RandomNameSuffix();
+
+// Two stamps of one file, whatever its name.
+bool SameFile(const FileStamp& a, const FileStamp& b);
+
+// One try at a lock, as each system makes it.
+struct LockTry {
+    enum Kind {
+        locked,   // held: the file it was made on is the one its name leads to
+        busy,     // another holds it, or replaced the file while we waited: try again
+        missing,  // the file is not there (yet): try again within the grace
+        again,    // something was cleared out of the way: try again at once
+        failed,   // `error` says why; trying again would not help
+    } kind;
+    std::error_code error = {};
+};
+
+// Tries `tryOnce` until it locks or fails: busy for up to `wait` (then LockError::busy),
+// missing for up to the longer of `wait` and `missingGrace` (then its error). The pause
+// between tries is short enough to notice a release soon and long enough to cost no CPU.
+std::error_code KeepTrying(std::chrono::milliseconds wait, std::chrono::milliseconds missingGrace,
+                           const std::function<LockTry()>& tryOnce);
+
+// One try at the lock file at `path`, made if need be; `locked` holds it when it is had.
+LockTry TryLockFolderFile(const Path& path, File& locked);
+// One try at the existing file `name` in `folder` (`path` is where it is, for the systems that
+// open by path), never through a link.
+LockTry TryLockFileIn(const Folder& folder, const Path& name, const Path& path, File& locked);
+// This process's id, as the lock file holds it.
+long CurrentProcessId();
 
 }  // namespace platform

@@ -1,7 +1,7 @@
 #include "File.h"
 
 #include "Folder.h"
-#include "Internal.h"
+#include "SharedPosix.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "Folder.h"
 
-#include "Internal.h"
+#include "SharedPosix.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "Calls.h"
 #include "Folder.h"
-#include "Internal.h"
+#include "SharedWin.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,24 +1,13 @@
 #include "FileLock.h"
 
 #include "Calls.h"
-#include "Internal.h"
+#include "Shared.h"
+#include "SharedWin.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <thread>
-#include <utility>
 
 namespace platform {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-constexpr auto kRetryPause = std::chrono::milliseconds(10);
-// Another program replacing the state with ReplaceFileW frees its name for a moment (longer on
-// a busy machine): a state that is missing is looked for again for as long as the lock is
-// waited for, and at least this long. (A state missing before is reported before the lock.)
-constexpr auto kMissingGrace = std::chrono::milliseconds(500);
 
 // Byte-range locks are mandatory here: the lock takes one byte far past the end of any state,
 // so that it never stands in the way of a program (the emulator) that writes the file.
@@ -43,19 +32,6 @@ void UnlockFar(HANDLE handle)
     ::UnlockFileEx(handle, 0, 1, 0, &at);
 }
 
-bool PauseBefore(Clock::time_point deadline)
-{
-    if (Clock::now() >= deadline)
-        return false;
-    std::this_thread::sleep_for(kRetryPause);
-    return true;
-}
-
-bool SameFile(const FileStamp& a, const FileStamp& b)
-{
-    return a.device == b.device && a.inode == b.inode;
-}
-
 // A lock file its holder has marked for removal refuses every opener ("access denied") until
 // that holder closes it, a moment later: busy, not a folder we may not write. Told apart by the
 // name still being there.
@@ -69,113 +45,65 @@ bool BeingRemoved(const Path& path, DWORD error)
     return why == ERROR_ACCESS_DENIED || why == ERROR_DELETE_PENDING;
 }
 
-enum class Step { Locked, Busy, Replaced, Failed };
-
-// One try: a plain file, locked, and still the one at `path`. Closes `handle` unless Locked.
-Step TryLock(HANDLE handle, const Path& path, bool followLinks, std::error_code& failure)
+// The open `handle`: a plain file, locked, and still the one at `path`. Closes `handle` unless it
+// is locked.
+LockTry Locking(HANDLE handle, const Path& path, File& locked)
 {
     const FileFacts facts = FactsOfHandle(handle);
     if (facts.error || facts.kind != FileKind::Regular) {
         ::CloseHandle(handle);
-        failure = facts.error ? facts.error : make_error_code(LockError::notRegular);
-        return Step::Failed;
+        return {LockTry::failed,
+                facts.error ? facts.error : make_error_code(LockError::notRegular)};
     }
     if (!LockFar(handle, true)) {
         const DWORD error = ::GetLastError();
         ::CloseHandle(handle);
         if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
-            return Step::Busy;
-        failure = ErrorOf(error);
-        return Step::Failed;
+            return {LockTry::busy};
+        return {LockTry::failed, ErrorOf(error)};
     }
-    const FileFacts now = FactsOf(path, followLinks);
+    // Replaced while we waited: the lock on the old file would guard nothing.
+    const FileFacts now = FactsOf(path, false);
     if (now.error || !SameFile(now.stamp, facts.stamp)) {
         ::CloseHandle(handle);
-        return Step::Replaced;
+        return {LockTry::busy};
     }
-    return Step::Locked;
+    locked = File::fromNative(handle);
+    return {LockTry::locked};
 }
 
 }  // namespace
 
-std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::milliseconds wait)
+long CurrentProcessId()
 {
-    release();
-    const auto deadline = Clock::now() + wait;
-    for (;;) {
-        const HANDLE handle = calls::createFile(
-            Win32Path(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, OPEN_ALWAYS,
-            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = ::GetLastError();
-            const bool busy = error == ERROR_SHARING_VIOLATION || BeingRemoved(path, error);
-            if (busy && PauseBefore(deadline))
-                continue;
-            return busy ? make_error_code(LockError::busy) : ErrorOf(error);
-        }
-        std::error_code failure;
-        const Step step = TryLock(handle, path, false, failure);
-        if (step == Step::Failed)
-            return failure;
-        if (step != Step::Locked) {
-            if (!PauseBefore(deadline))
-                return LockError::busy;
-            continue;
-        }
-        char pid[32];
-        const int length = std::snprintf(pid, sizeof pid, "%lu\n", ::GetCurrentProcessId());
-        m_file = File::fromNative(handle);
-        (void)m_file.truncate(0);
-        (void)m_file.writeAt(0, pid, std::size_t(length));
-        m_removeOnRelease = path;
-        return {};
-    }
+    return long(::GetCurrentProcessId());
 }
 
-std::error_code FileLock::lockFileIn(const Folder& folder, const Path& name,
-                                     std::chrono::milliseconds wait)
+LockTry TryLockFolderFile(const Path& path, File& locked)
 {
-    return lockAt(Inside(folder.native(), name), folder, name, wait);
+    const HANDLE handle =
+        calls::createFile(Win32Path(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle != INVALID_HANDLE_VALUE)
+        return Locking(handle, path, locked);
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || BeingRemoved(path, error))
+        return {LockTry::busy};
+    return {LockTry::failed, ErrorOf(error)};
 }
 
-std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
+LockTry TryLockFileIn(const Folder& folder, const Path& name, const Path& path, File& locked)
 {
-    // By the path as given: Wine names no handle's path past 260 characters.
-    const Folder folder = Folder::open(path.has_parent_path() ? path.parent_path() : Path("."));
-    if (!folder.valid())
-        return folder.error();
-    return lockAt(path, folder, path.filename(), wait);
-}
-
-std::error_code FileLock::lockAt(const Path& path, const Folder& folder, const Path& name,
-                                 std::chrono::milliseconds wait)
-{
-    release();
-    const auto deadline = Clock::now() + wait;
-    const auto missingDeadline = std::max(deadline, Clock::now() + kMissingGrace);
-    for (;;) {
-        // A link in the state's place is opened as itself and refused: never followed.
-        const HANDLE handle =
-            calls::createFile(Win32Path(path).c_str(), GENERIC_READ, kShareAll, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND && PauseBefore(missingDeadline))
-                continue;
-            return ErrorOf(error);
-        }
-        std::error_code failure;
-        const Step step = TryLock(handle, path, false, failure);
-        if (step == Step::Failed)
-            return failure;
-        if (step != Step::Locked) {
-            if (!PauseBefore(deadline))
-                return LockError::busy;
-            continue;
-        }
-        hold(File::fromNative(handle), folder, name);
-        return {};
-    }
+    // By the path as given where there is one: Wine names no handle's path past 260 characters.
+    const Path at = path.empty() ? Inside(folder.native(), name) : path;
+    // A link in the state's place is opened as itself and refused: never followed.
+    const HANDLE handle =
+        calls::createFile(Win32Path(at).c_str(), GENERIC_READ, kShareAll, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle != INVALID_HANDLE_VALUE)
+        return Locking(handle, at, locked);
+    const DWORD error = ::GetLastError();
+    return {error == ERROR_FILE_NOT_FOUND ? LockTry::missing : LockTry::failed, ErrorOf(error)};
 }
 
 void FileLock::release()

@@ -1,7 +1,7 @@
 #include "Folder.h"
 
 #include "Calls.h"
-#include "Internal.h"
+#include "SharedWin.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,6 @@
 #include "Lease.h"
 
-#include "Internal.h"
+#include "SharedWin.h"
 
 #include <map>
 #include <mutex>

@@ -2,7 +2,7 @@
 
 #include "Calls.h"
 #include "FileLock.h"
-#include "Internal.h"
+#include "SharedWin.h"
 #include "Lease.h"
 #include "Shared.h"
 

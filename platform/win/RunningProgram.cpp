@@ -1,6 +1,6 @@
 #include "RunningProgram.h"
 
-#include "Internal.h"
+#include "SharedWin.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -1,11 +1,13 @@
 // What every implementation shares: nothing of the operating system's in it.
 
+#include "Shared.h"
+
 #include "File.h"
 #include "FileLock.h"
-#include "Shared.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <string_view>
@@ -138,15 +140,84 @@ std::optional<std::string> File::readWhole() const
     return bytes;
 }
 
-#if !defined(_WIN32)
+bool SameFile(const FileStamp& a, const FileStamp& b)
+{
+    return a.device == b.device && a.inode == b.inode;
+}
+
+std::error_code KeepTrying(std::chrono::milliseconds wait, std::chrono::milliseconds missingGrace,
+                           const std::function<LockTry()>& tryOnce)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kRetryPause = std::chrono::milliseconds(10);
+    const auto deadline = Clock::now() + wait;
+    const auto missingDeadline = std::max(deadline, Clock::now() + missingGrace);
+    for (;;) {
+        const LockTry attempt = tryOnce();
+        switch (attempt.kind) {
+        case LockTry::locked: return {};
+        case LockTry::failed: return attempt.error;
+        case LockTry::again: continue;
+        case LockTry::busy:
+            if (Clock::now() >= deadline)
+                return LockError::busy;
+            break;
+        case LockTry::missing:
+            if (Clock::now() >= missingDeadline)
+                return attempt.error;
+            break;
+        }
+        std::this_thread::sleep_for(kRetryPause);
+    }
+}
+
+std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::milliseconds wait)
+{
+    release();
+    File file;
+    if (const std::error_code e =
+            KeepTrying(wait, {}, [&] { return TryLockFolderFile(path, file); }))
+        return e;
+    m_file = std::move(file);
+    m_removeOnRelease = path;
+    // The holder's id, for a person looking and for FolderLockHeldBy. The folder's disk may be
+    // full; the lock holds all the same.
+    char pid[32];
+    const int length = std::snprintf(pid, sizeof pid, "%ld\n", CurrentProcessId());
+    (void)m_file.truncate(0);
+    (void)m_file.writeAt(0, pid, std::size_t(length));
+    return {};
+}
+
+std::error_code FileLock::lockFileIn(const Folder& folder, const Path& name,
+                                     std::chrono::milliseconds wait)
+{
+    return lockAt(folder, name, Path(), wait);
+}
+
 std::error_code FileLock::lockExistingFile(const Path& path, std::chrono::milliseconds wait)
 {
     const Folder folder = Folder::open(path.has_parent_path() ? path.parent_path() : Path("."));
     if (!folder.valid())
         return folder.error();
-    return lockFileIn(folder, path.filename(), wait);
+    return lockAt(folder, path.filename(), path, wait);
 }
-#endif
+
+std::error_code FileLock::lockAt(const Folder& folder, const Path& name, const Path& path,
+                                 std::chrono::milliseconds wait)
+{
+    // A system that replaces a file by swapping names frees the name for a moment (longer on a
+    // busy machine): a file that is missing is looked for again for as long as the lock is
+    // waited for, and at least this long. (A state missing before is reported before the lock.)
+    constexpr auto kMissingGrace = std::chrono::milliseconds(500);
+    release();
+    File file;
+    if (const std::error_code e = KeepTrying(
+            wait, kMissingGrace, [&] { return TryLockFileIn(folder, name, path, file); }))
+        return e;
+    hold(std::move(file), folder, name);
+    return {};
+}
 
 void FileLock::hold(File file, const Folder& folder, const Path& name)
 {
@@ -216,8 +287,7 @@ bool FileLock::stillAsLocked() const
         return false;
     const FileFacts there = m_lockedFolder.factsOf(m_lockedName);
     const std::optional<FileStamp> mine = m_file.stamp();
-    return !there.error && mine && there.stamp.device == mine->device &&
-           there.stamp.inode == mine->inode;
+    return !there.error && mine && SameFile(there.stamp, *mine);
 }
 
 namespace {

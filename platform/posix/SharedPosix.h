@@ -1,6 +1,6 @@
 #pragma once
 
-// Shared by the POSIX implementation's files only.
+// Shared by the POSIX implementation's files only (what every system shares is in ../Shared.h).
 
 #include "File.h"
 
