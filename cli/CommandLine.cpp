@@ -252,8 +252,10 @@ QString UsageText()
     return QStringLiteral(
                "Usage:\n"
                "  cindral-party show [--json] [--] STATE\n"
-               "  cindral-party set [--] STATE --slot N FIELD=VALUE... [--slot N FIELD=VALUE...]\n"
-               "                    [--max-gold] [--dry-run] [--json] [--no-backup]\n"
+               "  cindral-party set [OPTIONS] STATE --slot N FIELD=VALUE... [--slot N "
+               "FIELD=VALUE...]\n"
+               "  cindral-party set [OPTIONS] --slot N [--] STATE FIELD=VALUE...\n"
+               "      OPTIONS: [--max-gold] [--dry-run] [--json] [--no-backup]\n"
                "  cindral-party backups [--json] [--] STATE\n"
                "  cindral-party restore [--] STATE [N] [--no-backup]\n"
                "  cindral-party -h | --help | -V | --version\n"
