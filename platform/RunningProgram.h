@@ -20,7 +20,10 @@ Path ProgramFolder(const Path& argv0);
 // leaves no child waiting for it. Windows puts the child, once started, into a job that ends with
 // this process (EndWithThisProcess). Each is a no-op where the other does the work.
 bool DieWithParent(long parent);
-bool EndWithThisProcess(long long processId);
+void EndWithThisProcess(long long processId);
+
+// The file of the program `name`: "name.exe" on Windows, the name itself elsewhere.
+std::string ProgramFileName(std::string_view name);
 
 // An abort ends this program as a crash does, never with an exit status that means something
 // else (Windows' C runtime exits with 3 on abort, which the decompressor uses for "not a state").

@@ -47,6 +47,12 @@ LockTry TryLockFolderFile(const Path& path, File& locked);
 // One try at the existing file `name` in `folder` (`path` is where it is, for the systems that
 // open by path), never through a link.
 LockTry TryLockFileIn(const Folder& folder, const Path& name, const Path& path, File& locked);
+// The value of an environment variable as a path; empty when it is not set.
+Path EnvironmentPath(const char* name);
+// Where the system keeps the user's data and cache when no variable says.
+Path SystemDataFolder();
+Path SystemCacheFolder();
+
 // This process's id, as the lock file holds it.
 long CurrentProcessId();
 

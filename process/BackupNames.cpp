@@ -1,13 +1,13 @@
 #include "BackupNames.h"
 
 #include "StatePath.h"
+#include "UserFolders.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -112,17 +112,8 @@ QStringList EarlierBackupGroupNames(const QString& statePath)
 
 QString DefaultBackupFolder()
 {
-    // The XDG rules: a relative path in the variable is to be ignored. On Windows the variable
-    // still overrides (a portable setup, the tests); the user's local application data is the
-    // place otherwise.
-    QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (data.isEmpty() || QDir::isRelativePath(data))
-#if defined(Q_OS_WIN)
-        data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-#else
-        data = QDir::home().filePath(QStringLiteral(".local/share"));
-#endif
-    return QDir(data).filePath(QStringLiteral("cindral-editor/backups"));
+    return QDir(QDir::fromNativeSeparators(FromNative(platform::UserDataFolder())))
+        .filePath(QStringLiteral("cindral-editor/backups"));
 }
 
 QString BackupGroupFolder(const QString& backupFolder, const QString& statePath)

@@ -4,11 +4,11 @@
 #include "OwnFolder.h"
 #include "StagingNames.h"
 #include "StatePath.h"
+#include "UserFolders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace Process {
 namespace {
@@ -69,13 +69,6 @@ Outcome Prepare(const QString& folder, const QString& installed)
     return Outcome::success();
 }
 
-// A folder named by an environment variable, which the XDG rules take only as an absolute path.
-QString AbsoluteFromEnvironment(const char* name)
-{
-    const QString value = qEnvironmentVariable(name);
-    return QDir::isAbsolutePath(value) ? value : QString();
-}
-
 }  // namespace
 
 QString FindDecompressorFolder(const QString& programDir)
@@ -91,19 +84,14 @@ QString FindDecompressorFolder(const QString& programDir)
 
 QStringList UserStagingFolders()
 {
+    const auto inFolder = [](const platform::Path& folder) {
+        return QDir(QDir::fromNativeSeparators(FromNative(folder))).filePath(kAppFolder);
+    };
     QStringList folders;
-    const QString runtime = AbsoluteFromEnvironment("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        folders << QDir(runtime).filePath(kAppFolder);
-    QString cache = AbsoluteFromEnvironment("XDG_CACHE_HOME");
-    if (cache.isEmpty())
-#if defined(Q_OS_WIN)
-        // Below the user's local application data, as Qt places a cache there.
-        cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-#else
-        cache = QDir::home().filePath(QStringLiteral(".cache"));
-#endif
-    folders << QDir(cache).filePath(kAppFolder);
+    const platform::Path runtime = platform::UserRuntimeFolder();
+    if (!runtime.empty() && QFileInfo(FromNative(runtime)).isDir())
+        folders << inFolder(runtime);
+    folders << inFolder(platform::UserCacheFolder());
     return folders;
 }
 

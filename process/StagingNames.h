@@ -3,6 +3,7 @@
 // The names of the files a frame works with, in the program folder: what the decompressor and
 // the editor agree on, as Qt strings for the editor's side.
 
+#include "RunningProgram.h"
 #include "StagingProtocol.h"
 
 #include <QDir>
@@ -27,9 +28,13 @@ inline const QString kPartialWorkingCopyName =
 // decompressor wrote) is waited for before it counts as one that cannot be removed.
 inline constexpr std::chrono::milliseconds kHeldFileWait{5000};
 
+// The decompressor's file, with the system's program suffix.
+inline const QString kDecompressorFileName =
+    QString::fromStdString(platform::ProgramFileName(protocol::kDecompressorName));
+
 inline QString DecompressorPath(const QString& programFolder)
 {
-    return QDir(programFolder).filePath(FromProtocol(protocol::kDecompressorName));
+    return QDir(programFolder).filePath(kDecompressorFileName);
 }
 
 }  // namespace Process

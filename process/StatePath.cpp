@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace Process {
 QString ShownPath(const QString& path)
@@ -51,22 +53,39 @@ QString SystemCause(const std::error_code& error)
     return QString::fromStdString(error.message());
 }
 
+namespace {
+
+// Names of wide characters (Windows) take UTF-16 as it is; names of bytes take the encoding Qt
+// gives file names. The system's own kind of name picks the overload.
+void ToName(const QString& path, std::wstring& name)
+{
+    name = path.toStdWString();
+}
+void ToName(const QString& path, std::string& name)
+{
+    name = QFile::encodeName(path).toStdString();
+}
+QString FromName(const std::wstring& name)
+{
+    return QString::fromStdWString(name);
+}
+QString FromName(const std::string& name)
+{
+    return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+}  // namespace
+
 platform::Path ToNative(const QString& path)
 {
-#if defined(Q_OS_WIN)
-    return platform::Path(path.toStdWString());
-#else
-    return platform::Path(QFile::encodeName(path).toStdString());
-#endif
+    platform::Path::string_type name;
+    ToName(path, name);
+    return platform::Path(std::move(name));
 }
 
 QString FromNative(const platform::Path& path)
 {
-#if defined(Q_OS_WIN)
-    return QString::fromStdWString(path.native());
-#else
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
-#endif
+    return FromName(path.native());
 }
 
 namespace {

@@ -18,12 +18,9 @@ inline constexpr std::string_view kCompletionFlagName = "flag.unv";
 // its own. The decompressor an editor starts runs under its parent's lock.
 inline constexpr std::string_view kFolderLockName = "cindral-editor.lock";
 inline constexpr std::string_view kDecompressorSwitch = "-dec";
-// The decompressor's file in the program folder.
-#if defined(_WIN32)
-inline constexpr std::string_view kDecompressorName = "Unvell.exe";
-#else
+// The decompressor's name; its file in the program folder has the system's program suffix
+// (platform::ProgramFileName).
 inline constexpr std::string_view kDecompressorName = "Unvell";
-#endif
 
 // The decompressor's exit statuses.
 inline constexpr int kExitOk = 0;

@@ -18,7 +18,8 @@ namespace {
 // The usage, with the names both sides of the protocol share.
 std::string Usage()
 {
-    const std::string program(protocol::kDecompressorName), dec(protocol::kDecompressorSwitch);
+    const std::string program = platform::ProgramFileName(protocol::kDecompressorName);
+    const std::string dec(protocol::kDecompressorSwitch);
     const std::string image(protocol::kWorkingCopyName), flag(protocol::kCompletionFlagName);
     const std::string lock(protocol::kFolderLockName);
     return "Usage: " + program + " " + dec +

@@ -41,9 +41,11 @@ void AbortAsACrash()
     // SIGABRT already ends the program as a crash.
 }
 
-bool EndWithThisProcess(long long)
+void EndWithThisProcess(long long) {}
+
+std::string ProgramFileName(std::string_view name)
 {
-    return true;
+    return std::string(name);
 }
 
 bool DisplayNamed(const std::string& qtPlatform)

@@ -49,10 +49,11 @@ bool DieWithParent(long)
     return true;
 }
 
-bool EndWithThisProcess(long long processId)
+void EndWithThisProcess(long long processId)
 {
     // One job for the life of this process: its handle closes only when the process ends, and
-    // the system then ends every child in it.
+    // the system then ends every child in it. A child that cannot be put in it (nothing to
+    // tell the caller can change that) finishes its one state and ends by itself.
     static const HANDLE job = [] {
         const HANDLE created = ::CreateJobObjectW(nullptr, nullptr);
         if (created) {
@@ -64,14 +65,18 @@ bool EndWithThisProcess(long long processId)
         return created;
     }();
     if (!job)
-        return false;
+        return;
     const HANDLE child =
         ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(processId));
     if (!child)
-        return false;
-    const bool assigned = ::AssignProcessToJobObject(job, child) != 0;
+        return;
+    ::AssignProcessToJobObject(job, child);
     ::CloseHandle(child);
-    return assigned;
+}
+
+std::string ProgramFileName(std::string_view name)
+{
+    return std::string(name) + ".exe";
 }
 
 namespace {

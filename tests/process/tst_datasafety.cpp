@@ -7,7 +7,7 @@
 #include "Host.h"
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
-#include "StagingProtocol.h"
+#include "StagingNames.h"
 #include "StateFile.h"
 
 #include <QCryptographicHash>
@@ -66,10 +66,11 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("throughLink");
-        for (const char* name : {"newstate.dec", "newstate.dec.part", "flag.unv",
-                                 "cindral-editor.lock", protocol::kDecompressorName.data()}) {
-            QTest::newRow(name) << QString(name) << false;
-            QTest::newRow(qPrintable(QString(name) + " by a link")) << QString(name) << true;
+        for (const QString& name : {QStringLiteral("newstate.dec"),
+                                    QStringLiteral("newstate.dec.part"), QStringLiteral("flag.unv"),
+                                    QStringLiteral("cindral-editor.lock"), kDecompressorFileName}) {
+            QTest::newRow(qPrintable(name)) << name << false;
+            QTest::newRow(qPrintable(name + " by a link")) << name << true;
         }
     }
     void ownFilesAreRefusedBeforeAnythingIsRemoved()
@@ -78,7 +79,7 @@ private slots:
         QFETCH(bool, throughLink);
         ProgramFolder folder;
         const QString own = folder.file(name);
-        if (name != QLatin1String(protocol::kDecompressorName.data()))
+        if (name != kDecompressorFileName)
             WriteBytes(own, m_gzip);  // what a killed run leaves, and a user may open
         const QByteArray before = ReadBytes(own);
         QString path = own;
@@ -302,7 +303,7 @@ private slots:
             QCOMPARE(ReadBytes(path), m_image);
             QCOMPARE(ListBackups(programs.backupFolder(), path).value().size(), 1);
             party.block[S(1)].Str = 99;
-            const Outcome saved = SaveState(path, programs.context(), party, false);
+            const Outcome saved = SaveWholeParty(path, programs.context(), party, false);
             QVERIFY2(saved.ok(), qPrintable(saved.message()));
             QCOMPARE(ListBackups(programs.backupFolder(), path).value().size(), 2);
             QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
@@ -469,7 +470,7 @@ private slots:
                  0);
         QCOMPARE(ListBackups(context.backupFolder, path).value().size(), 1);
         party.block[S(1)].Int = 9;
-        QVERIFY(SaveState(path, context, party, false).ok());
+        QVERIFY(SaveWholeParty(path, context, party, false).ok());
         QVERIFY(!QFile::exists(group + "/.pending-killed"));
         const QList<Backup> now = ListBackups(context.backupFolder, path).value();
         QCOMPARE(now.size(), 2);
@@ -516,7 +517,7 @@ private slots:
         PartyState party;
         QVERIFY(LoadState(path, context, party).ok());
         party.block[S(1)].Vig = 1;
-        QVERIFY(SaveState(path, context, party, false).ok());
+        QVERIFY(SaveWholeParty(path, context, party, false).ok());
         const QList<Backup> backups = ListBackups(context.backupFolder, path).value();
         QCOMPARE(backups.size(), 2);
         QCOMPARE(StatOf(backups[0].path).st_uid, uid_t(0));

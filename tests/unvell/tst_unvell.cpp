@@ -1,9 +1,9 @@
 #include "Container.h"
 #include "Decompress.h"
 #include "ProgramFolder.h"
+#include "RunningProgram.h"
 #include "Snapshot.h"
 #include "SnapshotGenerator.h"
-#include "StagingProtocol.h"
 
 #include <QDir>
 #include <QProcess>
@@ -304,10 +304,9 @@ private slots:
         const QByteArray text =
             exitCode == 0 ? unvell.readAllStandardOutput() : unvell.readAllStandardError();
         // The program's own name, "Unvell.exe" on Windows.
-        QVERIFY(text.contains("Usage: " +
-                              QByteArray(protocol::kDecompressorName.data(),
-                                         qsizetype(protocol::kDecompressorName.size())) +
-                              " -dec <state path>"));
+        QVERIFY(text.contains(
+            "Usage: " + QByteArray::fromStdString(platform::ProgramFileName("Unvell")) +
+            " -dec <state path>"));
     }
 };
 
