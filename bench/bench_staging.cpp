@@ -238,7 +238,7 @@ void BM_Save(benchmark::State& state, Packing packing)
         [&] {
             return Spawn({QStringLiteral(CINDRAL_FLOOR_BINARY), F().floorPath, "--replace"});
         },
-        [&] { return Process::SaveState(F().path, F().folder.context(), party, true).ok(); });
+        [&] { return SaveWholeParty(F().path, F().folder.context(), party, true).ok(); });
     state.counters["plain_MB"] = double(sample.image.size()) / 1e6;
 }
 

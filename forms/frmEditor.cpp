@@ -1,27 +1,23 @@
 #include "frmEditor.h"
 
-#include "AltLetterGuard.h"
 #include "Backups.h"
 #include "Centring.h"
 #include "DroppedFile.h"
+#include "EditorControls.h"
+#include "EditorLayout.h"
 #include "GoldCaption.h"
 #include "Look.h"
 #include "NameCodec.h"
 #include "NumericText.h"
 #include "StateFile.h"
 #include "Twips.h"
-#include "WideValueHint.h"
 #include "frmAbout.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QFrame>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -29,10 +25,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
-#include <QValidator>
-
-#include <limits>
-#include <variant>
 
 namespace forms {
 namespace {
@@ -41,102 +33,6 @@ using namespace Process;
 
 const QString kCaption = QStringLiteral("Cindral I Editor Snes9x");
 const QString kStateFilter = QStringLiteral("Snes9x States (*.00*)");
-
-// The name box takes one byte per character: anything beyond Latin-1 is refused as typed.
-class Latin1Validator : public QValidator
-{
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        return IsLatin1(input) ? Acceptable : Invalid;
-    }
-};
-
-class WaitCursor : public BusyIndicator
-{
-public:
-    void setBusy(bool busy) override
-    {
-        if (busy)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        else
-            QApplication::restoreOverrideCursor();
-    }
-};
-
-// A control the window's tables place, label or put in the tab order: a numeric field's box
-// (named by the field table) or another control, by its name.
-using Control = std::variant<NumericField, const char*>;
-
-QString ControlName(const Control& control)
-{
-    if (const auto* field = std::get_if<NumericField>(&control))
-        return QLatin1String(InfoOf(*field).boxName);
-    return QLatin1String(std::get<const char*>(control));
-}
-
-struct BoxPlace {
-    Control box;
-    int left, top, width;
-    const char* spoken;  // the box's accessible name: what a screen reader says for it
-};
-
-using F = NumericField;
-
-// Positions in twips inside the panel; every box is 255 high.
-constexpr BoxPlace kBoxPlaces[] = {
-    {"txtName", 600, 0, 735, "Name"},          {F::Level, 2160, 0, 375, "Level"},
-    {F::HpLeft, 360, 600, 615, "HP left"},     {F::HpRight, 1080, 600, 615, "HP right"},
-    {F::ApLeft, 2520, 600, 615, "AP left"},    {F::ApRight, 3240, 600, 615, "AP right"},
-    {F::Str, 360, 1200, 375, "Strength"},      {F::Vig, 360, 1560, 375, "Vigour"},
-    {F::Wis, 360, 1920, 375, "Wisdom"},        {F::Agl, 1440, 1200, 375, "Agility"},
-    {F::Mag, 1440, 1560, 375, "Magic"},        {F::Luck, 1440, 1920, 375, "Luck"},
-    {F::Atk, 2520, 1200, 375, "Attack"},       {F::Def, 2520, 1560, 375, "Defence"},
-    {F::Int, 2520, 1920, 375, "Intelligence"}, {F::Act, 3600, 1200, 375, "Action"},
-    {F::Fate, 3600, 1560, 375, "Fate"},        {F::Exp, 3600, 1920, 615, "Experience"},
-};
-
-struct LabelPlace {
-    const char* caption;
-    int left, top;
-    Control buddy;  // the box the label names (HP and AP name their left box)
-};
-
-// Label1_0 .. Label1_15, in index order.
-constexpr LabelPlace kLabels[] = {
-    {"Level:", 1680, 0, F::Level}, {"Name:", 0, 0, "txtName"},   {"HP:", 0, 600, F::HpLeft},
-    {"AP:", 2160, 600, F::ApLeft}, {"Str:", 0, 1200, F::Str},    {"Vig:", 0, 1560, F::Vig},
-    {"Wis:", 0, 1920, F::Wis},     {"Agl:", 1080, 1200, F::Agl}, {"Mag:", 1080, 1560, F::Mag},
-    {"Lck:", 1080, 1920, F::Luck}, {"Atk:", 2160, 1200, F::Atk}, {"Def:", 2160, 1560, F::Def},
-    {"Int:", 2160, 1920, F::Int},  {"Act:", 3240, 1200, F::Act}, {"Fte:", 3240, 1560, F::Fate},
-    {"Exp:", 3240, 1920, F::Exp},
-};
-
-// The gold button takes Enter as well as Space while it has the focus; a plain push button
-// outside a dialog takes only Space.
-class GoldButton : public QPushButton
-{
-public:
-    using QPushButton::QPushButton;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override
-    {
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            animateClick();
-            return;
-        }
-        QPushButton::keyPressEvent(event);
-    }
-};
-
-// From tab index 1 upward (the panel itself, index 0, takes no focus), then the tab strip.
-constexpr Control kTabOrder[] = {
-    F::Exp,    "cmdGold",  F::Fate,   F::Act,        F::Int,    F::Def,   F::Atk,
-    F::Luck,   F::Mag,     F::Agl,    F::Wis,        F::Vig,    F::Str,   F::ApRight,
-    F::ApLeft, F::HpRight, F::HpLeft, "chkAilments", "txtName", F::Level, "tbsOptions",
-};
 
 }  // namespace
 
@@ -157,14 +53,13 @@ frmEditor::frmEditor(PartyState& party, const QString& programFolder, EditorSeam
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                               Qt::MSWindowsFixedSizeDialogHint),
-      m_party(party), m_seams(std::move(seams)), m_waitCursor(std::make_unique<WaitCursor>())
+      m_party(party), m_seams(std::move(seams)), m_jobs(this)
 {
     setObjectName(QStringLiteral("frmEditor"));
     setWindowTitle(kCaption);
     setWindowIcon(EditorIcon());
     setFont(WindowFont());
     m_context.programFolder = programFolder;
-    m_context.busy = m_waitCursor.get();
     m_context.backupFolder = DefaultBackupFolder();
 
     auto* client = new QWidget(this);
@@ -180,7 +75,7 @@ frmEditor::frmEditor(PartyState& party, const QString& programFolder, EditorSeam
 
     buildPanel(client);
     buildMenus();
-    setTabOrder();
+    SetEditorTabOrder(this);
     // The window's size is fixed: no resizing, no maximising.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     tbsOptions->setFocus();
@@ -191,11 +86,7 @@ frmEditor::frmEditor(PartyState& party, const QString& programFolder, EditorSeam
     });
 }
 
-frmEditor::~frmEditor()
-{
-    m_leaving = true;
-    m_job.wait();
-}
+frmEditor::~frmEditor() = default;
 
 void frmEditor::buildMenus()
 {
@@ -229,76 +120,22 @@ void frmEditor::buildPanel(QWidget* client)
     picOptions->setGeometry(TwipRect(240, 600, 4215, 2895));
     picOptions->setEnabled(false);
     picOptions->raise();  // in front of the tab strip's page, below its tabs
+    PlacePanelControls(picOptions);
 
-    for (const BoxPlace& place : kBoxPlaces) {
-        auto* edit = new QLineEdit(picOptions);
-        edit->setObjectName(ControlName(place.box));
-        edit->setGeometry(TwipRect(place.left, place.top, place.width, 255));
-        edit->setAccessibleName(QLatin1String(place.spoken));
-        // The boxes take any length; only the name box has a limit of its own.
-        edit->setMaxLength(std::numeric_limits<int>::max());
-        ShowWideValues(edit);
-        RefuseAltLetters(edit);
-    }
-    txtName = box("txtName");
+    txtName = picOptions->findChild<QLineEdit*>(QStringLiteral("txtName"));
     txtName->setMaxLength(4);
     txtName->setValidator(new Latin1Validator(txtName));
     connect(txtName, &QLineEdit::textEdited, this, &frmEditor::txtName_Change);
     for (const NumericFieldInfo& info : NumericFields()) {
-        QLineEdit* edit = box(info.boxName);
+        auto* edit = picOptions->findChild<QLineEdit*>(BoxName(info.field));
         m_numericBoxes.append({edit, &info});
         connect(edit, &QLineEdit::textEdited, this,
                 [this, edit, &info] { txtNumeric_Change(edit, info); });
     }
-
-    chkAilments = new QCheckBox(QStringLiteral("No Ailments"), picOptions);
-    chkAilments->setObjectName(QStringLiteral("chkAilments"));
-    chkAilments->setGeometry(TwipRect(2880, 0, 1215, 255));
+    chkAilments = picOptions->findChild<QCheckBox*>(QStringLiteral("chkAilments"));
     connect(chkAilments, &QCheckBox::clicked, this, &frmEditor::chkAilments_Click);
-
-    cmdGold = new GoldButton(kGoldCaptionInitial, picOptions);
-    cmdGold->setObjectName(QStringLiteral("cmdGold"));
-    cmdGold->setGeometry(TwipRect(0, 2400, 1695, 375));
+    cmdGold = picOptions->findChild<QPushButton*>(QStringLiteral("cmdGold"));
     connect(cmdGold, &QPushButton::clicked, this, &frmEditor::cmdGold_Click);
-
-    for (int i = 0; i < int(std::size(kLabels)); ++i) {
-        auto* label = new QLabel(QLatin1String(kLabels[i].caption), picOptions);
-        label->setObjectName(QStringLiteral("Label1_%1").arg(i));
-        label->move(Px(kLabels[i].left), Px(kLabels[i].top));
-        label->adjustSize();
-        label->setBuddy(picOptions->findChild<QLineEdit*>(ControlName(kLabels[i].buddy)));
-    }
-    auto* label2 = new QLabel(QStringLiteral("Party editor"), picOptions);
-    label2->setObjectName(QStringLiteral("Label2"));
-    label2->move(Px(2520), Px(2520));
-    label2->adjustSize();
-
-    const int rules[] = {360, 960, 2280};
-    for (int i = 0; i < 3; ++i) {
-        auto* line = new QFrame(picOptions);
-        line->setObjectName(QStringLiteral("Line1_%1").arg(i));
-        line->setFrameShape(QFrame::HLine);
-        line->setFrameShadow(QFrame::Plain);
-        // One pixel drawn in the middle of three: a widget one pixel high would fall between
-        // device pixels at scales such as 125 % and be clipped away.
-        line->setGeometry(0, Px(rules[i]) - 1, Px(4200), 3);
-    }
-}
-
-void frmEditor::setTabOrder()
-{
-    QWidget* previous = nullptr;
-    for (const Control& control : kTabOrder) {
-        auto* widget = findChild<QWidget*>(ControlName(control));
-        if (previous)
-            QWidget::setTabOrder(previous, widget);
-        previous = widget;
-    }
-}
-
-QLineEdit* frmEditor::box(const char* name) const
-{
-    return picOptions->findChild<QLineEdit*>(QLatin1String(name));
 }
 
 void frmEditor::tbsOptions_Click()
@@ -362,23 +199,12 @@ void frmEditor::mnuFileLoad_Click()
 void frmEditor::startJob(std::function<Outcome(const StagingContext&)> work,
                          std::function<void(const Outcome&)> done)
 {
-    // The job's own copy of the settings: the busy pointer is the window's to set, on its own
-    // thread.
-    StagingContext context = m_context;
-    context.busy = nullptr;
-    m_waitCursor->setBusy(true);
     picOptions->setEnabled(false);  // edits made during a save would be overwritten by it
-    const bool started = m_job.start([work = std::move(work), context] { return work(context); },
-                                     [this, done = std::move(done)](const Outcome& outcome) {
-                                         m_waitCursor->setBusy(false);
-                                         if (m_leaving)
-                                             return;
-                                         picOptions->setEnabled(m_loaded);
-                                         done(outcome);
-                                         if (m_closeWhenDone)
-                                             close();
-                                     });
-    Q_ASSERT(started);  // callers ask busy() first
+    m_jobs.start([work = std::move(work), context = m_context] { return work(context); },
+                 [this, done = std::move(done)](const Outcome& outcome) {
+                     picOptions->setEnabled(m_loaded);
+                     done(outcome);
+                 });
 }
 
 void frmEditor::openStateFile(const QString& chosen)
@@ -457,8 +283,7 @@ void frmEditor::mnuFileSave_Click()
 void frmEditor::closeEvent(QCloseEvent* event)
 {
     // A state is never left half-done: the window closes once the load or save has ended.
-    if (busy()) {
-        m_closeWhenDone = true;
+    if (m_jobs.putOffClose()) {
         event->ignore();
         return;
     }

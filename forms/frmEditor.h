@@ -3,7 +3,7 @@
 #include "MemberFields.h"
 #include "PartyState.h"
 #include "Staging.h"
-#include "StagingJob.h"
+#include "WindowJobs.h"
 
 #include <QMainWindow>
 
@@ -55,7 +55,7 @@ public:
 
     // A load or save is under way: it runs beside the window, which keeps painting, ignores
     // another Load or Save, takes no edits and closes only once it has ended.
-    bool busy() const { return m_job.running(); }
+    bool busy() const { return m_jobs.running(); }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -72,8 +72,6 @@ private:
 
     void buildMenus();
     void buildPanel(QWidget* client);
-    void setTabOrder();
-    QLineEdit* box(const char* name) const;
     // Runs a load or save as a job; `done` runs on the window's thread when it has ended.
     void startJob(std::function<Process::Outcome(const Process::StagingContext&)> work,
                   std::function<void(const Process::Outcome&)> done);
@@ -83,7 +81,6 @@ private:
     Process::PartyState m_asLoaded;
     Process::StagingContext m_context;
     EditorSeams m_seams;
-    std::unique_ptr<Process::BusyIndicator> m_waitCursor;
     QString m_stateFileName;    // the state Save writes; set only by a successful load
     QString m_dialogPath;       // where the open dialog starts
     bool m_loaded = false;      // a state has been loaded: the panel shows a member
@@ -96,10 +93,8 @@ private:
     QPushButton* cmdGold = nullptr;
     QAction* mnuFileSave = nullptr;
     QList<QPair<QLineEdit*, const Process::NumericFieldInfo*>> m_numericBoxes;
-    bool m_closeWhenDone = false;  // a close was asked for while a save ran
-    bool m_leaving = false;        // being destroyed: a job that ends now reports to nobody
     // Last, so it goes first: a job under way is waited for while the window is still whole.
-    Process::StagingJob m_job;
+    WindowJobs m_jobs;
 };
 
 }  // namespace forms

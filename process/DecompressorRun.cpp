@@ -5,14 +5,13 @@
 #include "StagingProtocol.h"
 #include "StatePath.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QProcess>
 #include <QThread>
-#include <QTimer>
+
+#include <algorithm>
 
 namespace Process {
 namespace {
@@ -24,8 +23,8 @@ constexpr unsigned long kStartPauseMs = 200;
 
 // A decompressor that has created the flag gets this long to exit before it is stopped.
 constexpr int kExitGraceMs = 2000;
-// Fallback for file systems that do not report changes to a folder.
-constexpr int kFlagPollMs = 50;
+// How often the flag is looked for while the decompressor runs; its end is noticed at once.
+constexpr qint64 kFlagPollMs = 50;
 
 // The decompressor writes UTF-8 on every system (on Windows the code page would lose a path's
 // characters).
@@ -52,29 +51,9 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
     process.setArguments({FromProtocol(protocol::kDecompressorSwitch), statePath});
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
-    // No child-process modifier: with one, newer Qt versions have the forked child wait for
-    // this process before it runs the program, forever if this process is killed in that moment,
-    // holding our locks. The decompressor asks to die with its editor itself.
-
-    QEventLoop loop;
-    bool flagSeen = false;
-    auto checkFlag = [&] {
-        if (!flagSeen && QFileInfo::exists(flag)) {
-            flagSeen = true;
-            loop.quit();
-        }
-    };
-    QFileSystemWatcher watcher({programFolder});
-    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, checkFlag);
-    QObject::connect(&process, &QProcess::finished, &loop, [&] {
-        checkFlag();
-        loop.quit();
-    });
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, checkFlag);
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // Nothing of ours runs in the child before the program: the child ends with us through the
+    // platform (EndWithThisProcess below, or the decompressor's own request), never through a
+    // step that could wait for a parent killed in that moment, holding our locks.
 
     // A program that cannot be started at once may well start a moment later: a virus scanner
     // holds a file it has just seen, and Wine refuses a start now and then when busy.
@@ -93,13 +72,14 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
                                 QStringLiteral("The decompressor %1 could not be started: %2")
                                     .arg(ShownPath(decompressor), process.errorString()));
     platform::EndWithThisProcess(process.processId());
-    poll.start(kFlagPollMs);
-    deadline.start(waitBound);
-    checkFlag();
-    // The window repaints meanwhile but takes no input until the frame is done.
-    if (!flagSeen && process.state() != QProcess::NotRunning)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    checkFlag();
+
+    // Sleeps in the wait for its end between looks at the flag, so the wait costs no CPU.
+    QDeadlineTimer deadline(waitBound);
+    bool flagSeen = QFileInfo::exists(flag);
+    while (!flagSeen && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        process.waitForFinished(int(std::min<qint64>(kFlagPollMs, deadline.remainingTime())));
+        flagSeen = QFileInfo::exists(flag);
+    }
 
     if (flagSeen) {
         if (process.state() != QProcess::NotRunning && !process.waitForFinished(kExitGraceMs)) {

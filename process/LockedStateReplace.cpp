@@ -2,6 +2,7 @@
 
 #include "Backups.h"
 #include "Lease.h"
+#include "ReplaceSeam.h"
 #include "StatePath.h"
 
 #include <chrono>
@@ -139,8 +140,7 @@ bool WaitUntilFinished(const CheckedState& state, const platform::FileLock& lock
 }  // namespace
 
 Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& lock,
-                           const QString& backupFolder, const Fill& fill,
-                           const std::function<void()>& beforeRename)
+                           const QString& backupFolder, const Fill& fill)
 {
     // Another program (the emulator saving in place, say) wrote the state after it was staged:
     // putting the new contents in its place would silently undo that write.
@@ -168,8 +168,7 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
                        [&] {
                            const bool unchanged =
                                lock.stillAsLocked() && UnchangedSinceLocked(lock);
-                           if (beforeRename)
-                               beforeRename();
+                           BeforeRename::reached();
                            return unchanged ? Outcome::success() : ChangedMeanwhile(state.shown);
                        },
                        [&](const platform::FileFacts& replaced) {

@@ -10,8 +10,6 @@
 
 #include <QString>
 
-#include <functional>
-
 namespace Process {
 
 // Checks that nobody wrote the state since `lock` was taken, names a backup into
@@ -21,9 +19,7 @@ namespace Process {
 // that file goes straight back and the result is ErrorKind::ChangedByAnotherProgram once that
 // program has finished: the caller redoes its edit on the newest bytes. Where no swap can be
 // had, a plain rename and a look at the locked file after it do as well as they can.
-// `beforeRename` runs between the last look and the swap, the moment no look can cover.
 Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& lock,
-                           const QString& backupFolder, const Fill& fill,
-                           const std::function<void()>& beforeRename = {});
+                           const QString& backupFolder, const Fill& fill);
 
 }  // namespace Process

@@ -10,25 +10,25 @@ namespace {
 using R = CharacterRecord;
 
 // In the order the window fills its boxes. A new field is a line here, its record member (and
-// its line in the record's layout) and its box's place in the window.
+// its line in the record's layout), and its box in the window's tables.
 constexpr std::array<NumericFieldInfo, 17> kFields{{
-    {NumericField::Exp, "exp", "txtExp", kExperienceLimit, {}},
-    {NumericField::Level, "level", "txtLevel", kByteLimit, &R::Level},
-    {NumericField::HpLeft, "hpl", "txtHPL", kWordLimit, &R::HpLeft},
-    {NumericField::HpRight, "hpr", "txtHPR", kWordLimit, &R::HpRight},
-    {NumericField::ApLeft, "apl", "txtAPL", kWordLimit, &R::ApLeft},
-    {NumericField::ApRight, "apr", "txtAPR", kWordLimit, &R::ApRight},
-    {NumericField::Str, "str", "txtStr", kByteLimit, &R::Str},
-    {NumericField::Agl, "agl", "txtAgl", kByteLimit, &R::Agl},
-    {NumericField::Vig, "vig", "txtVig", kByteLimit, &R::Vig},
-    {NumericField::Wis, "wis", "txtWis", kByteLimit, &R::Wis},
-    {NumericField::Mag, "mag", "txtMag", kByteLimit, &R::Mag},
-    {NumericField::Luck, "luck", "txtLuck", kByteLimit, &R::Luck},
-    {NumericField::Atk, "atk", "txtAtk", kWordLimit, &R::Atk},
-    {NumericField::Def, "def", "txtDef", kWordLimit, &R::Def},
-    {NumericField::Int, "int", "txtInt", kByteLimit, &R::Int},
-    {NumericField::Fate, "fate", "txtFate", kByteLimit, &R::Fate},
-    {NumericField::Act, "act", "txtAct", kByteLimit, &R::Act},
+    {NumericField::Exp, "exp", kExperienceLimit, {}},
+    {NumericField::Level, "level", kByteLimit, &R::Level},
+    {NumericField::HpLeft, "hpl", kWordLimit, &R::HpLeft},
+    {NumericField::HpRight, "hpr", kWordLimit, &R::HpRight},
+    {NumericField::ApLeft, "apl", kWordLimit, &R::ApLeft},
+    {NumericField::ApRight, "apr", kWordLimit, &R::ApRight},
+    {NumericField::Str, "str", kByteLimit, &R::Str},
+    {NumericField::Agl, "agl", kByteLimit, &R::Agl},
+    {NumericField::Vig, "vig", kByteLimit, &R::Vig},
+    {NumericField::Wis, "wis", kByteLimit, &R::Wis},
+    {NumericField::Mag, "mag", kByteLimit, &R::Mag},
+    {NumericField::Luck, "luck", kByteLimit, &R::Luck},
+    {NumericField::Atk, "atk", kWordLimit, &R::Atk},
+    {NumericField::Def, "def", kWordLimit, &R::Def},
+    {NumericField::Int, "int", kByteLimit, &R::Int},
+    {NumericField::Fate, "fate", kByteLimit, &R::Fate},
+    {NumericField::Act, "act", kByteLimit, &R::Act},
 }};
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
 // The editable fields of a member, described once for every front end: which record field or
-// experience entry a box edits, its key on the command line, its box in the window, its limit.
+// experience entry a field edits, its key on the command line, its limit.
 
 #include "PartyState.h"
 
@@ -38,9 +38,8 @@ using RecordMember =
 
 struct NumericFieldInfo {
     NumericField field;
-    const char* key;      // command-line name, as in "level=42"
-    const char* boxName;  // object name of the window's text box
-    std::int32_t limit;   // the box holds 0..limit
+    const char* key;     // command-line name, as in "level=42"
+    std::int32_t limit;  // the box holds 0..limit
     RecordMember member;
 };
 

@@ -137,11 +137,9 @@ Outcome StagingFrame::ReplaceStateWith(const CheckedState& state, const QByteArr
     if (Outcome writable = CheckReplaceable(state, m_stateLock.file()); !writable)
         return writable;
     return ReplaceLockedState(
-        state, m_stateLock, m_context.backupFolder,
-        [&](platform::File& file) {
+        state, m_stateLock, m_context.backupFolder, [&](platform::File& file) {
             return file.writeAll(contents.constData(), std::size_t(contents.size()));
-        },
-        m_context.beforeRename);
+        });
 }
 
 Outcome StagingFrame::ReplaceStateFile(const CheckedState& state)
@@ -152,9 +150,8 @@ Outcome StagingFrame::ReplaceStateFile(const CheckedState& state)
         return Outcome::success();  // already the plain image: nothing to write
     if (Outcome writable = CheckReplaceable(state, m_stateLock.file()); !writable)
         return writable;
-    return ReplaceLockedState(
-        state, m_stateLock, m_context.backupFolder,
-        [&](platform::File& file) { return m_workingCopy.copyTo(file); }, m_context.beforeRename);
+    return ReplaceLockedState(state, m_stateLock, m_context.backupFolder,
+                              [&](platform::File& file) { return m_workingCopy.copyTo(file); });
 }
 
 }  // namespace Process

@@ -14,50 +14,16 @@
 #include <QString>
 
 #include <chrono>
-#include <functional>
 
 namespace Process {
-
-// How the window learns that a load or save is under way (the editor shows the wait cursor).
-class BusyIndicator
-{
-public:
-    virtual ~BusyIndicator() = default;
-    virtual void setBusy(bool busy) = 0;
-};
-
-// Sets the indicator for its lifetime, so every return path restores it.
-class BusyScope
-{
-public:
-    explicit BusyScope(BusyIndicator* indicator) : m_indicator(indicator)
-    {
-        if (m_indicator)
-            m_indicator->setBusy(true);
-    }
-    ~BusyScope()
-    {
-        if (m_indicator)
-            m_indicator->setBusy(false);
-    }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-private:
-    BusyIndicator* m_indicator;
-};
 
 struct StagingContext {
     QString programFolder;  // holds the decompressor; the working files go there too
     std::chrono::milliseconds waitBound{20000};  // for the decompressor
     // For another load or save on the same folder or the same state file, each.
     std::chrono::milliseconds lockWait{5000};
-    BusyIndicator* busy = nullptr;
     // Where a replaced state's bytes are kept first; empty keeps no backup.
     QString backupFolder;
-    // Runs in a replace between its last look at the state file and the rename; tests write
-    // the state there as another program would.
-    std::function<void()> beforeRename;
 };
 
 // One run of the frame. From StageStateFile on it holds a lock on the state file (so two

@@ -5,6 +5,7 @@
 #include "LockedStateReplace.h"
 #include "MemberFields.h"
 #include "PartyImage.h"
+#include "ReplaceSeam.h"
 #include "StagingLocks.h"
 #include "StatePath.h"
 
@@ -24,7 +25,7 @@ constexpr int kAttempts = 4;
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
 
 // The frame every load, save, inspection and restore runs: nothing at all for an empty path,
-// the busy indicator for the whole run, the state checked once (every attempt works through
+// the state checked once (every attempt works through
 // that one folder and name), then `work` in a frame of its own. Work that another program's
 // write overtook is done again on the newest bytes.
 template <class Work>
@@ -32,7 +33,6 @@ Outcome InFrame(const QString& statePath, const StagingContext& context, Work&& 
 {
     if (statePath.isEmpty())
         return Outcome::success();
-    BusyScope busy(context.busy);
     std::optional<CheckedState> state;
     for (int attempt = 1;; ++attempt) {
         Outcome outcome = [&] {
@@ -84,15 +84,6 @@ Outcome LoadState(const QString& statePath, const StagingContext& context, Party
         party.block = block;
         party.experience = experience;
         return Outcome::success();
-    });
-}
-
-Outcome SaveState(const QString& statePath, const StagingContext& context, const PartyState& party,
-                  bool goldMaxOut)
-{
-    return InStagedFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
-        ApplyParty(frame.image(), party.block, party.experience, goldMaxOut);
-        return frame.ReplaceStateFile(state);
     });
 }
 
@@ -168,7 +159,6 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
                            "numbered 1 to %3.")
                 .arg(QString::number(number), shown, QString::number(backups.size())));
     const Backup& chosen = backups[number - 1];
-    BusyScope busy(context.busy);
     // Checked as a load checks a state, by the decompressor, before it replaces anything.
     if (const Result<StateContents> whole = InspectState(chosen.path, context); !whole)
         return Outcome::failure(ErrorKind::NotAState,
@@ -194,9 +184,8 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
              ToNative(target.fileName()),
              shown,
              nullptr,
-             [&] {
-                 if (context.beforeRename)
-                     context.beforeRename();
+             [] {
+                 BeforeRename::reached();
                  return Outcome::success();
              },
              {},

@@ -14,12 +14,6 @@ namespace Process {
 // nothing. An empty path does nothing.
 Outcome LoadState(const QString& statePath, const StagingContext& context, PartyState& party);
 
-// Stages the state file afresh, writes the block, the gold (when goldMaxOut) and every
-// member's experience into the image, and puts the image in the state file's place. The party
-// is not changed. An empty path does nothing.
-Outcome SaveState(const QString& statePath, const StagingContext& context, const PartyState& party,
-                  bool goldMaxOut);
-
 // The window's Save: stages the state afresh and writes onto it only what the user changed in
 // `party` since `asLoaded` (the party as the last load or save left it): the name, each number,
 // the ailment box, each experience value, and the gold when goldMaxOut. Every other byte is what

@@ -1,4 +1,5 @@
 #include "Centring.h"
+#include "EditorLayout.h"
 #include "GoldCaption.h"
 #include "Host.h"
 #include "Look.h"
@@ -38,6 +39,7 @@
 
 #include <algorithm>
 
+using forms::BoxName;
 using namespace Process;
 using namespace testsupport;
 using forms::frmEditor;
@@ -161,7 +163,7 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QCOMPARE(tabs->tabText(i), QStringLiteral("P.%1").arg(i + 1));
         for (const NumericFieldInfo& info : NumericFields())
-            QVERIFY(box(info.boxName)->text().isEmpty());
+            QVERIFY(box(BoxName(info.field))->text().isEmpty());
         QVERIFY(box("txtName")->text().isEmpty());
         QVERIFY(!w<QCheckBox>("chkAilments")->isChecked());
         QCOMPARE(w<QCheckBox>("chkAilments")->text(), QStringLiteral("No Ailments"));
@@ -271,7 +273,7 @@ private slots:
         QCOMPARE(box(boxName)->text(), text);
         const NumericFieldInfo* info = nullptr;
         for (const NumericFieldInfo& candidate : NumericFields())
-            if (boxName == QLatin1String(candidate.boxName))
+            if (boxName == BoxName(candidate.field))
                 info = &candidate;
         QVERIFY(info);
         QCOMPARE(FieldValue(*m_party, S(1), info->field), stored);
@@ -700,16 +702,16 @@ private slots:
             chain << at;
         const QList<QLabel*> labels = m_editor->findChildren<QLabel*>();
         for (const NumericFieldInfo& info : NumericFields()) {
-            QLineEdit* edit = box(info.boxName);
+            QLineEdit* edit = box(BoxName(info.field));
             QVERIFY(!edit->geometry().isEmpty());
             QVERIFY(w<QWidget>("picOptions")->rect().contains(edit->geometry()));
             QVERIFY(!edit->accessibleName().isEmpty());
             QVERIFY(chain.contains(edit));
             // HP and AP share one label, on their left box.
-            if (!QByteArray(info.boxName).endsWith('R'))
+            if (!BoxName(info.field).endsWith('R'))
                 QVERIFY2(std::any_of(labels.begin(), labels.end(),
                                      [&](QLabel* label) { return label->buddy() == edit; }),
-                         info.boxName);
+                         qPrintable(BoxName(info.field)));
         }
     }
 
@@ -876,10 +878,10 @@ private slots:
                      qPrintable(button->objectName() + " cut"));
         }
         for (const NumericFieldInfo& info : NumericFields()) {
-            QLineEdit* edit = box(info.boxName);
+            QLineEdit* edit = box(BoxName(info.field));
             QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->text()) <
                          edit->contentsRect().width(),
-                     info.boxName);
+                     qPrintable(BoxName(info.field)));
             QVERIFY(edit->fontMetrics().height() <= edit->contentsRect().height());
         }
     }
@@ -948,7 +950,7 @@ private slots:
     void numericBoxesTakeAnyLength()
     {
         for (const NumericFieldInfo& info : NumericFields())
-            QCOMPARE(box(info.boxName)->maxLength(), std::numeric_limits<int>::max());
+            QCOMPARE(box(BoxName(info.field))->maxLength(), std::numeric_limits<int>::max());
         QCOMPARE(box("txtName")->maxLength(), 4);
         load(writeState("long.000"));
         const QString tiny = "0." + QString(40000, '0') + "1";

@@ -471,7 +471,7 @@ private slots:
         QVERIFY(LoadState(path, folder.context(), party).ok());
         QFile::remove(path);
         party.block[S(1)].Level = 99;
-        const Outcome saved = SaveState(path, folder.context(), party, true);
+        const Outcome saved = SaveWholeParty(path, folder.context(), party, true);
         QCOMPARE(saved.kind(), ErrorKind::NotFound);
         QVERIFY(!QFile::exists(path));
         QCOMPARE(party.block[S(1)].Level, 99);  // the edits are still there to save elsewhere
@@ -489,7 +489,7 @@ private slots:
         QFile::remove(path);
         QVERIFY(QDir().mkdir(path));
         WriteBytes(path + "/keep.txt", "mine");
-        const Outcome saved = SaveState(path, folder.context(), party, false);
+        const Outcome saved = SaveWholeParty(path, folder.context(), party, false);
         QCOMPARE(saved.kind(), ErrorKind::NotAState);
         QCOMPARE(ReadBytes(path + "/keep.txt"), QByteArray("mine"));
         QVERIFY(!folder.hasLeftovers());
@@ -509,7 +509,7 @@ private slots:
         PartyState party;
         QVERIFY(LoadState(link, folder.context(), party).ok());
         party.block[S(2)].Str = 7;
-        QVERIFY(SaveState(link, folder.context(), party, false).ok());
+        QVERIFY(SaveWholeParty(link, folder.context(), party, false).ok());
         QVERIFY(QFileInfo(link).isSymLink());
         QByteArray expected = m_image;
         expected[72992 + 23] = 7;
@@ -591,7 +591,7 @@ private slots:
             const Outcome reloaded = LoadState(path, folder.context(), state);
             QVERIFY2(reloaded.ok(), qPrintable(reloaded.message()));
             state.block[S(1)].Str = 201;
-            QVERIFY(SaveState(path, folder.context(), state, false).ok());
+            QVERIFY(SaveWholeParty(path, folder.context(), state, false).ok());
             QVERIFY(ReadBytes(path) == expected);
         }
         qInfo("%d of %d saves were killed; %d state files held the new image", killedMidway,

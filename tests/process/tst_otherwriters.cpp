@@ -4,6 +4,7 @@
 
 #include "Backups.h"
 #include "ProgramFolder.h"
+#include "ReplaceSeam.h"
 #include "SnapshotGenerator.h"
 #include "StateFile.h"
 
@@ -70,6 +71,7 @@ private slots:
     }
     void writeInTheLastMomentIsKept()
     {
+        BeforeRename beforeRename;
         if (kWritersKeptOut)
             QSKIP("Windows keeps writers out while an edit holds the state");
         QFETCH(QString, command);
@@ -91,11 +93,11 @@ private slots:
             const Outcome loaded = LoadState(path, context, party);
             QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
             party.block[S(1)].Str = 200;
-            QVERIFY(SaveState(path, context, party, false).ok());  // a backup to restore
+            QVERIFY(SaveWholeParty(path, context, party, false).ok());  // a backup to restore
         }
         // The emulator saves between the replace's last look and its rename, once.
         int writes = 0;
-        context.beforeRename = [&] {
+        beforeRename = [&] {
             if (writes++ == 0)
                 WriteInPlace(path, m_newerGzip);
         };
@@ -136,6 +138,7 @@ private slots:
 
     void aSaveWrittenAcrossTheRenameIsKeptWhole()
     {
+        BeforeRename beforeRename;
         if (kWritersKeptOut)
             QSKIP("Windows keeps writers out while an edit holds the state");
         // The emulator opens the state (truncating it) in the moment before the rename and
@@ -149,7 +152,7 @@ private slots:
         QFile emulator(path);
         bool saved = false;
         std::thread rest;
-        context.beforeRename = [&] {
+        beforeRename = [&] {
             if (std::exchange(saved, true))
                 return;
             QVERIFY(emulator.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -180,6 +183,7 @@ private slots:
     }
     void aSaveWrittenWithPausesIsKeptWhole()
     {
+        BeforeRename beforeRename;
         if (kWritersKeptOut)
             QSKIP("Windows keeps writers out while an edit holds the state");
         // The emulator truncates the state in the moment before the replace and writes its
@@ -197,7 +201,7 @@ private slots:
         QFile emulator(path);
         std::thread rest;
         int writes = 0;
-        context.beforeRename = [&] {
+        beforeRename = [&] {
             if (writes++ != 0)
                 return;
             QVERIFY(emulator.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -287,6 +291,7 @@ private slots:
     }
     void aSaveDuringAnEditFailsLoudly()
     {
+        BeforeRename beforeRename;
         // Windows: the emulator saving while an edit holds the state cannot open it to write
         // (it says it could not save) instead of having its save undone unseen; once the edit
         // is done it saves as usual.
@@ -305,7 +310,7 @@ private slots:
                 ++refused;
         };
         if (lastMoment)
-            context.beforeRename = tryToSave;
+            beforeRename = tryToSave;
         const Result<StateContents> edited =
             EditState(path, context, false, [&](const StateContents&, PartyState& now) {
                 if (!lastMoment)
@@ -323,6 +328,7 @@ private slots:
 
     void anEmulatorThatNeverStopsGetsAPlainAnswer()
     {
+        BeforeRename beforeRename;
         if (kWritersKeptOut)
             QSKIP("Windows keeps writers out while an edit holds the state");
         ProgramFolder folder;
@@ -331,7 +337,7 @@ private slots:
         WriteBytes(path, m_gzip);
         QByteArray last;
         int writes = 0;
-        context.beforeRename = [&] {
+        beforeRename = [&] {
             last =
                 Pack(MakeImage(StateRecipe{.gold = std::uint32_t(100 + ++writes)}), Packing::Gzip);
             WriteInPlace(path, last);

@@ -216,7 +216,7 @@ private slots:
             else
                 QVERIFY2(nonZero >= 1 && nonZero <= 2, info.key);
         }
-        QCOMPARE(FindNumericField(u"luck")->boxName, "txtLuck");
+        QCOMPARE(FindNumericField(u"luck")->field, NumericField::Luck);
         QVERIFY(FindNumericField(u"gold") == nullptr);
     }
 };

@@ -6,6 +6,7 @@
 #include "FileLock.h"
 #include "NewFileBeside.h"
 #include "ProgramFolder.h"
+#include "ReplaceSeam.h"
 #include "SnapshotGenerator.h"
 #include "StateFile.h"
 #include "StatePath.h"
@@ -113,6 +114,7 @@ private slots:
     }
     void aLinkPutInTheStatesPlaceIsNeverFollowed()
     {
+        BeforeRename beforeRename;
         // In the moment before the replace, the state's name becomes a link to a file of
         // root's (of this user's, when not run as root): the replace puts our file in the
         // name's place, and the other file never changes.
@@ -128,12 +130,12 @@ private slots:
         PartyState party;
         QVERIFY(LoadState(path, context, party).ok());
         party.block[S(1)].Str = 201;
-        QVERIFY(SaveState(path, context, party, false).ok());  // a backup to restore
+        QVERIFY(SaveWholeParty(path, context, party, false).ok());  // a backup to restore
 
         const QString link = states.filePath("flip");
         QVERIFY(QFile::link(victim, link));
         int flips = 0;
-        context.beforeRename = [&] {
+        beforeRename = [&] {
             if (flips++ == 0)
                 QVERIFY(Exchange(path, link));
         };
@@ -173,7 +175,7 @@ private slots:
         WriteBytes(path, m_gzip);
         PartyState party;
         QVERIFY(LoadState(path, context, party).ok());
-        QVERIFY(SaveState(path, context, party, true).ok());
+        QVERIFY(SaveWholeParty(path, context, party, true).ok());
         const QString link = states.filePath(".flip");
         QVERIFY(QFile::link(victim, link));
         // The folder of a state shared with another user, who may write it.
@@ -217,6 +219,7 @@ private slots:
     }
     void aSaveRenamedIntoPlaceInTheLastMomentIsKept()
     {
+        BeforeRename beforeRename;
         // The emulator writes its save to a file of its own and renames it over the state in
         // the moment before our replace: the locked old file never changes, so only what the
         // replace itself takes out of the state's place can tell.
@@ -230,10 +233,10 @@ private slots:
         if (command != "load") {
             QVERIFY(LoadState(path, context, party).ok());
             party.block[S(1)].Str = 200;
-            QVERIFY(SaveState(path, context, party, false).ok());
+            QVERIFY(SaveWholeParty(path, context, party, false).ok());
         }
         int writes = 0;
-        context.beforeRename = [&] {
+        beforeRename = [&] {
             if (writes++ == 0) {
                 WriteBytes(path + ".emulator", m_newerGzip);
                 QVERIFY(QFile::rename(path + ".emulator", path) ||
@@ -289,7 +292,7 @@ private slots:
         PartyState party;
         QVERIFY(LoadState(path, context, party).ok());
         party.block[S(1)].Str = 202;
-        QVERIFY(SaveState(path, context, party, false).ok());  // the unpacked image, backed up
+        QVERIFY(SaveWholeParty(path, context, party, false).ok());  // the unpacked image, backed up
 
         const pid_t run = ::fork();
         if (run == 0) {
@@ -342,13 +345,14 @@ private slots:
 
     void theBackupIsNamedBeforeTheStateIsReplaced()
     {
+        BeforeRename beforeRename;
         ProgramFolder folder;
         StagingContext context = folder.context();
         QTemporaryDir states;
         const QString path = states.filePath("named.000");
         WriteBytes(path, m_gzip);
         QStringList listed;
-        context.beforeRename = [&] {
+        beforeRename = [&] {
             // Looked at, not opened: a linked backup is the state's file, which nobody opens
             // unnoticed in this moment.
             const Result<QList<Backup>> backups = ListBackups(context.backupFolder, path);
@@ -361,9 +365,9 @@ private slots:
         QCOMPARE(listed, QStringList{"old"});
 
         // A replace that then does not go through removes it again.
-        context.beforeRename = [&] { WriteBytes(path, m_newer); };
+        beforeRename = [&] { WriteBytes(path, m_newer); };
         party.block[S(1)].Int = 77;
-        const Outcome saved = SaveState(path, context, party, false);
+        const Outcome saved = SaveWholeParty(path, context, party, false);
         QCOMPARE(saved.kind(), ErrorKind::ChangedByAnotherProgram);
         const QList<Backup> backups = ListBackups(context.backupFolder, path).value();
         QCOMPARE(backups.size(), 1);
@@ -409,7 +413,7 @@ private slots:
         QCOMPARE(HiddenFiles(states.path()).size(), 2);
 
         party.block[S(1)].Int = 7;
-        QVERIFY(SaveState(path, context, party, false).ok());
+        QVERIFY(SaveWholeParty(path, context, party, false).ok());
         QVERIFY(QFile::exists(group + "/.pending-live"));
         QVERIFY(!QFile::exists(group + "/.pending-killed"));
         QCOMPARE(HiddenFiles(states.path()),
@@ -435,7 +439,7 @@ private slots:
         QCOMPARE(backups[0].time.toUTC().date(), QDate(10023, 1, 1));
 
         party.block[S(1)].Int = 8;
-        QVERIFY(SaveState(path, context, party, false).ok());
+        QVERIFY(SaveWholeParty(path, context, party, false).ok());
         backups = ListBackups(context.backupFolder, path).value();
         QCOMPARE(backups.size(), 4);
         QCOMPARE(backups[0].sequence, 3);  // after 2, not after the huge one
@@ -446,6 +450,7 @@ private slots:
 
     void aRestoreOntoAMissingStateNeverOverwritesANewSave()
     {
+        BeforeRename beforeRename;
         ProgramFolder folder;
         StagingContext context = folder.context();
         QTemporaryDir states;
@@ -456,7 +461,7 @@ private slots:
         QVERIFY(QFile::remove(path));
         // The emulator saves the state in the moment the restore puts the backup there.
         int saves = 0;
-        context.beforeRename = [&] {
+        beforeRename = [&] {
             if (saves++ == 0)
                 WriteBytes(path, m_newerGzip);
         };

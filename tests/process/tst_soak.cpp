@@ -97,7 +97,7 @@ private slots:
             party.block[slot].Luck = std::uint8_t(cycle);
             party.experience[slot] = cycle * 97;
             const bool gold = cycle % 3 == 0;
-            const Outcome saved = SaveState(path, folder.context(), party, gold);
+            const Outcome saved = SaveWholeParty(path, folder.context(), party, gold);
             QVERIFY2(saved.ok(), qPrintable(saved.message()));
 
             const qsizetype record = 72832 + 160 * qsizetype(slot.index());

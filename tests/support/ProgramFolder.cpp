@@ -2,6 +2,7 @@
 
 #include "Backups.h"
 #include "SnapshotGenerator.h"
+#include "StateFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,11 +38,10 @@ QString ProgramFolder::addProgram(const QString& program)
     return target;
 }
 
-Process::StagingContext ProgramFolder::context(Process::BusyIndicator* busy) const
+Process::StagingContext ProgramFolder::context() const
 {
     Process::StagingContext context;
     context.programFolder = m_dir.path();
-    context.busy = busy;
     context.backupFolder = m_backups.path();
     return context;
 }
@@ -63,6 +63,20 @@ bool AnyBackupHolds(const QString& backupFolder, const QString& statePath, const
         if (ReadBytes(backup.path) == bytes)
             return true;
     return false;
+}
+
+Process::Outcome SaveWholeParty(const QString& statePath, const Process::StagingContext& context,
+                                const Process::PartyState& party, bool goldMaxOut)
+{
+    if (statePath.isEmpty())
+        return Process::Outcome::success();
+    const auto saved =
+        Process::EditState(statePath, context, goldMaxOut,
+                           [&](const Process::StateContents&, Process::PartyState& now) {
+                               now.block = party.block;
+                               now.experience = party.experience;
+                           });
+    return saved ? Process::Outcome::success() : saved.failure();
 }
 
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 
 // A temporary program folder holding a decompressor, the way the editor's own folder does.
 
+#include "PartyState.h"
 #include "Staging.h"
 
 #include <QTemporaryDir>
@@ -22,7 +23,7 @@ public:
     QString file(const QString& name) const { return m_dir.filePath(name); }
     // Where this folder's frames keep their backups (a temporary folder of its own).
     QString backupFolder() const { return m_backups.path(); }
-    Process::StagingContext context(Process::BusyIndicator* busy = nullptr) const;
+    Process::StagingContext context() const;
 
     // The working files or the lock were left behind by a frame.
     bool hasLeftovers() const;
@@ -35,18 +36,9 @@ private:
 // One of the state's listed backups holds exactly these bytes.
 bool AnyBackupHolds(const QString& backupFolder, const QString& statePath, const QByteArray& bytes);
 
-// Counts the busy calls and checks they pair up.
-class CountingBusy : public Process::BusyIndicator
-{
-public:
-    void setBusy(bool busy) override
-    {
-        (busy ? begins : ends)++;
-        depth += busy ? 1 : -1;
-    }
-    int begins = 0;
-    int ends = 0;
-    int depth = 0;
-};
+// Writes the whole of `party` (every member's record and experience) and, with goldMaxOut, the
+// gold into the state, as an editor that kept no earlier party would. An empty path does nothing.
+Process::Outcome SaveWholeParty(const QString& statePath, const Process::StagingContext& context,
+                                const Process::PartyState& party, bool goldMaxOut);
 
 }  // namespace testsupport

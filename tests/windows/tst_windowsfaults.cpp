@@ -115,7 +115,7 @@ private slots:
 
         const QStringList here = QDir::current().entryList(QDir::AllEntries | QDir::Hidden);
         faults::Arm(armed);
-        const Outcome outcome = SaveState(path, folder.context(), party, false);
+        const Outcome outcome = SaveWholeParty(path, folder.context(), party, false);
         QVERIFY2(faults::Fired() > 0, "the fault was never reached");
         faults::Disarm();
         QVERIFY2(outcome.ok() == saved, qPrintable(outcome.message()));

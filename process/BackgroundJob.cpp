@@ -1,4 +1,4 @@
-#include "StagingJob.h"
+#include "BackgroundJob.h"
 
 #include <QThread>
 
@@ -6,14 +6,14 @@
 
 namespace Process {
 
-StagingJob::StagingJob(QObject* parent) : QObject(parent) {}
+BackgroundJob::BackgroundJob(QObject* parent) : QObject(parent) {}
 
-StagingJob::~StagingJob()
+BackgroundJob::~BackgroundJob()
 {
     wait();
 }
 
-bool StagingJob::start(std::function<Outcome()> work, std::function<void(const Outcome&)> done)
+bool BackgroundJob::start(std::function<Outcome()> work, std::function<void(const Outcome&)> done)
 {
     if (running())
         return false;
@@ -34,7 +34,7 @@ bool StagingJob::start(std::function<Outcome()> work, std::function<void(const O
     return true;
 }
 
-void StagingJob::wait()
+void BackgroundJob::wait()
 {
     if (!m_thread)
         return;
@@ -42,7 +42,7 @@ void StagingJob::wait()
     finish();
 }
 
-void StagingJob::finish()
+void BackgroundJob::finish()
 {
     if (!m_thread)
         return;  // already finished by wait()
@@ -54,7 +54,6 @@ void StagingJob::finish()
     const Outcome outcome = std::exchange(m_outcome, Outcome::success());
     if (done)
         done(outcome);
-    emit finished();
 }
 
 }  // namespace Process

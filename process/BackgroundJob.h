@@ -1,8 +1,9 @@
 #pragma once
 
-// A load or save run on a thread of its own, so that the window that starts it keeps painting
-// and answering while the decompressor works, and hears when it has ended. The work must not
-// touch anything the starting thread uses meanwhile: it gets copies and hands back results.
+// Work that ends in an Outcome (a load, a save) run on a thread of its own, so that the thread
+// that starts it (a window's) keeps painting and answering meanwhile, and hears when it has
+// ended. The work must not touch anything the starting thread uses meanwhile: it gets copies and
+// hands back results.
 
 #include "Outcome.h"
 
@@ -14,13 +15,13 @@ class QThread;
 
 namespace Process {
 
-class StagingJob : public QObject
+class BackgroundJob : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit StagingJob(QObject* parent = nullptr);
-    ~StagingJob() override;  // waits for work under way: a state is never left half-done
+    explicit BackgroundJob(QObject* parent = nullptr);
+    ~BackgroundJob() override;  // waits for work under way: a state is never left half-done
 
     bool running() const { return m_thread != nullptr; }
 
@@ -31,9 +32,6 @@ public:
 
     // Blocks until the work under way has ended and `done` has run.
     void wait();
-
-signals:
-    void finished();
 
 private:
     void finish();
