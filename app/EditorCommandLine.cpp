@@ -2,30 +2,30 @@
 
 namespace app {
 
-EditorStart ParseEditorArguments(const QStringList& args)
+Process::Result<EditorStart> ParseEditorArguments(const QStringList& args)
 {
     EditorStart start;
+    QString wrong;  // why the words cannot be taken
     bool operandsOnly = false;
     for (const QString& word : args) {
         if (!operandsOnly && word == QLatin1String("--")) {
             operandsOnly = true;
         } else if (!operandsOnly &&
                    (word == QLatin1String("-h") || word == QLatin1String("--help"))) {
-            return {EditorStart::Action::Help, {}, {}};
+            return EditorStart{EditorStart::Action::Help, {}};
         } else if (!operandsOnly &&
                    (word == QLatin1String("-V") || word == QLatin1String("--version"))) {
-            return {EditorStart::Action::Version, {}, {}};
+            return EditorStart{EditorStart::Action::Version, {}};
         } else if (!operandsOnly && word.startsWith(QLatin1Char('-')) && word.size() > 1) {
-            start = {
-                EditorStart::Action::Wrong, {}, QStringLiteral("unknown option \"%1\"").arg(word)};
-        } else if (start.stateFile.isEmpty() && start.action == EditorStart::Action::Run) {
+            wrong = QStringLiteral("unknown option \"%1\"").arg(word);
+        } else if (start.stateFile.isEmpty() && wrong.isEmpty()) {
             start.stateFile = word;
-        } else if (start.action == EditorStart::Action::Run) {
-            start = {EditorStart::Action::Wrong,
-                     {},
-                     QStringLiteral("one state file at a time, not also \"%1\"").arg(word)};
+        } else if (wrong.isEmpty()) {
+            wrong = QStringLiteral("one state file at a time, not also \"%1\"").arg(word);
         }
     }
+    if (!wrong.isEmpty())
+        return Process::Outcome::failure(Process::ErrorKind::WrongWords, wrong);
     return start;
 }
 

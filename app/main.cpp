@@ -23,10 +23,12 @@ std::optional<int> AnswerWithoutDisplay(int argc, char** argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    const app::EditorStart start = app::ParseEditorArguments(args);
-    if (start.action == app::EditorStart::Action::Help)
+    const auto start = app::ParseEditorArguments(args);
+    if (!start)
+        return std::nullopt;
+    if (start.value().action == app::EditorStart::Action::Help)
         return platform::TellUser(app::EditorUsage().toStdString()) ? EXIT_SUCCESS : EXIT_FAILURE;
-    if (start.action == app::EditorStart::Action::Version)
+    if (start.value().action == app::EditorStart::Action::Version)
         return platform::TellUser("cindral-editor " CINDRAL_VERSION "\n") ? EXIT_SUCCESS
                                                                           : EXIT_FAILURE;
     return std::nullopt;
@@ -60,13 +62,14 @@ int main(int argc, char** argv)
     forms::InstallFontSubstitutions();
 
     // Qt has taken its own options (-platform and the like); the rest are the editor's.
-    const app::EditorStart start = app::ParseEditorArguments(app.arguments().mid(1));
-    if (start.action == app::EditorStart::Action::Wrong) {
-        platform::TellUser("cindral-editor: " + start.error.toStdString() +
+    const auto parsed = app::ParseEditorArguments(app.arguments().mid(1));
+    if (!parsed) {
+        platform::TellUser("cindral-editor: " + parsed.failure().message().toStdString() +
                                "\nTry 'cindral-editor --help' for more information.\n",
                            true);
         return 2;
     }
+    const app::EditorStart& start = parsed.value();
 
     Process::PartyState party;
     // The decompressor lives beside the editor, or in the install's libexec folder.

@@ -143,7 +143,7 @@ void frmEditor::tbsOptions_Click()
     // Before the first load a tab only moves the strip's selection.
     if (!m_loaded)
         return;
-    m_party.SelectedSlot = std::uint8_t(tbsOptions->currentIndex() + 1);
+    m_party.selectedSlot = std::uint8_t(tbsOptions->currentIndex() + 1);
     const Result<Slot> slot = m_party.selected();
     if (!slot)
         return;

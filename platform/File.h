@@ -4,6 +4,8 @@
 // stamp of an open file, its owner and links. Plain C++ with no Qt, for the editor and the
 // decompressor alike; each operating system has its own implementation (posix/ here).
 
+#include "Result.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -131,9 +133,9 @@ public:
     std::error_code syncData();
     std::error_code setPermissions(unsigned permissions);
     std::error_code truncate(std::int64_t size);
-    std::optional<FileStamp> stamp() const;
-    // The whole file; nothing when it cannot be read whole.
-    std::optional<std::string> readWhole() const;
+    Result<FileStamp> stamp() const;
+    // The whole file, or why it cannot be read whole.
+    Result<std::string> readWhole() const;
 
     // For the platform's own implementation.
     static File fromNative(NativeHandle handle, std::error_code error = {})

@@ -19,9 +19,9 @@ namespace platform {
 // Why a lock could not be had, beside the system's own errors (the file cannot be opened, the
 // lock file cannot be created).
 enum class LockError {
-    busy = 1,     // another live process holds it for longer than the wait
-    notRegular,   // the path is a folder, a link, a pipe or a device: not a lock of ours
-    cannotClear,  // a lock file left by an ended program cannot be removed
+    Busy = 1,     // another live process holds it for longer than the wait
+    NotRegular,   // the path is a folder, a link, a pipe or a device: not a lock of ours
+    CannotClear,  // a lock file left by an ended program cannot be removed
 };
 std::error_code make_error_code(LockError error);
 
@@ -41,7 +41,7 @@ public:
     [[nodiscard]] std::error_code lockFolderFile(const Path& path, std::chrono::milliseconds wait);
 
     // Locks the file `name` in the folder held open, waiting up to `wait`; a link there is
-    // refused (LockError::notRegular), never followed. A file replaced by a rename while we
+    // refused (LockError::NotRegular), never followed. A file replaced by a rename while we
     // waited is locked afresh, so the lock always covers the file the name leads to.
     [[nodiscard]] std::error_code lockFileIn(const Folder& folder, const Path& name,
                                              std::chrono::milliseconds wait);
@@ -96,7 +96,7 @@ private:
 
 // Locks the open file for as long as this handle stays open, without waiting: the mark of a run
 // under way on a file of its own (a pending backup, a new file beside a state), so that no other
-// run takes it for a killed run's leftover. LockError::busy when another holds it.
+// run takes it for a killed run's leftover. LockError::Busy when another holds it.
 std::error_code LockOpenFile(const File& file);
 // A live process holds a lock on the file `name` in `folder` (LockOpenFile's, or a FileLock's).
 bool HeldByARun(const Folder& folder, const Path& name);

@@ -59,31 +59,34 @@ const char* KindName(FileKind kind)
 
 std::error_code CopyStable(const File& from, File& to)
 {
-    const std::optional<FileStamp> before = from.stamp();
+    const Result<FileStamp> before = from.stamp();
     if (!before)
-        return LastError();
+        return before.error();
     if (std::error_code e = CopyRange(from, to, before->size))
         return e;
-    if (from.stamp() != before)
+    const Result<FileStamp> after = from.stamp();
+    if (!after)
+        return after.error();
+    if (*after != *before)
         return std::make_error_code(std::errc::resource_unavailable_try_again);
     return {};
 }
 
-std::optional<std::uint64_t> ContentDigest(const File& file)
+Result<std::uint64_t> ContentDigest(const File& file)
 {
     // FNV-1a over eight bytes at a step (the tail zero-padded, the size mixed in last): as good
     // at telling two files apart here, and fast enough to read a 16 MB state in a few
     // milliseconds.
     std::uint64_t digest = 14695981039346656037ULL;
     std::uint64_t words[8 * 1024];
-    const std::optional<FileStamp> stamp = file.stamp();
+    const Result<FileStamp> stamp = file.stamp();
     if (!stamp)
-        return std::nullopt;
+        return stamp.error();
     for (std::int64_t at = 0; at < stamp->size;) {
         const auto n = std::size_t(std::min<std::int64_t>(sizeof words, stamp->size - at));
         std::fill(std::begin(words), std::end(words), 0);
-        if (file.readAt(at, words, n))
-            return std::nullopt;
+        if (const std::error_code e = file.readAt(at, words, n))
+            return e;
         for (std::size_t i = 0; i < (n + 7) / 8; ++i)
             digest = (digest ^ words[i]) * 1099511628211ULL;
         at += std::int64_t(n);
@@ -129,14 +132,14 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
     return *this;
 }
 
-std::optional<std::string> File::readWhole() const
+Result<std::string> File::readWhole() const
 {
-    const std::optional<FileStamp> now = stamp();
+    const Result<FileStamp> now = stamp();
     if (!now)
-        return std::nullopt;
+        return now.error();
     std::string bytes(std::size_t(now->size), '\0');
-    if (readAt(0, bytes.data(), bytes.size()))
-        return std::nullopt;
+    if (const std::error_code e = readAt(0, bytes.data(), bytes.size()))
+        return e;
     return bytes;
 }
 
@@ -155,14 +158,14 @@ std::error_code KeepTrying(std::chrono::milliseconds wait, std::chrono::millisec
     for (;;) {
         const LockTry attempt = tryOnce();
         switch (attempt.kind) {
-        case LockTry::locked: return {};
-        case LockTry::failed: return attempt.error;
-        case LockTry::again: continue;
-        case LockTry::busy:
+        case LockTry::Locked: return {};
+        case LockTry::Failed: return attempt.error;
+        case LockTry::Again: continue;
+        case LockTry::Busy:
             if (Clock::now() >= deadline)
-                return LockError::busy;
+                return LockError::Busy;
             break;
-        case LockTry::missing:
+        case LockTry::Missing:
             if (Clock::now() >= missingDeadline)
                 return attempt.error;
             break;
@@ -230,7 +233,8 @@ void FileLock::hold(File file, const Folder& folder, const Path& name)
 
 void FileLock::takeStamp()
 {
-    const FileStamp stamp = m_file.stamp().value_or(FileStamp{});
+    const Result<FileStamp> now = m_file.stamp();
+    const FileStamp stamp = now ? *now : FileStamp{};
     m_lockedSize = stamp.size;
     m_lockedTimeNs = stamp.modifiedNs;
     m_leased = false;
@@ -243,15 +247,23 @@ void FileLock::takeStamp()
                                    std::chrono::system_clock::now().time_since_epoch())
                                    .count();
     const bool recent = nowNs - stamp.modifiedNs < kRecentNs;
-    m_lockedDigest = stamp.coarse() || recent ? ContentDigest(m_file) : std::nullopt;
+    m_lockedDigest.reset();
+    if (stamp.coarse() || recent)
+        if (const Result<std::uint64_t> digest = ContentDigest(m_file))
+            m_lockedDigest = *digest;
 }
 
 bool FileLock::unchangedSinceLocked() const
 {
-    const std::optional<FileStamp> stamp = m_file.valid() ? m_file.stamp() : std::nullopt;
+    if (!m_file.valid())
+        return false;
+    const Result<FileStamp> stamp = m_file.stamp();
     if (!stamp || stamp->size != m_lockedSize || stamp->modifiedNs != m_lockedTimeNs)
         return false;
-    return leaseHeld() || !m_lockedDigest || ContentDigest(m_file) == m_lockedDigest;
+    if (leaseHeld() || !m_lockedDigest)
+        return true;
+    const Result<std::uint64_t> digest = ContentDigest(m_file);
+    return digest && *digest == *m_lockedDigest;
 }
 
 Openers FileLock::settle(std::chrono::milliseconds wait)
@@ -286,7 +298,7 @@ bool FileLock::stillAsLocked() const
     if (!m_lockedFolder.valid())
         return false;
     const FileFacts there = m_lockedFolder.factsOf(m_lockedName);
-    const std::optional<FileStamp> mine = m_file.stamp();
+    const Result<FileStamp> mine = m_file.stamp();
     return !there.error && mine && SameFile(there.stamp, *mine);
 }
 
@@ -299,9 +311,9 @@ public:
     std::string message(int value) const override
     {
         switch (LockError(value)) {
-        case LockError::busy: return "another program holds the lock";
-        case LockError::notRegular: return "not a plain file";
-        case LockError::cannotClear:
+        case LockError::Busy: return "another program holds the lock";
+        case LockError::NotRegular: return "not a plain file";
+        case LockError::CannotClear:
             return "a lock file left by an ended program cannot be removed";
         }
         return "lock error";

@@ -13,7 +13,7 @@
 namespace platform {
 
 // FNV-1a over the whole file: enough to tell a rewritten file from the one that was there.
-std::optional<std::uint64_t> ContentDigest(const File& file);
+Result<std::uint64_t> ContentDigest(const File& file);
 
 // The parts of a temporary name beside a file, in the system's own characters. The tag holds a
 // digest of the whole name, so that the temporary files of two files whose long names start
@@ -27,16 +27,16 @@ bool SameFile(const FileStamp& a, const FileStamp& b);
 // One try at a lock, as each system makes it.
 struct LockTry {
     enum Kind {
-        locked,   // held: the file it was made on is the one its name leads to
-        busy,     // another holds it, or replaced the file while we waited: try again
-        missing,  // the file is not there (yet): try again within the grace
-        again,    // something was cleared out of the way: try again at once
-        failed,   // `error` says why; trying again would not help
+        Locked,   // held: the file it was made on is the one its name leads to
+        Busy,     // another holds it, or replaced the file while we waited: try again
+        Missing,  // the file is not there (yet): try again within the grace
+        Again,    // something was cleared out of the way: try again at once
+        Failed,   // `error` says why; trying again would not help
     } kind;
     std::error_code error = {};
 };
 
-// Tries `tryOnce` until it locks or fails: busy for up to `wait` (then LockError::busy),
+// Tries `tryOnce` until it locks or fails: busy for up to `wait` (then LockError::Busy),
 // missing for up to the longer of `wait` and `missingGrace` (then its error). The pause
 // between tries is short enough to notice a release soon and long enough to cost no CPU.
 std::error_code KeepTrying(std::chrono::milliseconds wait, std::chrono::milliseconds missingGrace,

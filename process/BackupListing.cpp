@@ -93,13 +93,14 @@ Result<QByteArray> ReadBackup(const Backup& backup)
                                                  .arg(shown));
     if (facts.stamp != backup.stamp)
         return changed;
-    const std::optional<QByteArray> bytes = ReadWholeFile(file);
+    const Result<QByteArray> bytes = ReadWholeFile(file);
     if (!bytes)
         return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The backup %1 cannot be read.").arg(shown));
-    if (file.stamp() != backup.stamp)
+    const platform::Result<FileStamp> after = file.stamp();
+    if (!after || *after != backup.stamp)
         return changed;
-    return *bytes;
+    return bytes.value();
 }
 
 }  // namespace Process

@@ -40,18 +40,33 @@ Outcome CheckReplaceable(const CheckedState& state, const platform::File& locked
     return Outcome::success();
 }
 
-std::optional<QByteArray> ReadWholeFile(const platform::File& file)
+Result<QByteArray> ReadWholeFile(const platform::File& file)
 {
-    const std::optional<std::string> bytes = file.readWhole();
+    const platform::Result<std::string> bytes = file.readWhole();
     if (!bytes)
-        return std::nullopt;
+        return Outcome::failure(
+            ErrorKind::Io,
+            QStringLiteral("The file cannot be read whole: %1").arg(SystemCause(bytes.error())));
     return QByteArray(bytes->data(), qsizetype(bytes->size()));
 }
 
-std::optional<QByteArray> ReadWholeFile(const QString& path)
+Result<QByteArray> ReadWholeFile(const QString& path)
 {
     const platform::File file = platform::File::open(ToNative(path), platform::Access::Read);
-    return file.valid() ? ReadWholeFile(file) : std::nullopt;
+    const std::error_code error = file.valid() ? std::error_code() : file.error();
+    const platform::Result<std::string> bytes =
+        file.valid() ? file.readWhole() : platform::Result<std::string>(error);
+    if (!bytes)
+        return Outcome::failure(ErrorKind::Io,
+                                QStringLiteral("The file %1 cannot be read: %2")
+                                    .arg(ShownPath(path), SystemCause(bytes.error())));
+    return QByteArray(bytes->data(), qsizetype(bytes->size()));
+}
+
+bool SameBytes(const platform::File& file, const QByteArray& bytes)
+{
+    const Result<QByteArray> held = ReadWholeFile(file);
+    return held && held.value() == bytes;
 }
 
 Outcome CopyUnchanged(const platform::File& from, platform::File& to)
@@ -108,8 +123,13 @@ Result<FileStamp> ReplaceFileIn(const ReplaceIn& where, const Fill& fill, bool* 
             return checked;
     }
     std::optional<FileStamp> stamp;
-    if (!error)
-        stamp = file.file().stamp();
+    if (!error) {
+        const platform::Result<FileStamp> made = file.file().stamp();
+        if (made)
+            stamp = *made;
+        else
+            error = made.error();
+    }
     if (!error && where.inspect) {
         // Swapped, not renamed: what the name led to in the last moment comes out whole, so a
         // save another program renamed into place just then is seen, not lost.

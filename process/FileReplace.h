@@ -59,9 +59,12 @@ Result<FileStamp> ReplaceFileIn(const ReplaceIn& where, const Fill& fill, bool* 
                                 const QString& noun = QStringLiteral("state file"));
 Outcome ReplaceFileContents(const QString& path, const QByteArray& bytes);
 
-// The whole file, open or at a path (following links); nothing when it cannot be read whole.
-std::optional<QByteArray> ReadWholeFile(const platform::File& file);
-std::optional<QByteArray> ReadWholeFile(const QString& path);
+// The whole file, open or at a path (following links), or why it cannot be read whole
+// (ErrorKind::Io; the message names the file where the path is given).
+Result<QByteArray> ReadWholeFile(const platform::File& file);
+Result<QByteArray> ReadWholeFile(const QString& path);
+// The open file holds exactly `bytes` (false when it cannot be read).
+bool SameBytes(const platform::File& file, const QByteArray& bytes);
 
 // Copies all of `from` to `to` while making sure nobody writes it meanwhile:
 // ErrorKind::ChangedByAnotherProgram when its stamp moved during the copy (the copy is then not

@@ -17,7 +17,7 @@ constexpr auto kPollPause = std::chrono::milliseconds(50);
 constexpr auto kQuiet = std::chrono::milliseconds(200);
 constexpr auto kQuietBound = std::chrono::milliseconds(5000);
 
-Outcome ChangedMeanwhile(const QString& shown)
+Outcome ChangedMeanwhileFailure(const QString& shown)
 {
     return Outcome::failure(ErrorKind::ChangedByAnotherProgram,
                             QStringLiteral("The state file %1 was changed by another program "
@@ -30,13 +30,14 @@ Outcome ChangedMeanwhile(const QString& shown)
 // still be writing it. False when it never rests within the bound.
 bool WaitUntilQuiet(const platform::File& file)
 {
-    std::optional<FileStamp> last = file.stamp();
+    platform::Result<FileStamp> last = file.stamp();
     int quietPolls = 0;
     for (int poll = 0; poll < kQuietBound / kPollPause; ++poll) {
         std::this_thread::sleep_for(kPollPause);
-        const std::optional<FileStamp> now = file.stamp();
-        quietPolls = now == last ? quietPolls + 1 : 0;
-        last = now;
+        platform::Result<FileStamp> now = file.stamp();
+        const bool same = now.ok() == last.ok() && (!now || *now == *last);
+        quietPolls = same ? quietPolls + 1 : 0;
+        last = std::move(now);
         if (quietPolls * kPollPause >= kQuiet)
             return true;
     }
@@ -64,12 +65,12 @@ Outcome PutBackCopy(const CheckedState& state, const platform::FileLock& lock,
              [&] {
                  const platform::FileFacts there = state.folder->factsOf(state.name);
                  return !there.error && there.stamp == ours ? Outcome::success()
-                                                            : ChangedMeanwhile(shown);
+                                                            : ChangedMeanwhileFailure(shown);
              },
              {}},
             [&](platform::File& file) { return platform::CopyStable(lock.file(), file); });
         if (back)
-            return ChangedMeanwhile(shown);  // the newest bytes are in place: edit them
+            return ChangedMeanwhileFailure(shown);  // the newest bytes are in place: edit them
         newerInPlace = back.failure().kind() == ErrorKind::ChangedByAnotherProgram;
         cause = back.failure().kind() == ErrorKind::DiskFull
                     ? QStringLiteral("the disk is full")
@@ -82,7 +83,7 @@ Outcome PutBackCopy(const CheckedState& state, const platform::FileLock& lock,
             backup.value().keep();
     }
     if (newerInPlace && (kept || backupFolder.isEmpty()))
-        return ChangedMeanwhile(shown);  // the state holds newer bytes still: edit them
+        return ChangedMeanwhileFailure(shown);  // the state holds newer bytes still: edit them
     if (kept)
         return Outcome::failure(ErrorKind::Io,
                                 QStringLiteral("The state file %1 was written by another program "
@@ -100,7 +101,7 @@ Outcome PutBackCopy(const CheckedState& state, const platform::FileLock& lock,
 
 bool IsFile(const platform::FileFacts& facts, const platform::File& file)
 {
-    const std::optional<FileStamp> stamp = file.stamp();
+    const platform::Result<FileStamp> stamp = file.stamp();
     return !facts.error && facts.kind == platform::FileKind::Regular && stamp &&
            facts.stamp.device == stamp->device && facts.stamp.inode == stamp->inode;
 }
@@ -145,7 +146,7 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
     // Another program (the emulator saving in place, say) wrote the state after it was staged:
     // putting the new contents in its place would silently undo that write.
     if (!lock.stillAsLocked())
-        return ChangedMeanwhile(state.shown);
+        return ChangedMeanwhileFailure(state.shown);
     // Named before the replace, so that no failure after it leaves the old bytes in no backup.
     PendingBackup backup;
     QString backupPath;
@@ -163,26 +164,25 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
     }
     bool theirs = false;
     bool swapped = false;
-    const Result<FileStamp> written =
-        ReplaceFileIn({*state.folder, state.name, state.shown, &lock.file(),
-                       [&] {
-                           const bool unchanged =
-                               lock.stillAsLocked() && UnchangedSinceLocked(lock);
-                           BeforeRename::reached();
-                           return unchanged ? Outcome::success() : ChangedMeanwhile(state.shown);
-                       },
-                       [&](const platform::FileFacts& replaced) {
-                           // What the swap took out of the state's place must be the file we
-                           // locked, as we locked it, opened by nobody since where the lease tells;
-                           // anything else is another program's save of the last moment, in place
-                           // or renamed there (or still being written), and goes straight back,
-                           // whole and still its own.
-                           if (IsFile(replaced, lock.file()) && UnchangedSinceLocked(lock))
-                               return Replaced::Drop;
-                           theirs = true;
-                           return Replaced::PutBack;
-                       }},
-                      fill, &swapped);
+    const Result<FileStamp> written = ReplaceFileIn(
+        {*state.folder, state.name, state.shown, &lock.file(),
+         [&] {
+             const bool unchanged = lock.stillAsLocked() && UnchangedSinceLocked(lock);
+             BeforeRename::reached();
+             return unchanged ? Outcome::success() : ChangedMeanwhileFailure(state.shown);
+         },
+         [&](const platform::FileFacts& replaced) {
+             // What the swap took out of the state's place must be the file we
+             // locked, as we locked it, opened by nobody since where the lease tells;
+             // anything else is another program's save of the last moment, in place
+             // or renamed there (or still being written), and goes straight back,
+             // whole and still its own.
+             if (IsFile(replaced, lock.file()) && UnchangedSinceLocked(lock))
+                 return Replaced::Drop;
+             theirs = true;
+             return Replaced::PutBack;
+         }},
+        fill, &swapped);
     if (theirs) {
         // Their file is the state again; a backup of the bytes they replaced is no backup of
         // ours (and a linked one would now be their file itself).
@@ -196,7 +196,7 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
                                                    "left as that program is writing it. Load it "
                                                    "again when the game has finished saving.")
                                         .arg(state.shown));
-        return ChangedMeanwhile(state.shown);
+        return ChangedMeanwhileFailure(state.shown);
     }
     if (!written) {
         // A replace that failed half way can leave the state's name without its file: the
@@ -209,7 +209,7 @@ Outcome ReplaceLockedState(const CheckedState& state, const platform::FileLock& 
                                         .arg(written.failure().message(), ShownPath(backupPath)));
         }
         backup.drop();  // the state stays as it was: what it holds is no backup's
-        return written.failure().message().isEmpty() ? ChangedMeanwhile(state.shown)
+        return written.failure().message().isEmpty() ? ChangedMeanwhileFailure(state.shown)
                                                      : written.failure();
     }
     if (!swapped && !lock.unchangedSinceLocked()) {

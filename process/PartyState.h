@@ -58,9 +58,9 @@ using PartyExperience = SlotTable<std::int32_t>;
 struct PartyState {
     PartyBlock block;
     PartyExperience experience;
-    std::uint8_t SelectedSlot = 0;  // 0 until the first display, then 1..4
+    std::uint8_t selectedSlot = 0;  // 0 until the first display, then 1..4
 
-    Result<Slot> selected() const { return Slot::fromNumber(SelectedSlot); }
+    Result<Slot> selected() const { return Slot::fromNumber(selectedSlot); }
 };
 
 }  // namespace Process

@@ -23,7 +23,7 @@ const QByteArray kPendingPrefix = ".pending-";
 // state we hold locked ourselves can be no other live run's.
 void RemovePending(platform::Folder& group, const platform::File& state)
 {
-    const std::optional<FileStamp> locked = state.stamp();
+    const platform::Result<FileStamp> locked = state.stamp();
     for (const platform::Path& name : group.entryNames()) {
         if (!FromNative(name).startsWith(QLatin1String(kPendingPrefix)))
             continue;

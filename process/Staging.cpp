@@ -56,7 +56,7 @@ Outcome StagingFrame::removeWorkingFiles()
     return Outcome::success();
 }
 
-Outcome StagingFrame::LockState(const CheckedState& state)
+Outcome StagingFrame::lockState(const CheckedState& state)
 {
     if (!QFileInfo(m_context.programFolder).isDir())
         return Outcome::failure(ErrorKind::FolderNotWritable,
@@ -93,9 +93,9 @@ Outcome StagingFrame::LockState(const CheckedState& state)
     return Outcome::success();
 }
 
-Outcome StagingFrame::StageStateFile(const CheckedState& state)
+Outcome StagingFrame::stageStateFile(const CheckedState& state)
 {
-    if (Outcome locked = LockState(state); !locked)
+    if (Outcome locked = lockState(state); !locked)
         return locked;
     const QFileInfo decompressor(DecompressorPath(m_context.programFolder));
     if (!decompressor.isFile())
@@ -128,11 +128,11 @@ Outcome StagingFrame::StageStateFile(const CheckedState& state)
     return m_workingCopy.open(inFolder(kWorkingCopyName), state.path);
 }
 
-Outcome StagingFrame::ReplaceStateWith(const CheckedState& state, const QByteArray& contents)
+Outcome StagingFrame::replaceStateWith(const CheckedState& state, const QByteArray& contents)
 {
     if (m_stateLock.leaseFile(m_context.lockWait) == platform::Openers::Others)
         return StillBeingWritten(state);
-    if (ReadWholeFile(m_stateLock.file()) == contents && m_stateLock.stillAsLocked())
+    if (SameBytes(m_stateLock.file(), contents) && m_stateLock.stillAsLocked())
         return Outcome::success();
     if (Outcome writable = CheckReplaceable(state, m_stateLock.file()); !writable)
         return writable;
@@ -142,7 +142,7 @@ Outcome StagingFrame::ReplaceStateWith(const CheckedState& state, const QByteArr
         });
 }
 
-Outcome StagingFrame::ReplaceStateFile(const CheckedState& state)
+Outcome StagingFrame::replaceStateFile(const CheckedState& state)
 {
     if (Outcome written = m_workingCopy.writeBack(); !written)
         return written;

@@ -26,7 +26,7 @@ struct StagingContext {
     QString backupFolder;
 };
 
-// One run of the frame. From StageStateFile on it holds a lock on the state file (so two
+// One run of the frame. From stageStateFile on it holds a lock on the state file (so two
 // programs never edit one state at once, from one program folder or two) and the program
 // folder's lock; on destruction it removes the working files and releases both, whatever
 // happened.
@@ -40,9 +40,9 @@ public:
 
     // Has the decompressor write the state's plain image and reads the party data of it into
     // image() (see WorkingCopy: the bytes the editor does not use stay in the file).
-    Outcome StageStateFile(const CheckedState& state);
+    Outcome stageStateFile(const CheckedState& state);
     // Only the two locks, for a frame that needs no image (a restore).
-    Outcome LockState(const CheckedState& state);
+    Outcome lockState(const CheckedState& state);
     QByteArray& image() { return m_workingCopy.image(); }
 
     // Puts image() in the state file's place atomically: written beside it and renamed over
@@ -50,9 +50,9 @@ public:
     // context names a backup folder). Nothing is written when the file holds image() already.
     // On failure the state file is left exactly as it was, or as another program that wrote it
     // meanwhile left it (ErrorKind::ChangedByAnotherProgram: stage it again and redo the edit).
-    Outcome ReplaceStateFile(const CheckedState& state);
-    // After LockState: puts `contents` in the state file's place the same way.
-    Outcome ReplaceStateWith(const CheckedState& state, const QByteArray& contents);
+    Outcome replaceStateFile(const CheckedState& state);
+    // After lockState: puts `contents` in the state file's place the same way.
+    Outcome replaceStateWith(const CheckedState& state, const QByteArray& contents);
 
 private:
     Outcome removeWorkingFiles();

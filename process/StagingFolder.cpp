@@ -31,22 +31,22 @@ Outcome Unusable(const QString& reason)
 Outcome RefreshCopy(const QString& installed, const QString& folder)
 {
     const QString target = DecompressorPath(folder);
-    const std::optional<QByteArray> bytes = ReadWholeFile(installed);
-    if (!bytes || bytes->isEmpty())
+    const Result<QByteArray> bytes = ReadWholeFile(installed);
+    if (!bytes || bytes.value().isEmpty())
         return Unusable(
             QStringLiteral("the decompressor %1 cannot be read whole").arg(ShownPath(installed)));
     const platform::File copy =
         platform::File::open(ToNative(target), platform::Access::Read, false);
     const platform::FileFacts facts = copy.valid() ? copy.facts() : platform::FileFacts{};
     if (facts.kind == platform::FileKind::Regular && facts.ownedByMe &&
-        facts.permissions == platform::PermissionsAsKept(0700) && ReadWholeFile(copy) == bytes)
+        facts.permissions == platform::PermissionsAsKept(0700) && SameBytes(copy, bytes.value()))
         return Outcome::success();
     const Result<FileStamp> written = ReplaceFile(
         target,
         [&](platform::File& file) {
             if (std::error_code e = file.setPermissions(0700))
                 return e;
-            return file.writeAll(bytes->constData(), std::size_t(bytes->size()));
+            return file.writeAll(bytes.value().constData(), std::size_t(bytes.value().size()));
         },
         {}, QStringLiteral("private copy of the decompressor"));
     return written ? Outcome::success() : Unusable(written.failure().message());

@@ -10,12 +10,11 @@ namespace Process {
 
 namespace {
 
-// What the lock found in place of a plain file: the state's lock follows a link, the lock
-// file's does not.
-QString KindOf(const QString& path, bool followLinks)
+// What a lock found in place of a plain file ("a folder", "a symbolic link"): neither lock
+// follows a link at the last step.
+QString KindDescription(const QString& path)
 {
-    return QString::fromLatin1(
-        platform::KindName(platform::FactsOf(ToNative(path), followLinks).kind));
+    return QString::fromLatin1(platform::KindName(platform::FactsOf(ToNative(path), false).kind));
 }
 
 }  // namespace
@@ -27,15 +26,15 @@ Outcome LockStateFile(platform::FileLock& lock, const CheckedState& state,
     const std::error_code locked = lock.lockFileIn(*state.folder, state.name, wait);
     if (!locked)
         return Outcome::success();
-    if (locked == platform::LockError::busy)
+    if (locked == platform::LockError::Busy)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("Another program is loading or saving the state "
                                                "file %1. Try again when it has finished.")
                                     .arg(state.shown));
-    if (locked == platform::LockError::notRegular)
+    if (locked == platform::LockError::NotRegular)
         return Outcome::failure(ErrorKind::NotAState,
                                 QStringLiteral("%1 is %2, not a state file.")
-                                    .arg(state.shown, KindOf(statePath, false)));
+                                    .arg(state.shown, KindDescription(statePath)));
     return Outcome::failure(ErrorKind::PermissionDenied,
                             QStringLiteral("The state file %1 cannot be opened: %2.")
                                 .arg(state.shown, SystemCause(locked)));
@@ -49,17 +48,17 @@ Outcome LockProgramFolder(platform::FileLock& lock, const QString& programFolder
     const std::error_code locked = lock.lockFolderFile(ToNative(lockPath), wait);
     if (!locked)
         return Outcome::success();
-    if (locked == platform::LockError::busy)
+    if (locked == platform::LockError::Busy)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("Another load or save is using the program folder "
                                                "%1. Try again when it has finished.")
                                     .arg(folder));
-    if (locked == platform::LockError::notRegular)
+    if (locked == platform::LockError::NotRegular)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("The lock file %1 is %2, which no load or save of "
                                                "this editor makes; remove it and try again.")
-                                    .arg(ShownPath(lockPath), KindOf(lockPath, false)));
-    if (locked == platform::LockError::cannotClear)
+                                    .arg(ShownPath(lockPath), KindDescription(lockPath)));
+    if (locked == platform::LockError::CannotClear)
         return Outcome::failure(ErrorKind::Busy,
                                 QStringLiteral("The lock file %1 was left by a program that has "
                                                "ended and cannot be removed; remove it and try "

@@ -56,7 +56,7 @@ template <class Work>
 Outcome InStagedFrame(const QString& statePath, const StagingContext& context, Work&& work)
 {
     return InFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
-        if (Outcome staged = frame.StageStateFile(state); !staged)
+        if (Outcome staged = frame.stageStateFile(state); !staged)
             return staged;
         return work(frame, state);
     });
@@ -78,7 +78,7 @@ Outcome LoadState(const QString& statePath, const StagingContext& context, Party
     return InStagedFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
         const PartyBlock block = ReadPartyBlock(frame.image());
         const PartyExperience experience = ComposePartyExperience(block);
-        if (Outcome replaced = frame.ReplaceStateFile(state); !replaced)
+        if (Outcome replaced = frame.replaceStateFile(state); !replaced)
             return replaced;
         // Only a load that got through every step changes the party.
         party.block = block;
@@ -132,7 +132,7 @@ Result<StateContents> EditState(const QString& statePath, const StagingContext& 
             PartyState party = before.party;
             edit(before, party);
             ApplyParty(frame.image(), party.block, party.experience, goldMaxOut);
-            return frame.ReplaceStateFile(state);
+            return frame.replaceStateFile(state);
         });
     if (!edited)
         return edited;
@@ -198,9 +198,9 @@ Outcome RestoreState(const QString& statePath, const StagingContext& context,
     }
     return InFrame(statePath, context, [&](StagingFrame& frame, const CheckedState& state) {
         // A restore must not land in the middle of a save: the same locks as a save.
-        if (Outcome locked = frame.LockState(state); !locked)
+        if (Outcome locked = frame.lockState(state); !locked)
             return locked;
-        return frame.ReplaceStateWith(state, contents);
+        return frame.replaceStateWith(state, contents);
     });
 }
 

@@ -96,7 +96,7 @@ std::error_code WorkingCopy::copyTo(platform::File& target) const
 
 bool WorkingCopy::sameAs(const platform::File& other) const
 {
-    const std::optional<platform::FileStamp> stamp = other.stamp();
+    const platform::Result<platform::FileStamp> stamp = other.stamp();
     bool same = stamp && stamp->size == m_size;
     // A save changes the party block or the gold: one small read there tells most files apart
     // before the whole image is read.

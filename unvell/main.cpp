@@ -88,9 +88,9 @@ int Run(const std::vector<platform::Path>& args)
         const std::error_code locked = lock.lockFolderFile(lockPath, kLockWait);
         if (locked) {
             const std::string cause =
-                locked == platform::LockError::busy
+                locked == platform::LockError::Busy
                     ? "the folder " + Shown(folder) + " is in use by a load or save; try again"
-                : locked == platform::LockError::notRegular
+                : locked == platform::LockError::NotRegular
                     ? "the lock file " + Shown(lockPath) + " is " +
                           platform::KindName(platform::FactsOf(lockPath, false).kind) +
                           "; remove it"

@@ -225,12 +225,12 @@ std::error_code File::truncate(std::int64_t size)
     return ::ftruncate(m_handle, off_t(size)) == 0 ? std::error_code() : LastError();
 }
 
-std::optional<FileStamp> File::stamp() const
+Result<FileStamp> File::stamp() const
 {
     struct stat st {
     };
     if (::fstat(m_handle, &st) != 0)
-        return std::nullopt;
+        return LastError();
     return StampOf(st);
 }
 

@@ -34,23 +34,23 @@ LockTry Locking(int fd, int at, const Path& name, File& locked)
     };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return {LockTry::failed, LockError::notRegular};
+        return {LockTry::Failed, LockError::NotRegular};
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
         if (error == EWOULDBLOCK)
-            return {LockTry::busy};
-        return {LockTry::failed, Failed(error)};
+            return {LockTry::Busy};
+        return {LockTry::Failed, Failed(error)};
     }
     struct stat now {
     };
     if (::fstatat(at, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameInode(st, now)) {
         ::close(fd);
-        return {LockTry::busy};
+        return {LockTry::Busy};
     }
     locked = File::fromNative(fd);
-    return {LockTry::locked};
+    return {LockTry::Locked};
 }
 
 }  // namespace
@@ -70,18 +70,18 @@ LockTry TryLockFolderFile(const Path& path, File& locked)
         return Locking(fd, AT_FDCWD, path, locked);
     const int error = errno;
     if (error == ELOOP || error == EISDIR)
-        return {LockTry::failed, LockError::notRegular};
+        return {LockTry::Failed, LockError::NotRegular};
     if (error != EACCES && error != EPERM)
-        return {LockTry::failed, Failed(error)};
+        return {LockTry::Failed, Failed(error)};
     // Perhaps a lock file of another user's that we may read but not write.
     const int readOnly = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (readOnly < 0)
-        return {LockTry::failed, Failed(error)};
+        return {LockTry::Failed, Failed(error)};
     struct stat st {
     };
     if (::fstat(readOnly, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(readOnly);
-        return {LockTry::failed, LockError::notRegular};
+        return {LockTry::Failed, LockError::NotRegular};
     }
     struct stat now {
     };
@@ -92,11 +92,11 @@ LockTry TryLockFolderFile(const Path& path, File& locked)
         const bool removed = ::unlink(path.c_str()) == 0;
         ::close(readOnly);
         if (!removed)
-            return {LockTry::failed, LockError::cannotClear};
-        return {LockTry::again};
+            return {LockTry::Failed, LockError::CannotClear};
+        return {LockTry::Again};
     }
     ::close(readOnly);
-    return {LockTry::busy};
+    return {LockTry::Busy};
 }
 
 LockTry TryLockFileIn(const Folder& folder, const Path& name, const Path&, File& locked)
@@ -109,10 +109,10 @@ LockTry TryLockFileIn(const Folder& folder, const Path& name, const Path&, File&
         fd = ::openat(folder.native(), name.c_str(), O_RDONLY | kFlags);
     // Another run holds a lease on it and is letting go: as busy as its lock.
     if (fd < 0 && errno == EWOULDBLOCK)
-        return {LockTry::busy};
+        return {LockTry::Busy};
     if (fd < 0)
-        return {LockTry::failed,
-                errno == ELOOP ? make_error_code(LockError::notRegular) : Failed(errno)};
+        return {LockTry::Failed,
+                errno == ELOOP ? make_error_code(LockError::NotRegular) : Failed(errno)};
     // A file replaced by a save's rename while we waited is tried again: the lock on the old
     // file would guard nothing.
     return Locking(fd, folder.native(), name, locked);
@@ -141,7 +141,7 @@ std::error_code LockOpenFile(const File& file)
 {
     if (::flock(file.native(), LOCK_EX | LOCK_NB) == 0)
         return {};
-    return errno == EWOULDBLOCK ? make_error_code(LockError::busy) : Failed(errno);
+    return errno == EWOULDBLOCK ? make_error_code(LockError::Busy) : Failed(errno);
 }
 
 bool HeldByARun(const Folder& folder, const Path& name)

@@ -147,9 +147,8 @@ bool NewFileBeside::holdsOurs() const
 {
     // Another program may have moved names about since ours was given: never remove theirs.
     const FileFacts there = m_folder.factsOf(m_name);
-    const std::optional<FileStamp> mine = m_file.stamp();
-    return !there.error && mine && there.stamp.device == mine->device &&
-           there.stamp.inode == mine->inode;
+    const Result<FileStamp> mine = m_file.stamp();
+    return !there.error && mine && SameFile(there.stamp, *mine);
 }
 
 void NewFileBeside::keepOwnershipOf(const File& from)
@@ -241,9 +240,9 @@ bool NewFileBeside::openNamed()
 std::error_code NewFileBeside::name()
 {
     if (m_name.empty()) {
-        const std::optional<FileStamp> stamp = m_file.stamp();
+        const Result<FileStamp> stamp = m_file.stamp();
         if (!stamp)
-            return LastError();
+            return stamp.error();
         const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string name = prefix + RandomNameSuffix() + IdentityMark(stamp->inode);
@@ -271,9 +270,9 @@ std::error_code NewFileBeside::name()
 
 std::error_code NewFileBeside::markName()
 {
-    const std::optional<FileStamp> stamp = m_file.stamp();
+    const Result<FileStamp> stamp = m_file.stamp();
     if (!stamp)
-        return LastError();
+        return stamp.error();
     const std::string marked = m_name.native() + IdentityMark(stamp->inode);
     const std::string prefix = NameStart(m_fileName) + TemporaryNameTag(m_fileName);
     std::optional<std::uint64_t> identity;
@@ -327,7 +326,7 @@ void NewFileBeside::dropReplaced(const FileFacts& replaced)
 {
     const FileFacts there = m_folder.factsOf(m_name);
     if (m_nameHoldsReplaced && !there.error && !replaced.error &&
-        there.stamp.device == replaced.stamp.device && there.stamp.inode == replaced.stamp.inode)
+        SameFile(there.stamp, replaced.stamp))
         (void)m_folder.remove(m_name);
     m_name.clear();
     m_nameHoldsReplaced = false;

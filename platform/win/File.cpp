@@ -355,11 +355,11 @@ std::error_code File::truncate(std::int64_t size)
                : LastError();
 }
 
-std::optional<FileStamp> File::stamp() const
+Result<FileStamp> File::stamp() const
 {
     const FileFacts facts = FactsOfHandle(m_handle);
     if (facts.error)
-        return std::nullopt;
+        return facts.error;
     return facts.stamp;
 }
 

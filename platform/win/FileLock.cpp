@@ -52,24 +52,24 @@ LockTry Locking(HANDLE handle, const Path& path, File& locked)
     const FileFacts facts = FactsOfHandle(handle);
     if (facts.error || facts.kind != FileKind::Regular) {
         ::CloseHandle(handle);
-        return {LockTry::failed,
-                facts.error ? facts.error : make_error_code(LockError::notRegular)};
+        return {LockTry::Failed,
+                facts.error ? facts.error : make_error_code(LockError::NotRegular)};
     }
     if (!LockFar(handle, true)) {
         const DWORD error = ::GetLastError();
         ::CloseHandle(handle);
         if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
-            return {LockTry::busy};
-        return {LockTry::failed, ErrorOf(error)};
+            return {LockTry::Busy};
+        return {LockTry::Failed, ErrorOf(error)};
     }
     // Replaced while we waited: the lock on the old file would guard nothing.
     const FileFacts now = FactsOf(path, false);
     if (now.error || !SameFile(now.stamp, facts.stamp)) {
         ::CloseHandle(handle);
-        return {LockTry::busy};
+        return {LockTry::Busy};
     }
     locked = File::fromNative(handle);
-    return {LockTry::locked};
+    return {LockTry::Locked};
 }
 
 }  // namespace
@@ -88,8 +88,8 @@ LockTry TryLockFolderFile(const Path& path, File& locked)
         return Locking(handle, path, locked);
     const DWORD error = ::GetLastError();
     if (error == ERROR_SHARING_VIOLATION || BeingRemoved(path, error))
-        return {LockTry::busy};
-    return {LockTry::failed, ErrorOf(error)};
+        return {LockTry::Busy};
+    return {LockTry::Failed, ErrorOf(error)};
 }
 
 LockTry TryLockFileIn(const Folder& folder, const Path& name, const Path& path, File& locked)
@@ -103,7 +103,7 @@ LockTry TryLockFileIn(const Folder& folder, const Path& name, const Path& path, 
     if (handle != INVALID_HANDLE_VALUE)
         return Locking(handle, at, locked);
     const DWORD error = ::GetLastError();
-    return {error == ERROR_FILE_NOT_FOUND ? LockTry::missing : LockTry::failed, ErrorOf(error)};
+    return {error == ERROR_FILE_NOT_FOUND ? LockTry::Missing : LockTry::Failed, ErrorOf(error)};
 }
 
 void FileLock::release()
@@ -113,7 +113,7 @@ void FileLock::release()
     // Removed while still held, and only if it is still ours.
     if (!m_removeOnRelease.empty()) {
         const FileFacts there = FactsOf(m_removeOnRelease, false);
-        const std::optional<FileStamp> mine = m_file.stamp();
+        const Result<FileStamp> mine = m_file.stamp();
         if (!there.error && mine && SameFile(there.stamp, *mine)) {
             FILE_DISPOSITION_INFO remove{TRUE};
             calls::setFileInformation(m_file.native(), FileDispositionInfo, &remove, sizeof remove);
@@ -133,7 +133,7 @@ std::error_code LockOpenFile(const File& file)
         return {};
     const DWORD error = ::GetLastError();
     return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
-               ? make_error_code(LockError::busy)
+               ? make_error_code(LockError::Busy)
                : ErrorOf(error);
 }
 

@@ -176,14 +176,14 @@ private slots:
         QCOMPARE(w<QWidget>("picOptions")->geometry(), QRect(16, 40, 281, 193));
         QCOMPARE(box("txtName")->maxLength(), 4);
         QVERIFY(tabs->hasFocus());
-        QCOMPARE(m_party->SelectedSlot, 0);
+        QCOMPARE(m_party->selectedSlot, 0);
     }
 
     void beforeLoadOnlyTheStripAndLoadRespond()
     {
         selectTab(2);
         QCOMPARE(w<QTabWidget>("tbsOptions")->currentIndex(), 2);
-        QCOMPARE(m_party->SelectedSlot, 0);
+        QCOMPARE(m_party->selectedSlot, 0);
         QVERIFY(box("txtLevel")->text().isEmpty());
         QTest::keyClick(m_editor.get(), Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(m_dialogs, 0);
@@ -200,7 +200,7 @@ private slots:
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
         QVERIFY(action("mnuFileSave")->isEnabled());
         QVERIFY(w<QWidget>("picOptions")->isEnabled());
-        QCOMPARE(m_party->SelectedSlot, 2);
+        QCOMPARE(m_party->selectedSlot, 2);
         QCOMPARE(box("txtName")->text(), QStringLiteral("Orin"));
         QCOMPARE(box("txtExp")->text(), QStringLiteral("24345"));
         QCOMPARE(box("txtLevel")->text(), QStringLiteral("24"));

@@ -40,7 +40,8 @@ void Check(bool ok, const char* what)
 std::string Read(const Path& path)
 {
     const File file = File::open(path, Access::Read);
-    return file.valid() ? file.readWhole().value_or(std::string()) : std::string();
+    return file.valid() ? (file.readWhole() ? file.readWhole().value() : std::string())
+                        : std::string();
 }
 
 void Write(const Path& path, const std::string& bytes)
@@ -127,7 +128,7 @@ void Locks(const Path& dir)
     FileLock first;
     Check(!first.lockExistingFile(state, 0ms), "a state is locked");
     FileLock second;
-    Check(second.lockExistingFile(state, 50ms) == std::error_code(LockError::busy),
+    Check(second.lockExistingFile(state, 50ms) == std::error_code(LockError::Busy),
           "a second lock on it waits and reports busy");
     Check(first.stillAsLocked(), "nobody wrote it yet");
     // The lock must not stand in the way of a program that ignores it (the emulator saving).
@@ -145,7 +146,7 @@ void Locks(const Path& dir)
     Check(FolderLockHeldBy(lockFile, ParentProcessId()) == false,
           "the lock is not said to be held by another process");
     FileLock other;
-    Check(other.lockFolderFile(lockFile, 50ms) == std::error_code(LockError::busy),
+    Check(other.lockFolderFile(lockFile, 50ms) == std::error_code(LockError::Busy),
           "a second folder lock reports busy");
     folderLock.release();
     Check(FactsOf(lockFile, false).kind == FileKind::Missing, "release removes the lock file");

@@ -684,7 +684,7 @@ private slots:
         QVERIFY(third.stillAsLocked());  // no false "changed by another program"
         platform::FileLock other;
         QCOMPARE(other.lockExistingFile(name, std::chrono::milliseconds(0)),
-                 std::error_code(platform::LockError::busy));
+                 std::error_code(platform::LockError::Busy));
         WriteBytes(path, m_image);
         QVERIFY(!third.stillAsLocked());
     }

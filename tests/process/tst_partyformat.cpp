@@ -194,7 +194,7 @@ private slots:
             QVERIFY(slot.failure().message().contains(QString::number(number)));
         }
         PartyState party;
-        party.SelectedSlot = std::uint8_t(number);
+        party.selectedSlot = std::uint8_t(number);
         QCOMPARE(party.selected().ok(), valid);
     }
 

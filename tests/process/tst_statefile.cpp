@@ -36,7 +36,7 @@ PartyState Sentinel()
     PartyState party;
     party.block = StateRecipe::SampleParty(99);
     party.experience[S(1)] = 4242;
-    party.SelectedSlot = 3;
+    party.selectedSlot = 3;
     return party;
 }
 
@@ -50,7 +50,7 @@ void ExpectSameParty(const PartyState& a, const PartyState& b)
 {
     QVERIFY(a.block == b.block);
     QVERIFY(a.experience == b.experience);
-    QCOMPARE(a.SelectedSlot, b.SelectedSlot);
+    QCOMPARE(a.selectedSlot, b.selectedSlot);
 }
 
 }  // namespace
@@ -85,12 +85,12 @@ private slots:
         ProgramFolder folder;
 
         PartyState party;
-        party.SelectedSlot = 2;
+        party.selectedSlot = 2;
         const Outcome loaded = LoadState(path, folder.context(), party);
         QVERIFY2(loaded.ok(), qPrintable(loaded.message()));
         QVERIFY(party.block == recipe.party);
         QCOMPARE(party.experience[S(2)], 24345);
-        QCOMPARE(party.SelectedSlot, 2);   // a load leaves the selection alone
+        QCOMPARE(party.selectedSlot, 2);   // a load leaves the selection alone
         QCOMPARE(ReadBytes(path), image);  // the state file is now the plain image
         QVERIFY(!folder.hasLeftovers());
 
