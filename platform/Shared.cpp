@@ -4,6 +4,7 @@
 
 #include "File.h"
 #include "FileLock.h"
+#include "NewFileBeside.h"
 
 #include <algorithm>
 #include <chrono>
@@ -141,6 +142,12 @@ Result<std::string> File::readWhole() const
     if (const std::error_code e = readAt(0, bytes.data(), bytes.size()))
         return e;
     return bytes;
+}
+
+NewFileBeside::NewFileBeside(const Path& target)
+    : NewFileBeside(Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path()),
+                    target.filename())
+{
 }
 
 bool SameFile(const FileStamp& a, const FileStamp& b)

@@ -113,12 +113,6 @@ void KeepOwnership(int from, int to)
 
 }  // namespace
 
-NewFileBeside::NewFileBeside(const Path& target)
-    : NewFileBeside(Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path()),
-                    target.filename())
-{
-}
-
 NewFileBeside::NewFileBeside(const Folder& folder, const Path& name)
     : m_fileName(name.native()), m_folder(folder.duplicate())
 {

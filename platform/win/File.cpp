@@ -274,14 +274,24 @@ std::ptrdiff_t File::read(void* data, std::size_t size)
     return std::ptrdiff_t(got);
 }
 
+namespace {
+
+// A read or write at `position`, whatever the handle's own position.
+OVERLAPPED At(std::uint64_t position)
+{
+    OVERLAPPED at{};
+    at.Offset = DWORD(position);
+    at.OffsetHigh = DWORD(position >> 32);
+    return at;
+}
+
+}  // namespace
+
 std::error_code File::readAt(std::int64_t offset, void* data, std::size_t size) const
 {
     auto* bytes = static_cast<char*>(data);
     for (std::size_t done = 0; done < size;) {
-        OVERLAPPED at{};
-        const auto position = std::uint64_t(offset) + done;
-        at.Offset = DWORD(position);
-        at.OffsetHigh = DWORD(position >> 32);
+        OVERLAPPED at = At(std::uint64_t(offset) + done);
         DWORD got = 0;
         if (!::ReadFile(m_handle, bytes + done, DWORD(std::min<std::size_t>(size - done, 1u << 30)),
                         &got, &at))
@@ -298,10 +308,7 @@ std::error_code File::writeAt(std::int64_t offset, const void* data, std::size_t
 {
     const auto* bytes = static_cast<const char*>(data);
     for (std::size_t done = 0; done < size;) {
-        OVERLAPPED at{};
-        const auto position = std::uint64_t(offset) + done;
-        at.Offset = DWORD(position);
-        at.OffsetHigh = DWORD(position >> 32);
+        OVERLAPPED at = At(std::uint64_t(offset) + done);
         DWORD put = 0;
         if (!::WriteFile(m_handle, bytes + done,
                          DWORD(std::min<std::size_t>(size - done, 1u << 30)), &put, &at))

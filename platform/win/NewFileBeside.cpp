@@ -2,9 +2,9 @@
 
 #include "Calls.h"
 #include "FileLock.h"
-#include "SharedWin.h"
 #include "Lease.h"
 #include "Shared.h"
+#include "SharedWin.h"
 
 #include <algorithm>
 #include <chrono>
@@ -95,12 +95,6 @@ Finish FinishReplace(const std::wstring& from, const std::wstring& to, const std
 }
 
 }  // namespace
-
-NewFileBeside::NewFileBeside(const Path& target)
-    : NewFileBeside(Folder::open(target.parent_path().empty() ? Path(".") : target.parent_path()),
-                    target.filename())
-{
-}
 
 NewFileBeside::NewFileBeside(const Folder& folder, const Path& name)
     : m_fileName(name.native()), m_folder(folder.duplicate())
