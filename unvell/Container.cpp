@@ -43,20 +43,23 @@ Status TooLarge(std::size_t cap)
 class Reader
 {
 public:
-    explicit Reader(const ByteSource& source) : m_source(source), m_buffer(kPiece) {}
+    explicit Reader(const ByteSource& source)
+        : m_source(source), m_buffer(new std::uint8_t[kPiece]), m_size(kPiece)
+    {
+    }
 
     // At least n bytes where the input holds them, fewer only at its end.
     std::span<const std::uint8_t> peek(std::size_t n)
     {
         while (m_end - m_begin < n && !m_atEnd && !m_failed) {
             if (m_begin > 0) {
-                std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+                std::memmove(m_buffer.get(), m_buffer.get() + m_begin, m_end - m_begin);
                 m_end -= m_begin;
                 m_begin = 0;
             }
-            if (m_buffer.size() < n)
-                m_buffer.resize(n);
-            const std::ptrdiff_t got = m_source({m_buffer.data() + m_end, m_buffer.size() - m_end});
+            if (m_size < n)
+                grow(n);
+            const std::ptrdiff_t got = m_source({m_buffer.get() + m_end, m_size - m_end});
             if (got < 0)
                 m_failed = true;
             else if (got == 0)
@@ -64,7 +67,7 @@ public:
             else
                 m_end += std::size_t(got);
         }
-        return {m_buffer.data() + m_begin, std::min(n, m_end - m_begin)};
+        return {m_buffer.get() + m_begin, std::min(n, m_end - m_begin)};
     }
     // Whatever is buffered, reading more first when nothing is.
     std::span<const std::uint8_t> some() { return peek(1).empty() ? peek(0) : buffered(); }
@@ -74,11 +77,22 @@ public:
 private:
     std::span<const std::uint8_t> buffered() const
     {
-        return {m_buffer.data() + m_begin, m_end - m_begin};
+        return {m_buffer.get() + m_begin, m_end - m_begin};
+    }
+    // Room for n bytes, keeping what is buffered (it starts at the beginning here).
+    void grow(std::size_t n)
+    {
+        std::unique_ptr<std::uint8_t[]> larger(new std::uint8_t[n]);
+        std::memcpy(larger.get(), m_buffer.get(), m_end);
+        m_buffer = std::move(larger);
+        m_size = n;
     }
 
     const ByteSource& m_source;
-    std::vector<std::uint8_t> m_buffer;
+    // Left uninitialised, as the input is written into it before it is read: a state smaller
+    // than the buffer touches only the pages it fills.
+    std::unique_ptr<std::uint8_t[]> m_buffer;
+    std::size_t m_size;
     std::size_t m_begin = 0, m_end = 0;
     bool m_atEnd = false, m_failed = false;
 };

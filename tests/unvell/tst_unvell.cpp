@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <zlib.h>
@@ -120,6 +122,49 @@ private slots:
         QCOMPARE(result.ok(), cause.isEmpty());
         if (!result.ok())
             QVERIFY(result.image.empty());
+    }
+
+    // An RZIP chunk larger than the read buffer is gathered whole, keeping the bytes already
+    // read, whatever the size of each read.
+    void inflatesAChunkLargerThanTheBuffer()
+    {
+        constexpr int kChunk = 1024 * 1024;  // random bytes, so its stream is as large
+        QByteArray data(kChunk, '\0');
+        std::uint32_t x = 2463534242u;
+        for (char& c : data)
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = char(x >> 24);
+        uLongf size = compressBound(kChunk);
+        QByteArray stream(qsizetype(size), '\0');
+        QVERIFY(compress(reinterpret_cast<Bytef*>(stream.data()), &size,
+                         reinterpret_cast<const Bytef*>(data.constData()), kChunk) == Z_OK);
+        stream.truncate(qsizetype(size));
+        QVERIFY(stream.size() > 256 * 1024);
+        QByteArray input("#RZIPv\x01#", 8);
+        for (auto [value, bytes] : {std::pair<std::uint64_t, int>{kChunk, 4},
+                                    {kChunk, 8},
+                                    {std::uint64_t(stream.size()), 4}})
+            for (int i = 0; i < bytes; ++i)
+                input += char((value >> (8 * i)) & 0xFF);
+        input += stream;
+        for (const qsizetype piece : {7, 4099, 1 << 20}) {
+            qsizetype offered = 0;
+            QByteArray out;
+            const unvell::Status status = unvell::InflateInto(
+                [&](std::span<std::uint8_t> buffer) {
+                    const qsizetype n =
+                        std::min({qsizetype(buffer.size()), piece, input.size() - offered});
+                    std::memcpy(buffer.data(), input.constData() + offered, std::size_t(n));
+                    offered += n;
+                    return std::ptrdiff_t(n);
+                },
+                [&](std::span<const std::uint8_t> bytes) {
+                    out.append(reinterpret_cast<const char*>(bytes.data()),
+                               qsizetype(bytes.size()));
+                    return true;
+                });
+            QVERIFY2(status.ok(), status.cause().c_str());
+            QVERIFY2(out == data, qPrintable(QStringLiteral("pieces of %1").arg(piece)));
+        }
     }
 
     void checksTheSnapshot_data()
