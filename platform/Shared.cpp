@@ -191,11 +191,15 @@ std::error_code FileLock::lockFolderFile(const Path& path, std::chrono::millisec
     m_file = std::move(file);
     m_removeOnRelease = path;
     // The holder's id, for a person looking and for FolderLockHeldBy. The folder's disk may be
-    // full; the lock holds all the same.
+    // full; the lock holds all the same. Written over, and cut only where a longer line was
+    // left: a file emptied by a truncation is written out at its close on ext4 (its guard for
+    // files replaced by truncating them), so the lock file would get a block of its own that its
+    // removal at release must free and, on a disk mounted with discard, discard within close().
     char pid[32];
     const int length = std::snprintf(pid, sizeof pid, "%ld\n", CurrentProcessId());
-    (void)m_file.truncate(0);
     (void)m_file.writeAt(0, pid, std::size_t(length));
+    if (const Result<FileStamp> held = m_file.stamp(); held && held->size > length)
+        (void)m_file.truncate(length);
     return {};
 }
 

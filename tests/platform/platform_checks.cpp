@@ -150,6 +150,14 @@ void Locks(const Path& dir)
           "a second folder lock reports busy");
     folderLock.release();
     Check(FactsOf(lockFile, false).kind == FileKind::Missing, "release removes the lock file");
+    // A lock file a program left when it ended, holding a longer line than ours, is taken over
+    // and then holds our line alone.
+    Write(lockFile, "12345678901234567890\n");
+    Check(!folderLock.lockFolderFile(lockFile, 0ms), "a lock file left behind is taken over");
+    const std::string line = Read(lockFile);
+    Check(!line.empty() && line.size() < 20 && line.find('\n') == line.size() - 1,
+          "and holds its holder's line alone");
+    folderLock.release();
 }
 
 void Replacing(const Path& dir)
