@@ -7,6 +7,7 @@
 #include "Host.h"
 #include "ProgramFolder.h"
 #include "SnapshotGenerator.h"
+#include "StagingFolder.h"
 #include "StagingNames.h"
 #include "StateFile.h"
 
@@ -657,18 +658,42 @@ private slots:
         QVERIFY(ReadBytes(path) == states[states.size() - 2]);
     }
 
-    void aRelativeDataFolderIsIgnored()
+    void theUsersFoldersFollowTheVariables_data()
     {
-        const QByteArray before = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", "relative/data");
-        const QString folder = DefaultBackupFolder();
-        qputenv("XDG_DATA_HOME", before);
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("taken");
+        const QByteArray absolute = QDir::rootPath().toUtf8() + "elsewhere/folder";
+        for (const QByteArray variable : {"XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+            QTest::newRow(variable + " absolute") << variable << absolute << true;
+            QTest::newRow(variable + " relative") << variable << QByteArray("relative/f") << false;
+            QTest::newRow(variable + " empty") << variable << QByteArray() << false;
+        }
+    }
+    void theUsersFoldersFollowTheVariables()
+    {
+        // Backups under the data folder, working files under the cache folder: an absolute
+        // variable is taken on every system, anything else gives the system's own place.
+        QFETCH(QByteArray, variable);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, taken);
+        const bool data = variable == "XDG_DATA_HOME";
+        const auto folder = [data] {
+            return data ? DefaultBackupFolder() : UserStagingFolders().constLast();
+        };
+        const QString inFolder = data ? "cindral-editor/backups" : "cindral-editor";
+        const QByteArray before = qgetenv(variable.constData());
+        qputenv(variable.constData(), value);
+        const QString chosen = folder();
+        qputenv(variable.constData(), before);
 #if defined(Q_OS_WIN)
-        QCOMPARE(folder, QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-                             .filePath("cindral-editor/backups"));
+        const QString system = QStandardPaths::writableLocation(
+            data ? QStandardPaths::GenericDataLocation : QStandardPaths::GenericCacheLocation);
 #else
-        QCOMPARE(folder, QDir::home().filePath(".local/share/cindral-editor/backups"));
+        const QString system = QDir::home().filePath(data ? ".local/share" : ".cache");
 #endif
+        const QString expected = taken ? QString::fromUtf8(value) : system;
+        QCOMPARE(QDir::cleanPath(chosen), QDir::cleanPath(QDir(expected).filePath(inFolder)));
     }
 
     void aMovedLockStillKnowsItsFile()
