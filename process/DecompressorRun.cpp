@@ -37,6 +37,30 @@ QString LastLine(const QByteArray& output)
     return {};
 }
 
+// A decompressor that ended without the flag: why, in its own words where it gave them.
+Outcome EndedWithoutImage(QProcess& process, const QString& statePath)
+{
+    const QString line = LastLine(process.readAllStandardError());
+    const QString prefix = FromProtocol(protocol::kErrorPrefix) + statePath + QStringLiteral(": ");
+    const QString cause = line.startsWith(prefix) ? line.mid(prefix.size()) : line;
+    if (process.exitStatus() == QProcess::CrashExit)
+        return Outcome::failure(ErrorKind::DecompressorFailed,
+                                QStringLiteral("The decompressor stopped unexpectedly while "
+                                               "reading %1.")
+                                    .arg(ShownPath(statePath)));
+    if (process.exitCode() == protocol::kExitNotAState)
+        return Outcome::failure(ErrorKind::NotAState,
+                                QStringLiteral("%1 is not a state this editor can edit: %2")
+                                    .arg(ShownPath(statePath), cause));
+    return Outcome::failure(
+        ErrorKind::DecompressorFailed,
+        cause.isEmpty()
+            ? QStringLiteral("The decompressor ended without an image of %1 (exit code %2).")
+                  .arg(ShownPath(statePath), QString::number(process.exitCode()))
+            : QStringLiteral("The decompressor could not read %1: %2")
+                  .arg(ShownPath(statePath), cause));
+}
+
 }  // namespace
 
 Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
@@ -87,26 +111,7 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
             process.waitForFinished();
         }
     } else if (process.state() == QProcess::NotRunning) {
-        const QString line = LastLine(process.readAllStandardError());
-        const QString prefix =
-            FromProtocol(protocol::kErrorPrefix) + statePath + QStringLiteral(": ");
-        const QString cause = line.startsWith(prefix) ? line.mid(prefix.size()) : line;
-        if (process.exitStatus() == QProcess::CrashExit)
-            return Outcome::failure(ErrorKind::DecompressorFailed,
-                                    QStringLiteral("The decompressor stopped unexpectedly while "
-                                                   "reading %1.")
-                                        .arg(ShownPath(statePath)));
-        if (process.exitCode() == protocol::kExitNotAState)
-            return Outcome::failure(ErrorKind::NotAState,
-                                    QStringLiteral("%1 is not a state this editor can edit: %2")
-                                        .arg(ShownPath(statePath), cause));
-        return Outcome::failure(
-            ErrorKind::DecompressorFailed,
-            cause.isEmpty()
-                ? QStringLiteral("The decompressor ended without an image of %1 (exit code %2).")
-                      .arg(ShownPath(statePath), QString::number(process.exitCode()))
-                : QStringLiteral("The decompressor could not read %1: %2")
-                      .arg(ShownPath(statePath), cause));
+        return EndedWithoutImage(process, statePath);
     } else {
         process.kill();
         process.waitForFinished();

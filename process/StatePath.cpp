@@ -56,20 +56,20 @@ QString SystemCause(const std::error_code& error)
 namespace {
 
 // Names of wide characters (Windows) take UTF-16 as it is; names of bytes take the encoding Qt
-// gives file names. The system's own kind of name picks the overload.
-void ToName(const QString& path, std::wstring& name)
+// gives file names. The system's own kind of name picks the overload; the other pair is unused.
+[[maybe_unused]] void ToName(const QString& path, std::wstring& name)
 {
     name = path.toStdWString();
 }
-void ToName(const QString& path, std::string& name)
+[[maybe_unused]] void ToName(const QString& path, std::string& name)
 {
     name = QFile::encodeName(path).toStdString();
 }
-QString FromName(const std::wstring& name)
+[[maybe_unused]] QString FromName(const std::wstring& name)
 {
     return QString::fromStdWString(name);
 }
-QString FromName(const std::string& name)
+[[maybe_unused]] QString FromName(const std::string& name)
 {
     return QFile::decodeName(QByteArray::fromStdString(name));
 }
@@ -111,11 +111,10 @@ platform::FileFacts FactsAfterPutBack(const platform::Path& path)
     return platform::FactsOf(path);
 }
 
-}  // namespace
-
-Result<CheckedState> CheckStatePath(const QString& statePath, const QString& programFolder)
+// The state's name can be opened exactly and leads to a plain file this user may read: its
+// facts, or why not.
+Result<platform::FileFacts> ReachableState(const QString& statePath, const QString& shown)
 {
-    const QString shown = ShownPath(statePath);
     // A name that is not valid UTF-8 was read with replacement characters: opening it would
     // reach no file, or another file whose name happens to hold those characters.
     if (statePath.contains(QChar::ReplacementCharacter))
@@ -168,6 +167,18 @@ Result<CheckedState> CheckStatePath(const QString& statePath, const QString& pro
                                 QStringLiteral("The state file %1 cannot be read: permission "
                                                "denied.")
                                     .arg(shown));
+    return state;
+}
+
+}  // namespace
+
+Result<CheckedState> CheckStatePath(const QString& statePath, const QString& programFolder)
+{
+    const QString shown = ShownPath(statePath);
+    const Result<platform::FileFacts> reached = ReachableState(statePath, shown);
+    if (!reached)
+        return reached.failure();
+    const platform::FileFacts& state = reached.value();
 
     const Outcome moved = Outcome::failure(ErrorKind::ChangedByAnotherProgram,
                                            QStringLiteral("The state file %1 was moved or "
