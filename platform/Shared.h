@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 namespace platform {
 
@@ -47,6 +46,7 @@ LockTry TryLockFolderFile(const Path& path, File& locked);
 // One try at the existing file `name` in `folder` (`path` is where it is, for the systems that
 // open by path), never through a link.
 LockTry TryLockFileIn(const Folder& folder, const Path& name, const Path& path, File& locked);
+
 // The value of an environment variable as a path; empty when it is not set.
 Path EnvironmentPath(const char* name);
 // Where the system keeps the user's data and cache when no variable says.
