@@ -5,6 +5,7 @@
 #include "StagingProtocol.h"
 #include "StatePath.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -75,6 +76,12 @@ Outcome RunDecompressor(const QString& programFolder, const QString& statePath,
     process.setArguments({FromProtocol(protocol::kDecompressorSwitch), statePath});
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
+    // Named as the run's editor: should this process end before the decompressor has looked,
+    // the decompressor finds no editor holding the folder and writes nothing.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(FromProtocol(protocol::kEditorVariable),
+                       QString::number(QCoreApplication::applicationPid()));
+    process.setProcessEnvironment(environment);
     // Nothing of ours runs in the child before the program: the child ends with us through the
     // platform (EndWithThisProcess below, or the decompressor's own request), never through a
     // step that could wait for a parent killed in that moment, holding our locks.

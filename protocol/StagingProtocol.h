@@ -18,6 +18,9 @@ inline constexpr std::string_view kCompletionFlagName = "flag.unv";
 // its own. The decompressor an editor starts runs under its parent's lock.
 inline constexpr std::string_view kFolderLockName = "cindral-editor.lock";
 inline constexpr std::string_view kDecompressorSwitch = "-dec";
+// Set by an editor in the decompressor's environment: its process id. A run that has it works
+// under that editor's lock on the folder, and only while the editor lives and holds it.
+inline constexpr std::string_view kEditorVariable = "CINDRAL_EDITOR_PID";
 // The decompressor's name; its file in the program folder has the system's program suffix
 // (platform::ProgramFileName).
 inline constexpr std::string_view kDecompressorName = "Unvell";

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,13 @@ std::string Shown(const platform::Path& path)
     return std::string(text.begin(), text.end());
 }
 
+// The editor that started this run, as the environment names it; 0 when started on its own.
+long EditorProcessId()
+{
+    const char* value = std::getenv(std::string(protocol::kEditorVariable).c_str());
+    return value ? std::strtol(value, nullptr, 10) : 0;
+}
+
 int Run(const std::vector<platform::Path>& args)
 {
     const std::size_t argc = args.size();
@@ -78,12 +86,16 @@ int Run(const std::vector<platform::Path>& args)
     // it takes that lock itself, so it never writes its image into an editor's frame.
     const platform::Path lockPath = folder / protocol::kFolderLockName;
     platform::FileLock lock;
-    const long parent = platform::ParentProcessId();
-    if (platform::FolderLockHeldBy(lockPath, parent)) {
+    if (const long editor = EditorProcessId()) {
         // If the editor dies mid-frame, this run dies too instead of writing into the folder
-        // while a later frame runs; an editor already gone is no frame to write into.
-        if (!platform::DieWithParent(parent))
+        // while a later frame runs. An editor already gone (killed in the moment this run
+        // started, say), or one that holds the folder no more, is no frame to write into.
+        if (!platform::DieWithParent(editor) || !platform::FolderLockHeldBy(lockPath, editor)) {
+            std::fprintf(stderr, "%.*s%s: the editor that started it has ended\n",
+                         int(protocol::kErrorPrefix.size()), protocol::kErrorPrefix.data(),
+                         Shown(path).c_str());
             return unvell::kExitFailure;
+        }
     } else {
         const std::error_code locked = lock.lockFolderFile(lockPath, kLockWait);
         if (locked) {

@@ -1,9 +1,11 @@
 #include "Container.h"
 #include "Decompress.h"
+#include "FileLock.h"
 #include "ProgramFolder.h"
 #include "RunningProgram.h"
 #include "Snapshot.h"
 #include "SnapshotGenerator.h"
+#include "StatePath.h"
 
 #include <QDir>
 #include <QProcess>
@@ -296,6 +298,55 @@ private slots:
         QVERIFY(unvell.waitForFinished());
         QCOMPARE(unvell.exitCode(), 0);
         QVERIFY(QFile::exists(folder.file("flag.unv")));
+    }
+
+    // An editor names itself in the decompressor's environment. Should it be killed before the
+    // decompressor has looked (a moment no timing can rule out), the run must write nothing:
+    // the editor's lock is gone, and a later frame may be using the folder.
+    void aRunWhoseEditorHasGoneWritesNothing_data()
+    {
+        QTest::addColumn<QString>("editor");
+        QTest::addColumn<bool>("folderHeld");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("editor ended") << "ended" << true << false;
+        QTest::newRow("editor alive, folder not held") << "alive" << false << false;
+        QTest::newRow("editor alive, folder held") << "alive" << true << true;
+    }
+    void aRunWhoseEditorHasGoneWritesNothing()
+    {
+        QFETCH(QString, editor);
+        QFETCH(bool, folderHeld);
+        QFETCH(bool, written);
+        ProgramFolder folder;
+        QTemporaryDir states;
+        const QString path = states.filePath("orphan.000");
+        WriteBytes(path, Pack(MakeImage(StateRecipe()), Packing::Gzip));
+        qint64 pid = QCoreApplication::applicationPid();
+        if (editor == "ended") {
+            QProcess ended;  // a process that has come and gone: the editor killed meanwhile
+            ended.start(folder.file(QString::fromStdString(platform::ProgramFileName("Unvell"))),
+                        {"--help"});
+            QVERIFY(ended.waitForStarted());
+            pid = ended.processId();
+            QVERIFY(ended.waitForFinished());
+        }
+        platform::FileLock frame;
+        if (folderHeld)
+            QVERIFY(!frame.lockFolderFile(Process::ToNative(folder.file("cindral-editor.lock")),
+                                          std::chrono::milliseconds(0)));
+        QProcess unvell;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("CINDRAL_EDITOR_PID", QString::number(pid));
+        unvell.setProcessEnvironment(environment);
+        unvell.start(folder.file(QString::fromStdString(platform::ProgramFileName("Unvell"))),
+                     {"-dec", path});
+        QVERIFY(unvell.waitForFinished());
+        const QString err = QString::fromUtf8(unvell.readAllStandardError());
+        QCOMPARE(unvell.exitCode(), written ? 0 : 1);
+        QCOMPARE(QFile::exists(folder.file("flag.unv")), written);
+        QCOMPARE(QFile::exists(folder.file("newstate.dec")), written);
+        if (!written)
+            QVERIFY2(err.contains("the editor that started it has ended"), qPrintable(err));
     }
 
     void programFailsWithoutWritingAnything_data()
