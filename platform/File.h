@@ -43,6 +43,11 @@ struct FileStamp {
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0;
     bool operator==(const FileStamp&) const = default;
+    // Both stamps are of one file, whatever its name, written or not.
+    bool sameFile(const FileStamp& other) const
+    {
+        return device == other.device && inode == other.inode;
+    }
     // The file system keeps times in whole seconds: a stamp cannot tell two writes in one apart.
     bool coarse() const { return modifiedNs % 1000000000 == 0; }
 };

@@ -29,9 +29,6 @@ std::string ProgramFileName(std::string_view name);
 // else (Windows' C runtime exits with 3 on abort, which the decompressor uses for "not a state").
 void AbortAsACrash();
 
-// The process that started this one.
-long ParentProcessId();
-
 // A window can be shown as far as the environment tells: Windows always has its desktop, and so
 // have Qt's platforms that need no display server (offscreen, say); on X11 and Wayland systems
 // one must be named. `qtPlatform` is the platform the environment asks Qt for, if any.

@@ -150,11 +150,6 @@ NewFileBeside::NewFileBeside(const Path& target)
 {
 }
 
-bool SameFile(const FileStamp& a, const FileStamp& b)
-{
-    return a.device == b.device && a.inode == b.inode;
-}
-
 std::error_code KeepTrying(std::chrono::milliseconds wait, std::chrono::milliseconds missingGrace,
                            const std::function<LockTry()>& tryOnce)
 {
@@ -310,7 +305,7 @@ bool FileLock::stillAsLocked() const
         return false;
     const FileFacts there = m_lockedFolder.factsOf(m_lockedName);
     const Result<FileStamp> mine = m_file.stamp();
-    return !there.error && mine && SameFile(there.stamp, *mine);
+    return !there.error && mine && there.stamp.sameFile(*mine);
 }
 
 namespace {

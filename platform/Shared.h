@@ -20,9 +20,6 @@ Result<std::uint64_t> ContentDigest(const File& file);
 Path::string_type TemporaryNameTag(const Path::string_type& fileName);
 Path::string_type RandomNameSuffix();
 
-// Two stamps of one file, whatever its name.
-bool SameFile(const FileStamp& a, const FileStamp& b);
-
 // One try at a lock, as each system makes it.
 struct LockTry {
     enum Kind {

@@ -17,8 +17,6 @@ namespace Process {
 
 class BackgroundJob : public QObject
 {
-    Q_OBJECT
-
 public:
     explicit BackgroundJob(QObject* parent = nullptr);
     ~BackgroundJob() override;  // waits for work under way: a state is never left half-done

@@ -103,7 +103,7 @@ bool IsFile(const platform::FileFacts& facts, const platform::File& file)
 {
     const platform::Result<FileStamp> stamp = file.stamp();
     return !facts.error && facts.kind == platform::FileKind::Regular && stamp &&
-           facts.stamp.device == stamp->device && facts.stamp.inode == stamp->inode;
+           facts.stamp.sameFile(*stamp);
 }
 
 // An opening of the state breaks the lease, but opened is not written (another run of ours

@@ -28,8 +28,7 @@ void RemovePending(platform::Folder& group, const platform::File& state)
         if (!FromNative(name).startsWith(QLatin1String(kPendingPrefix)))
             continue;
         const platform::FileFacts facts = group.factsOf(name);
-        const bool ourState = locked && !facts.error && facts.stamp.device == locked->device &&
-                              facts.stamp.inode == locked->inode;
+        const bool ourState = locked && !facts.error && facts.stamp.sameFile(*locked);
         if (ourState || !platform::HeldByARun(group, name))
             (void)group.remove(name);
     }
@@ -77,8 +76,8 @@ Result<platform::File> CopyInto(platform::Folder& group, const QByteArray& name,
 Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QString& statePath,
                                           const platform::File& state, bool mayLink)
 {
-    const QString resolved = ResolvedStatePath(statePath);
-    const QString groupPath = QDir(backupFolder).filePath(BackupGroupName(resolved));
+    const QString groupName = BackupGroupName(statePath);
+    const QString groupPath = QDir(backupFolder).filePath(groupName);
     const QString failedHow =
         QStringLiteral("No backup of the state file %1 could be kept in %2 "
                        "(%3), so the file was left as it was.")
@@ -89,8 +88,7 @@ Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QSt
                                 QStringLiteral("No backup of the state file %1 could be kept, so "
                                                "the file was left as it was: %2")
                                     .arg(ShownPath(statePath), root.failure().message()));
-    Result<platform::Folder> group =
-        OpenOwnSubfolder(root.value(), backupFolder, BackupGroupName(resolved), true);
+    Result<platform::Folder> group = OpenOwnSubfolder(root.value(), backupFolder, groupName, true);
     if (!group)
         return Outcome::failure(ErrorKind::BackupFailed,
                                 QStringLiteral("No backup of the state file %1 could be kept, so "
@@ -101,7 +99,7 @@ Result<PendingBackup> PendingBackup::take(const QString& backupFolder, const QSt
     PendingBackup backup;
     backup.m_group = std::move(group.value());
     backup.m_groupPath = groupPath;
-    backup.m_stateName = QFileInfo(resolved).fileName();
+    backup.m_stateName = QFileInfo(statePath).fileName();
     backup.m_state = &state;
     backup.m_pending = PendingName();
     backup.m_failedHow = failedHow;

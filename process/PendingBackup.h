@@ -26,7 +26,8 @@ public:
     // has the file open: the caller knows it from a lease), no other name of the file exists and
     // the disk allows one (it costs nothing: the replace leaves the old file to the backup
     // alone), else a copy taken while nobody writes the file
-    // (ErrorKind::ChangedByAnotherProgram when someone does).
+    // (ErrorKind::ChangedByAnotherProgram when someone does). `statePath` is resolved already,
+    // as CheckStatePath gives it.
     static Result<PendingBackup> take(const QString& backupFolder, const QString& statePath,
                                       const platform::File& state, bool mayLink = false);
 

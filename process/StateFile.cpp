@@ -25,8 +25,8 @@ constexpr int kAttempts = 4;
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
 
 // The frame every load, save, inspection and restore runs: nothing at all for an empty path,
-// the state checked once (every attempt works through
-// that one folder and name), then `work` in a frame of its own. Work that another program's
+// the state checked once (every attempt works through that one folder and name), then `work`
+// in a frame of its own. Work that another program's
 // write overtook is done again on the newest bytes.
 template <class Work>
 Outcome InFrame(const QString& statePath, const StagingContext& context, Work&& work)

@@ -218,7 +218,7 @@ Result<CheckedState> CheckStatePath(const QString& statePath, const QString& pro
         found = folder->valid() ? folder->factsOf(checked.name) : platform::FileFacts{};
     }
     if (found.error || found.kind != platform::FileKind::Regular ||
-        found.stamp.device != state.stamp.device || found.stamp.inode != state.stamp.inode)
+        !found.stamp.sameFile(state.stamp))
         return moved;
     checked.folder = std::move(folder);
     checked.identity = found.stamp;
@@ -235,8 +235,7 @@ Outcome CheckNotWorkingFile(const CheckedState& state, const QString& programFol
     for (const QString& name : names) {
         // The same file by any name: a link, a hard link or the path itself.
         const platform::FileFacts other = platform::FactsOf(ToNative(folder.filePath(name)));
-        if (!other.error && other.stamp.device == state.identity.device &&
-            other.stamp.inode == state.identity.inode)
+        if (!other.error && other.stamp.sameFile(state.identity))
             return Outcome::failure(ErrorKind::NotAState,
                                     QStringLiteral("%1 is the editor's own file %2 in %3, which a "
                                                    "load or save replaces; copy it elsewhere "

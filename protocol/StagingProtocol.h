@@ -15,7 +15,7 @@ inline constexpr std::string_view kWorkingCopyName = "newstate.dec";
 inline constexpr std::string_view kPartialSuffix = ".part";  // the image while it is written
 inline constexpr std::string_view kCompletionFlagName = "flag.unv";
 // Held by whoever works in the program folder: an editor's frame, or a decompressor started on
-// its own. The decompressor an editor starts runs under its parent's lock.
+// its own. The decompressor an editor starts runs under that editor's lock (kEditorVariable).
 inline constexpr std::string_view kFolderLockName = "cindral-editor.lock";
 inline constexpr std::string_view kDecompressorSwitch = "-dec";
 // Set by an editor in the decompressor's environment: its process id. A run that has it works

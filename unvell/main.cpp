@@ -64,6 +64,14 @@ long EditorProcessId()
     return value ? std::strtol(value, nullptr, 10) : 0;
 }
 
+// A failure's one line on standard error, in the form the editor reads: the prefix, the state,
+// the cause.
+void SayWhy(const platform::Path& path, const std::string& cause)
+{
+    std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
+                 protocol::kErrorPrefix.data(), Shown(path).c_str(), cause.c_str());
+}
+
 int Run(const std::vector<platform::Path>& args)
 {
     const std::size_t argc = args.size();
@@ -91,9 +99,7 @@ int Run(const std::vector<platform::Path>& args)
         // while a later frame runs. An editor already gone (killed in the moment this run
         // started, say), or one that holds the folder no more, is no frame to write into.
         if (!platform::DieWithParent(editor) || !platform::FolderLockHeldBy(lockPath, editor)) {
-            std::fprintf(stderr, "%.*s%s: the editor that started it has ended\n",
-                         int(protocol::kErrorPrefix.size()), protocol::kErrorPrefix.data(),
-                         Shown(path).c_str());
+            SayWhy(path, "the editor that started it has ended");
             return unvell::kExitFailure;
         }
     } else {
@@ -107,16 +113,14 @@ int Run(const std::vector<platform::Path>& args)
                           platform::KindName(platform::FactsOf(lockPath, false).kind) +
                           "; remove it"
                     : "cannot create the lock file " + Shown(lockPath) + ": " + locked.message();
-            std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
-                         protocol::kErrorPrefix.data(), Shown(path).c_str(), cause.c_str());
+            SayWhy(path, cause);
             return unvell::kExitFailure;
         }
     }
 
     const auto outcome = unvell::DecompressToFolder(path, folder);
     if (!outcome.ok())
-        std::fprintf(stderr, "%.*s%s: %s\n", int(protocol::kErrorPrefix.size()),
-                     protocol::kErrorPrefix.data(), Shown(path).c_str(), outcome.cause().c_str());
+        SayWhy(path, outcome.cause());
     return outcome.exitCode();
 }
 

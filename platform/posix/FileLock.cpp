@@ -1,7 +1,6 @@
 #include "FileLock.h"
 
 #include "Shared.h"
-#include "SharedPosix.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -22,7 +21,7 @@ std::error_code Failed(int error)
 
 bool SameInode(const struct stat& a, const struct stat& b)
 {
-    return SameFile(FactsOfStat(a).stamp, FactsOfStat(b).stamp);
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // The open file `fd`: a plain file, locked, and still the one `name` leads to in the folder `at`

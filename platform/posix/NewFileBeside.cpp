@@ -142,7 +142,7 @@ bool NewFileBeside::holdsOurs() const
     // Another program may have moved names about since ours was given: never remove theirs.
     const FileFacts there = m_folder.factsOf(m_name);
     const Result<FileStamp> mine = m_file.stamp();
-    return !there.error && mine && SameFile(there.stamp, *mine);
+    return !there.error && mine && there.stamp.sameFile(*mine);
 }
 
 void NewFileBeside::keepOwnershipOf(const File& from)
@@ -320,7 +320,7 @@ void NewFileBeside::dropReplaced(const FileFacts& replaced)
 {
     const FileFacts there = m_folder.factsOf(m_name);
     if (m_nameHoldsReplaced && !there.error && !replaced.error &&
-        SameFile(there.stamp, replaced.stamp))
+        there.stamp.sameFile(replaced.stamp))
         (void)m_folder.remove(m_name);
     m_name.clear();
     m_nameHoldsReplaced = false;

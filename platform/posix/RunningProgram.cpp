@@ -79,11 +79,6 @@ std::string DisplayUnreachable(const std::string& qtPlatform)
            "\" is looked for in XDG_RUNTIME_DIR, which is not set";
 }
 
-long ParentProcessId()
-{
-    return long(::getppid());
-}
-
 bool TellUser(std::string_view text, bool asError)
 {
     std::FILE* stream = asError ? stderr : stdout;

@@ -64,7 +64,7 @@ LockTry Locking(HANDLE handle, const Path& path, File& locked)
     }
     // Replaced while we waited: the lock on the old file would guard nothing.
     const FileFacts now = FactsOf(path, false);
-    if (now.error || !SameFile(now.stamp, facts.stamp)) {
+    if (now.error || !now.stamp.sameFile(facts.stamp)) {
         ::CloseHandle(handle);
         return {LockTry::Busy};
     }
@@ -114,7 +114,7 @@ void FileLock::release()
     if (!m_removeOnRelease.empty()) {
         const FileFacts there = FactsOf(m_removeOnRelease, false);
         const Result<FileStamp> mine = m_file.stamp();
-        if (!there.error && mine && SameFile(there.stamp, *mine)) {
+        if (!there.error && mine && there.stamp.sameFile(*mine)) {
             FILE_DISPOSITION_INFO remove{TRUE};
             calls::setFileInformation(m_file.native(), FileDispositionInfo, &remove, sizeof remove);
         }

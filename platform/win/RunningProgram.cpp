@@ -5,8 +5,6 @@
 #include <csignal>
 #include <cstdlib>
 
-#include <tlhelp32.h>
-
 namespace platform {
 
 Path ProgramFolder(const Path&)
@@ -135,25 +133,6 @@ void ConsoleTakesUtf8()
     if (before == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8))
         return;
     std::atexit([] { ::SetConsoleOutputCP(before); });
-}
-
-long ParentProcessId()
-{
-    const DWORD self = ::GetCurrentProcessId();
-    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    long parent = 0;
-    for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
-         more = ::Process32NextW(snapshot, &entry))
-        if (entry.th32ProcessID == self) {
-            parent = long(entry.th32ParentProcessID);
-            break;
-        }
-    ::CloseHandle(snapshot);
-    return parent;
 }
 
 }  // namespace platform

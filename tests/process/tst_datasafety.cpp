@@ -140,7 +140,7 @@ private slots:
             const Result<StateContents> edited = EditState(
                 mine, folder.context(), false,
                 [](const StateContents&, PartyState& party) { party.block[S(1)].Luck = 77; });
-            // (The frame's event loop may already have seen the shell end.)
+            // (The shell may have ended already.)
             QVERIFY(shell.state() == QProcess::NotRunning || shell.waitForFinished(60000));
             QVERIFY2(edited.ok(), qPrintable(edited.failure().message()));
             QByteArray expected = m_image;
